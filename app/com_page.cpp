@@ -1,0 +1,5 @@
+#include "app/com_page.h"
+
+ComPageHandles g_com;
+
+void CreateComPageControls(platform::Wnd) {}

@@ -1,0 +1,6 @@
+#include "app/settings.h"
+
+SettingsState g_settings;
+
+void LoadSettings() {}
+void SaveSettings() {}

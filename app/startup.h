@@ -1,0 +1,27 @@
+#pragma once
+// Start-up after the main window exists, working folders, banner and shutdown.
+#include "platform/types.h"
+
+constexpr const char* APP_VERSION = "V0.34";
+constexpr int kPathSize = 260;
+
+struct AppState {
+    char szAppTitle[100] = {};
+    char szAppClass[100] = {};
+    char szExePath[kPathSize] = {};
+    char szSettingsPath[kPathSize] = {};
+    char szLogPath[kPathSize] = {};
+    char szBinPath[kPathSize] = {};
+    char szBanner[512] = {};
+    bool shutdown_done = false;
+    void Reset() { *this = AppState{}; }
+};
+extern AppState g_app;
+
+void CreateWorkFolders();
+void FormatBanner();
+// Start-up steps from the two empty lines to the banner; main is the main window,
+// page the tab page that holds every control.
+void AppStartup(platform::Wnd main, platform::Wnd page);
+// Runs once per process; later calls do nothing.
+void AppShutdown(platform::Wnd main);

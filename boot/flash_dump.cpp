@@ -1,0 +1,5 @@
+#include "boot/flash_dump.h"
+
+FlashStreamState g_flash;
+
+void FlashDump() {}

@@ -1,0 +1,5 @@
+#include "generator/autoread.h"
+
+AutoReadState g_autoread;
+
+void AutoReadTimerProc(platform::Wnd) {}

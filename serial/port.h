@@ -1,0 +1,30 @@
+#pragma once
+// The one serial port: choice of port and baud rate, opening, closing, COM Start/Stop.
+#include <cstdint>
+
+#include "platform/types.h"
+
+constexpr unsigned RECEIVE_TIMER_ID = 1;
+constexpr int kBaudRows = 9;
+extern const int32_t baudrate_table[kBaudRows];
+extern const uint32_t com_timeout_table[kBaudRows];
+
+struct PortState {
+    uint8_t com_port_number = 15;  // 1..40; 0: nothing is opened
+    int32_t com_baudrate = 38400;
+    uint32_t COM_timeout_max = 5;  // receive idle time-out, 10 ms ticks
+    platform::PortHandle port_handle = nullptr;
+    uint8_t com_port_open = 0;
+    void Reset() { *this = PortState{}; }
+};
+extern PortState g_port;
+
+void OpenComPort(platform::Wnd wnd);
+void CloseComPort(platform::Wnd wnd);
+void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
+void ComSelect_process(uint32_t wParam, platform::Wnd lParam);
+void BaudSelect_process(uint32_t wParam, platform::Wnd lParam);
+void ClearReadouts();
+
+// Writes a command's bytes to the open port with one synchronous write (nothing when closed).
+void PortWriteText(const char* text);

@@ -1,0 +1,42 @@
+#pragma once
+// Console, clock and folders for tests.
+#include <set>
+#include <vector>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/system.h"
+
+namespace fakes {
+
+class FakeConsole : public platform::Console {
+public:
+    void Write(const char* data, std::size_t len) override {
+        if (!released) out.append(data, len);
+    }
+    void Release() override { released = true; }
+    std::string out;
+    bool released = false;
+};
+
+class FakeSystem : public platform::System {
+public:
+    platform::LocalTime Now() override { return now; }
+    bool CurrentDirectory(std::string& out) override {
+        if (!cwd_ok) return false;
+        out = cwd;
+        return true;
+    }
+    bool CreateFolder(const char* path) override {
+        created.emplace_back(path);
+        return existing.insert(path).second && !fail_create;
+    }
+    platform::LocalTime now{2024, 3, 5, 14, 7, 9};
+    std::string cwd = "C:\\work";
+    bool cwd_ok = true;
+    bool fail_create = false;
+    std::set<std::string> existing;
+    std::vector<std::string> created;
+};
+
+}  // namespace fakes

@@ -1,0 +1,167 @@
+#pragma once
+// A window system that records everything the core asks of it.
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace fakes {
+
+struct FakeControl {
+    platform::Wnd parent = nullptr;
+    platform::ControlSpec spec{};
+    std::string cls;
+    std::string text;
+    platform::Font font = nullptr;
+    std::vector<std::string> items;  // combo boxes
+    int selection = -1;
+};
+
+struct FakeFont {
+    std::string face;
+    int height = 0;
+    int weight = 0;
+    bool deleted = false;
+};
+
+struct ShownBox {
+    platform::Wnd owner;
+    std::string text;
+    std::string caption;
+    unsigned flags;
+};
+
+struct RunningTimer {
+    platform::Wnd wnd;
+    unsigned interval_ms;
+    platform::TimerProc proc;
+};
+
+class FakeUi : public platform::Ui {
+public:
+    // Windows made by the test itself (main window, page).
+    platform::Wnd NewWindow(const std::string& name) {
+        platform::Wnd w = NextHandle();
+        controls[w].cls = name;
+        order.push_back(w);
+        return w;
+    }
+
+    platform::Wnd CreateControl(platform::Wnd parent, const platform::ControlSpec& spec) override {
+        platform::Wnd w = NextHandle();
+        FakeControl& c = controls[w];
+        c.parent = parent;
+        c.spec = spec;
+        c.cls = spec.cls;
+        c.text = spec.text != nullptr ? spec.text : "";
+        order.push_back(w);
+        return w;
+    }
+    platform::Font MakeFont(const char* face, int height, int weight) override {
+        fonts.push_back(FakeFont{face, height, weight, false});
+        return FontHandle(fonts.size());
+    }
+    platform::Font DefaultGuiFont() override { return FontHandle(0x7000); }
+    void SetControlFont(platform::Wnd w, platform::Font f) override { controls[w].font = f; }
+    void DeleteFont(platform::Font f) override {
+        std::size_t i = FontIndex(f);
+        if (i >= 1 && i <= fonts.size()) fonts[i - 1].deleted = true;
+        deleted_fonts.push_back(f);
+    }
+    void SetFocusTo(platform::Wnd w) override { focus = w; }
+
+    void SetControlText(platform::Wnd w, std::string_view text) override {
+        controls[w].text = std::string(text);
+        set_texts.push_back({w, std::string(text)});
+    }
+    std::string GetControlText(platform::Wnd w, std::size_t buffer_size) override {
+        ++get_text_calls;
+        if (buffer_size == 0) return {};
+        const std::string& t = controls[w].text;
+        return t.substr(0, std::min(t.size(), buffer_size - 1));
+    }
+    void AppendText(platform::Wnd w, std::string_view text) override {
+        controls[w].text.append(text);
+        appended.push_back({w, std::string(text)});
+    }
+    std::size_t TextLength(platform::Wnd w) override { return controls[w].text.size(); }
+    void DropLeadingText(platform::Wnd w, std::size_t count) override {
+        std::string& t = controls[w].text;
+        t.erase(0, std::min(count, t.size()));
+    }
+
+    void ComboReset(platform::Wnd w) override {
+        controls[w].items.clear();
+        controls[w].selection = -1;
+    }
+    void ComboAdd(platform::Wnd w, std::string_view item) override {
+        controls[w].items.emplace_back(item);
+    }
+    void ComboSetSelection(platform::Wnd w, int index) override { controls[w].selection = index; }
+    int ComboGetSelection(platform::Wnd w) override { return controls[w].selection; }
+
+    int ShowMessageBox(platform::Wnd owner, std::string_view text, std::string_view caption,
+                       unsigned flags) override {
+        boxes.push_back({owner, std::string(text), std::string(caption), flags});
+        if (on_box) on_box();
+        if (answers.empty()) return platform::kIdOk;
+        int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+
+    void StartTimer(platform::Wnd w, unsigned id, unsigned interval_ms,
+                    platform::TimerProc proc) override {
+        timers[id] = RunningTimer{w, interval_ms, proc};
+        timer_log.push_back("start " + std::to_string(id));
+    }
+    void StopTimer(platform::Wnd, unsigned id) override {
+        timers.erase(id);
+        timer_log.push_back("stop " + std::to_string(id));
+    }
+    void AttachRouter(platform::Wnd page) override { router_page = page; }
+
+    bool OpenFileDialog(platform::Wnd owner, char* path, std::size_t size) override {
+        dialog_owners.push_back(owner);
+        if (dialog_answers.empty()) return false;
+        std::string p = dialog_answers.front();
+        dialog_answers.pop_front();
+        if (p.empty() || p.size() >= size) return false;
+        std::copy(p.begin(), p.end(), path);
+        path[p.size()] = '\0';
+        return true;
+    }
+
+    // Test helpers.
+    std::string Text(platform::Wnd w) { return controls[w].text; }
+    bool TimerRunning(unsigned id) const { return timers.count(id) != 0; }
+    static std::size_t FontIndex(platform::Font f) { return reinterpret_cast<std::size_t>(f); }
+    static platform::Font FontHandle(std::size_t i) { return reinterpret_cast<platform::Font>(i); }
+
+    std::map<platform::Wnd, FakeControl> controls;
+    std::vector<platform::Wnd> order;  // creation order
+    std::vector<FakeFont> fonts;
+    std::vector<platform::Font> deleted_fonts;
+    std::vector<std::pair<platform::Wnd, std::string>> set_texts;
+    std::vector<std::pair<platform::Wnd, std::string>> appended;
+    std::vector<ShownBox> boxes;
+    std::deque<int> answers;  // scripted answers to message boxes, kIdOk when empty
+    std::function<void()> on_box;  // runs while a box is "open" (nested message loop)
+    std::map<unsigned, RunningTimer> timers;
+    std::vector<std::string> timer_log;
+    platform::Wnd router_page = nullptr;
+    platform::Wnd focus = nullptr;
+    std::deque<std::string> dialog_answers;  // empty string: cancel
+    std::vector<platform::Wnd> dialog_owners;
+    int get_text_calls = 0;
+
+private:
+    platform::Wnd NextHandle() { return reinterpret_cast<platform::Wnd>(next_++ * 16); }
+    std::size_t next_ = 1;
+};
+
+}  // namespace fakes

@@ -1,0 +1,47 @@
+#include "tests/fakes/test_env.h"
+
+#include "app/com_page.h"
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "boot/bootloader.h"
+#include "boot/flash_dump.h"
+#include "firmware/chip_table.h"
+#include "generator/autoread.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+
+namespace fakes {
+
+void ResetCoreState() {
+    ComLogClose();
+    g_port.Reset();
+    g_rx.Reset();
+    g_log.Reset();
+    g_dev.Reset();
+    g_autoread.Reset();
+    g_gen.Reset();
+    g_com.Reset();
+    g_settings.Reset();
+    g_app.Reset();
+    g_main.Reset();
+    g_boot.Reset();
+    g_flash.Reset();
+    g_chip.Reset();
+}
+
+void CoreTest::SetUp() {
+    platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
+    ResetCoreState();
+}
+
+void CoreTest::TearDown() {
+    ResetCoreState();
+    platform::SetEnv(platform::Env{});
+}
+
+}  // namespace fakes

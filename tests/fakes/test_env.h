@@ -1,0 +1,25 @@
+#pragma once
+// Installs the fakes and gives every concern a fresh state.
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_serial.h"
+#include "tests/fakes/fake_system.h"
+#include "tests/fakes/fake_ui.h"
+
+namespace fakes {
+
+// Resets the state of every concern of the core.
+void ResetCoreState();
+
+class CoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    FakeUi ui;
+    FakeSerial serial;
+    FakeSystem system;
+    FakeConsole console;
+};
+
+}  // namespace fakes
