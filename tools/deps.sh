@@ -1,0 +1,25 @@
+# Installs the Debian packages named in "$@" that are missing (sourced by the scripts here).
+lrx_install_missing() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+LRX_BUILD_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix)
+LRX_WINE_PACKAGES=(wine64 xvfb imagemagick bsdutils python3 procps)
+
+# Cross-builds the Windows program (and the test driver) into $1.
+lrx_build_windows() {
+    local root=$1 dir=$2
+    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}

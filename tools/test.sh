@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds both flavours and runs every test: the host tests under AddressSanitizer and UBSan,
+# then the end-to-end tests of the real exe under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/tools/deps.sh"
+lrx_install_missing "${LRX_BUILD_PACKAGES[@]}" "${LRX_WINE_PACKAGES[@]}"
+
+win="$root/build/win"
+host="$root/build/host-asan"
+lrx_build_windows "$root" "$win"
+cmake -S "$root" -B "$host" -DLRX_SANITIZE=ON -DLRX_BENCH=OFF -DLRX_WIN_BUILD_DIR="$win" >/dev/null
+cmake --build "$host" -j"$(nproc)"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd "$host"
+ctest --output-on-failure -j"$(nproc)" -LE e2e
+ctest --output-on-failure -L e2e
