@@ -14,12 +14,12 @@ lrx_install_missing() {
 }
 
 LRX_BUILD_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix)
-LRX_WINE_PACKAGES=(wine64 xvfb imagemagick bsdutils python3 procps)
+LRX_WINE_PACKAGES=(wine wine64 fonts-wine fonts-liberation xvfb imagemagick bsdutils python3 procps)
 
 # Cross-builds the Windows program (and the test driver) into $1.
 lrx_build_windows() {
     local root=$1 dir=$2
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+    cmake --build "$dir" --target LUM_RAX_COM lrx_driver -j"$(nproc)"
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/tools/deps.sh"
-lrx_install_missing "${LRX_BUILD_PACKAGES[@]}" wine64 procps
+lrx_install_missing "${LRX_BUILD_PACKAGES[@]}" wine wine64 fonts-wine procps
 
 if [ -z "${DISPLAY:-}" ]; then
     echo "No display: start this from a desktop session (or set DISPLAY, e.g. for Xvfb)." >&2

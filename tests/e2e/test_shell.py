@@ -1,0 +1,406 @@
+"""End-to-end tests of the application shell: LUM_RAX_COM.exe under Wine, driven from outside.
+
+Run one:  LRX_WIN_BUILD_DIR=... python3 test_shell.py ShellTest.test_help_and_about_boxes
+Run all:  LRX_WIN_BUILD_DIR=... python3 test_shell.py
+"""
+
+import os
+import re
+import shutil
+import sys
+import unittest
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import harness  # noqa: E402
+
+# ---- window styles ----
+WS_CHILD_VISIBLE = 0x50000000
+WS_MAXIMIZE = 0x01000000
+WS_BORDER = 0x00800000
+WS_VSCROLL = 0x00200000
+WS_TABSTOP = 0x00010000
+SS_CENTER, SS_CENTERIMAGE = 0x1, 0x200
+BS_DEFPUSHBUTTON, BS_MULTILINE = 0x1, 0x2000
+CBS_DROPDOWNLIST, CBS_HASSTRINGS = 0x3, 0x200
+ES_CENTER, ES_RIGHT, ES_MULTILINE, ES_AUTOVSCROLL = 0x1, 0x2, 0x4, 0x40
+ES_NOHIDESEL, ES_READONLY, ES_WANTRETURN = 0x100, 0x800, 0x1000
+
+STYLES = {
+    "L1": SS_CENTER | SS_CENTERIMAGE,
+    "L2": SS_CENTERIMAGE,
+    "B1": BS_DEFPUSHBUTTON,
+    "BT": BS_DEFPUSHBUTTON | WS_TABSTOP,
+    "B2": BS_DEFPUSHBUTTON | BS_MULTILINE,
+    "DD": CBS_DROPDOWNLIST | CBS_HASSTRINGS | WS_VSCROLL,
+    "F": WS_BORDER | WS_TABSTOP | ES_NOHIDESEL | ES_WANTRETURN,
+    "TA": WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_WANTRETURN,
+    "RO": ES_READONLY | ES_NOHIDESEL,
+    "E1": WS_BORDER | WS_TABSTOP | ES_RIGHT | ES_NOHIDESEL,
+    "E2": WS_BORDER | WS_TABSTOP | ES_RIGHT | ES_AUTOVSCROLL | ES_WANTRETURN | ES_NOHIDESEL,
+    "E3": WS_BORDER | WS_TABSTOP | ES_CENTER | ES_NOHIDESEL,
+    "E4": WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_NOHIDESEL,
+}
+
+BANNER = object()  # the status line holds the banner once start-up is done
+
+# Every control of the page in creation order: class, text, x, y, width, height, style, id.
+COM_PAGE = [
+    ("STATIC", "COM 8N1", 20, 10, 80, 20, "L1", 1024),
+    ("BUTTON", "COM Start", 20, 30, 80, 25, "B1", 1036),
+    ("COMBOBOX", "COM15", 20, 60, 80, 150, "DD", 1034),
+    ("COMBOBOX", "38400 bps", 20, 85, 80, 150, "DD", 1035),
+    ("STATIC", "Reg:", 130, 15, 30, 20, "L1", 1024),
+    ("EDIT", "", 160, 15, 160, 20, "F", 1038),
+    ("BUTTON", "Read", 330, 15, 40, 20, "BT", 1039),
+    ("BUTTON", "Write", 380, 15, 40, 20, "BT", 1040),
+    ("BUTTON", "LOG Start", 430, 15, 60, 20, "B1", 1041),
+    ("BUTTON", "ClearScr", 510, 15, 60, 20, "B1", 1042),
+    ("EDIT", "", 130, 40, 450, 450, "TA", 1037),
+    ("STATIC", "Bootloader", 20, 220, 80, 20, "L1", 1024),
+    ("COMBOBOX", "ATmega328P", 20, 240, 100, 150, "DD", 1069),
+    ("BUTTON", "Switch Boot/App", 20, 270, 100, 25, "B1", 1070),
+    ("BUTTON", "Flash Erase", 20, 305, 80, 25, "B1", 1071),
+    ("BUTTON", "File Open", 20, 345, 80, 25, "B1", 1064),
+    ("STATIC", "...", 10, 370, 100, 20, "L1", 1024),
+    ("BUTTON", "File Check", 20, 395, 80, 25, "B1", 1065),
+    ("STATIC", "Check: -", 15, 420, 90, 20, "L1", 1024),
+    ("BUTTON", "Go!", 20, 445, 80, 25, "B1", 1066),
+    ("STATIC", "Progress:", 15, 470, 90, 20, "L1", 1024),
+    ("EDIT", "lines: - / -", 15, 490, 90, 15, "RO", 1024),
+    ("EDIT", BANNER, 15, 555, 580, 16, "RO", 1024),
+    ("EDIT", "...", 600, 555, 200, 16, "RO", 1024),
+]
+
+GENERATOR_PAGE = [
+    ("STATIC", "PWM on / off", 600, 5, 80, 20, "L1", 1024),
+    ("BUTTON", "PWM OFF", 600, 25, 80, 20, "B1", 1084),
+    ("STATIC", "DC CTL on/off", 700, 5, 80, 20, "L1", 1024),
+    ("BUTTON", "CTL ON", 700, 25, 80, 20, "B1", 1104),
+    ("STATIC", "PWM Settings", 600, 60, 100, 20, "L2", 1024),
+    ("BUTTON", "Read", 700, 63, 60, 22, "B1", 1085),
+    ("STATIC", "Frequency", 600, 80, 50, 20, "L2", 1024),
+    ("EDIT", "-", 600, 100, 70, 20, "E1", 1024),
+    ("BUTTON", "f--", 680, 100, 50, 20, "B1", 1086),
+    ("BUTTON", "f++", 740, 100, 50, 20, "B1", 1087),
+    ("STATIC", "Duty Cycle", 600, 125, 50, 20, "L2", 1024),
+    ("EDIT", "-", 600, 145, 70, 20, "E1", 1024),
+    ("BUTTON", "d--", 680, 145, 50, 20, "B1", 1088),
+    ("BUTTON", "d++", 740, 145, 50, 20, "B1", 1089),
+    ("STATIC", "Auto Search", 600, 175, 77, 20, "L2", 1024),
+    ("STATIC", "for PWM frequency", 677, 175, 100, 20, "L2", 1024),
+    ("BUTTON", "AutoSearch", 600, 195, 90, 20, "B1", 1107),
+    ("BUTTON", "AS alw. ON", 700, 195, 90, 20, "B2", 1108),
+    ("STATIC", "Auto Search Frequency Limits", 600, 220, 180, 20, "L2", 1024),
+    ("STATIC", "fmax", 600, 240, 25, 20, "L2", 1024),
+    ("EDIT", "-", 628, 240, 62, 20, "E2", 1024),
+    ("STATIC", "fmin", 600, 265, 25, 20, "L2", 1024),
+    ("EDIT", "-", 628, 265, 62, 20, "E2", 1024),
+    ("BUTTON", "Read", 695, 255, 40, 20, "B1", 1090),
+    ("BUTTON", "Wr max", 740, 240, 50, 20, "B1", 1091),
+    ("BUTTON", "Wr min", 740, 265, 50, 20, "B1", 1092),
+    ("STATIC", "Voltage minimum for AutoSearch", 600, 290, 180, 20, "L2", 1024),
+    ("EDIT", "-", 600, 310, 70, 20, "E2", 1024),
+    ("BUTTON", "Rd", 675, 310, 50, 20, "B1", 1096),
+    ("BUTTON", "Wr", 730, 310, 50, 20, "B1", 1097),
+    ("STATIC", "Voltages - Currents - Temperature", 600, 340, 210, 20, "L2", 1024),
+    ("BUTTON", "Read", 600, 365, 65, 20, "B2", 1094),
+    ("BUTTON", "AutoRead ON", 675, 364, 95, 22, "B2", 1095),
+    ("EDIT", "-", 600, 395, 60, 20, "E1", 1024),
+    ("STATIC", "Ant. peak Volt", 670, 395, 110, 20, "L2", 1024),
+    ("EDIT", "-", 600, 420, 60, 20, "E1", 1024),
+    ("STATIC", "Ant. peak Current", 670, 420, 110, 20, "L2", 1024),
+    ("EDIT", "-", 600, 445, 60, 20, "E1", 1024),
+    ("STATIC", "Voltage Supply", 670, 445, 110, 20, "L2", 1024),
+    ("EDIT", "-", 600, 470, 60, 20, "E1", 1024),
+    ("STATIC", "Ant. avg Current", 670, 470, 110, 20, "L2", 1024),
+    ("EDIT", "-", 600, 495, 60, 20, "E1", 1024),
+    ("STATIC", "Ant. avg Power", 670, 495, 110, 20, "L2", 1024),
+    ("EDIT", "-", 600, 520, 60, 20, "E1", 1024),
+    ("STATIC", "PCB Temperature", 670, 520, 110, 20, "L2", 1024),
+    ("STATIC", "EEPROM Password", 820, 10, 120, 20, "L1", 1024),
+    ("EDIT", "", 820, 35, 120, 20, "E3", 1024),
+    ("BUTTON", "EEP WR EN", 820, 60, 120, 20, "B1", 1114),
+    ("BUTTON", "Save PWM settings\nto Eeprom", 820, 90, 120, 40, "B2", 1115),
+    ("BUTTON", "Recall\nEeprom Defaults", 820, 140, 120, 40, "B2", 1116),
+    ("BUTTON", "Enable\nPWM Offline Edit", 820, 200, 120, 40, "B2", 1117),
+    ("STATIC", "Temperature Threshold - ALARM", 800, 250, 180, 20, "L2", 1024),
+    ("EDIT", "-", 800, 270, 50, 20, "E2", 1024),
+    ("BUTTON", "Rd", 860, 270, 45, 20, "B1", 1124),
+    ("BUTTON", "Wr", 910, 270, 45, 20, "B1", 1125),
+    ("STATIC", "Hardware Version", 820, 380, 120, 20, "L2", 1024),
+    ("EDIT", "...", 820, 400, 140, 60, "E4", 1024),
+    ("STATIC", "Firmware Version", 820, 465, 120, 20, "L2", 1024),
+    ("EDIT", "...", 820, 485, 140, 60, "E4", 1024),
+]
+
+# The bottom-left status line, addressed by its place among the page's children.
+STATUS_LEFT = "#" + str(next(i for i, row in enumerate(COM_PAGE) if row[1] is BANNER))
+
+HELP_TEXT = ("> Select: COM #, Baud Rate => click COM Start\n"
+             "> Write register & subregister & further values to 'Reg:'\n"
+             "    then click 'Read' or 'Write'\n"
+             "> Log serial com if needed: click 'LOG start'\n"
+             "    (needs 'log' subfolder in *.exe path)")
+
+BANNER_LINES = [
+    re.compile(r"LUM_RAX_COM.*"),
+    re.compile(r"V0\.34, build: (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d{4}, "
+               r"[0-2]\d:[0-5]\d:[0-5]\d"),
+    re.compile(r" - internal use only! -"),
+]
+
+COM_PORTS = [f"COM{n}" for n in range(1, 41)]
+BAUD_RATES = [f"{r} bps" for r in (1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200)]
+CHIPS = ["ATmega328P", "ATmega1284P", "ATmega1281"]
+
+IDM_HELP, IDM_ABOUT, IDM_EXIT = 105, 106, 108
+WM_SYSCOMMAND, SC_MAXIMIZE = 0x0112, 0xF030
+ID_COM_START, ID_COM_SELECT, ID_BAUD_SELECT, ID_CHIP_SELECT = 1036, 1034, 1035, 1069
+
+
+def show(data):
+    """Console bytes made readable in a failure message: CR shown, LF kept."""
+    return data.decode("latin-1").replace("\r", "\\r")
+
+
+class ShellTest(unittest.TestCase):
+    maxDiff = None
+
+    def sandbox(self):
+        s = harness.Sandbox(self.id().split(".")[-1])
+        s.__enter__()
+        self.addCleanup(s.close)
+        return s
+
+    # -- checks --
+
+    def assert_console_in_order(self, s, chunks):
+        """Each chunk appears in the console, after the one before it."""
+        console = s.console()
+        at = 0
+        for chunk in chunks:
+            found = console.find(chunk, at)
+            if found < 0:
+                self.fail(f"the console lacks {show(chunk)!r} "
+                          f"(after byte {at}); it holds:\n{show(console)}\n(run folder {s.dir})")
+            at = found + len(chunk)
+
+    def assert_count(self, s, chunk, count):
+        console = s.console()
+        self.assertEqual(console.count(chunk), count,
+                         f"{show(chunk)!r} should appear {count} time(s) in:\n{show(console)}")
+
+    def leave(self, s, how):
+        """Leaves the program by File -> Exit or the close box; checks that it ends with 0."""
+        if how == "exit":
+            s.call("menu", IDM_EXIT)
+        else:
+            s.call("close")
+        self.assertEqual(s.wait_exit(), 0, "exit code of the program")
+
+    def combo_selection(self, s, ctrl):
+        (rec,) = s.call("combo-sel", ctrl)
+        return int(rec[1]), rec[2]
+
+    def check_banner(self, text, where):
+        lines = text.split("\n")
+        self.assertEqual(len(lines), 3, f"{where}: the banner has three lines: {text!r}")
+        for line, pattern in zip(lines, BANNER_LINES):
+            self.assertRegex(line, f"^(?:{pattern.pattern})$", f"{where}: banner line")
+
+    # -- tests --
+
+    def test_start_in_fresh_folder_then_again(self):
+        s = self.sandbox()
+        path = s.windows_path(s.work).encode()
+        s.start().wait_ready()
+        self.leave(s, "close")
+        console = s.console()
+        start = (b"Application Title: LUM_RAX_COM\r\n\n\nFOPEN_MAX = 20\r\nszExePath: " + path
+                 + b"\n")
+        self.assertTrue(console.startswith(start), f"the console should begin with\n{show(start)}"
+                        f"\nbut holds:\n{show(console)}")
+        self.assert_console_in_order(s, [
+            b"new settings path:\r\n" + path + b"\\Settings\n",
+            b"new log path:\r\n" + path + b"\\COMlog\n",
+            b"new LUMRAXbin path:\r\n" + path + b"\\LUMRAXbin\n",
+        ])
+        self.assertNotIn(b"creation error", console)
+        for folder in ("Settings", "COMlog", "LUMRAXbin"):
+            self.assertTrue(os.path.isdir(os.path.join(s.work, folder)), f"folder {folder} made")
+
+        s.start().wait_ready()
+        self.leave(s, "close")
+        self.assertTrue(s.console().startswith(start), show(s.console()))
+        self.assert_console_in_order(s, [
+            b"Settings dir creation error - dir might already exist!\r\n" + path
+            + b"\\Settings\r\n",
+            b"COMlog dir creation error!\r\n" + path + b"\\COMlog\r\n",
+            b"LUMRAXbin dir creation error!\r\n" + path + b"\\LUMRAXbin\r\n",
+        ])
+        self.assertNotIn(b"new settings path", s.console())
+
+    def test_page_controls_at_start_up(self):
+        s = self.sandbox()
+        s.start().wait_ready()
+
+        shot = os.path.join(s.dir, "startup.png")
+        s.screenshot(shot)
+        target = os.environ.get("LRX_E2E_SCREENSHOT")
+        if target:
+            os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
+            shutil.copyfile(shot, target)
+
+        (main, _, page) = s.call("window")
+        self.assertEqual((main[3], int(main[6]), int(main[7])), ("LUM_RAX_COM", 1000, 660),
+                         "title and outer size of the main window")
+        # The right-hand controls end at x = 960 and y = 571: the page must hold them.
+        self.assertGreaterEqual((int(page[8]), int(page[9])), (960, 571),
+                                "client size of the page")
+
+        expected = COM_PAGE + GENERATOR_PAGE
+        controls = s.call("list")
+        got = []
+        for rec in controls:
+            _, _, _, cls, cid, x, y, w, h, style, _, extra, text = rec
+            style = int(style, 16)
+            info = dict(kv.split("=") for kv in extra.split() if "=" in kv)
+            # Under Wine an edit control keeps WS_BORDER out of its style and insets its
+            # text by the border instead. A combo box hands WS_VSCROLL to its list, which
+            # shows it only while the list needs it: that bit is not checked.
+            if cls.upper() == "EDIT" and int(info.get("inset", 0)) > 0:
+                style |= WS_BORDER
+            if cls.upper() == "COMBOBOX":
+                style |= WS_VSCROLL
+            got.append((cls.upper(), text, int(x), int(y), int(w), int(h), style, int(cid)))
+
+        rows = []
+        for i, want in enumerate(expected):
+            cls, text, x, y, w, h, style, cid = want
+            if text is BANNER and i < len(got):
+                self.check_banner(got[i][1], "status line")
+                text = got[i][1]
+            if cls == "COMBOBOX" and i < len(got):
+                h = got[i][5]  # the reported height is the closed one
+            rows.append((cls, text, x, y, w, h, WS_CHILD_VISIBLE | STYLES[style], cid))
+        diffs = [f"control #{i}\n  expected {fmt(w)}\n  found    {fmt(g)}"
+                 for i, (w, g) in enumerate(zip(rows, got)) if w != g]
+        if diffs:
+            self.fail(f"{len(diffs)} control(s) differ:\n" + "\n".join(diffs))
+        self.assertEqual(len(got), len(rows),
+                         "number of controls on the page; extra ones:\n"
+                         + "\n".join(fmt(g) for g in got[len(rows):]) + "\nmissing ones:\n"
+                         + "\n".join(fmt(w) for w in rows[len(got):]))
+
+        items = {cid: [r[2] for r in s.call("combo-items", cid)]
+                 for cid in (ID_COM_SELECT, ID_BAUD_SELECT, ID_CHIP_SELECT)}
+        self.assertEqual(items[ID_COM_SELECT], COM_PORTS)
+        self.assertEqual(items[ID_BAUD_SELECT], BAUD_RATES)
+        self.assertEqual(items[ID_CHIP_SELECT], CHIPS)
+        self.assertEqual(self.combo_selection(s, ID_CHIP_SELECT), (0, "ATmega328P"))
+
+        (focus,) = s.call("focus")
+        self.assertEqual(focus[3], str(ID_COM_SELECT), "keyboard focus at start-up")
+
+        (status,) = s.call("text", STATUS_LEFT)
+        self.assertIn(status[1].encode() + b"\r\n", s.console(),
+                      "the status line shows the banner printed on the console")
+
+        # Nothing follows the window's size.
+        s.call("send", main[1], WM_SYSCOMMAND, SC_MAXIMIZE)
+        (maximized, _, _) = s.call("window")
+        self.assertTrue(int(maximized[8], 16) & WS_MAXIMIZE, "the main window is maximized")
+        self.assertEqual([r[5:9] for r in s.call("list")], [r[5:9] for r in controls],
+                         "control places after maximizing")
+        self.leave(s, "close")
+
+    def check_settings_round_trip(self, initial, how, selected, expected_file, changes=()):
+        s = self.sandbox()
+        settings = os.path.join(s.work, "Settings", "Lum_Rax.setup")
+        if initial is not None:
+            os.makedirs(os.path.dirname(settings))
+            with open(settings, "wb") as f:
+                f.write(initial)
+        s.start().wait_ready()
+        self.assertEqual((self.combo_selection(s, ID_COM_SELECT),
+                          self.combo_selection(s, ID_BAUD_SELECT)), selected,
+                         "port and baud rate shown at start-up")
+        for ctrl, index in changes:
+            s.call("select", ctrl, index)
+        self.leave(s, how)
+        with open(settings, "rb") as f:
+            self.assertEqual(f.read(), expected_file, "settings file written when leaving")
+        path = (s.windows_path(s.work) + "\\Settings\\Lum_Rax.setup").encode()
+        self.assert_count(s, b"save settings to file... \n", 1)
+        self.assert_console_in_order(s, [
+            b"load settings from file...\n" + path + b"\n",
+            b"save settings to file... \nsettings file created / overwritten:\n" + path + b"\n"
+            + expected_file.replace(b"baudrate ", b""),
+        ])
+        self.assertEqual(b"IDM_EXIT\n" in s.console(), how == "exit", "IDM_EXIT on the console")
+        return s
+
+    def test_settings_default_saved_by_file_exit(self):
+        s = self.check_settings_round_trip(None, "exit", ((14, "COM15"), (6, "38400 bps")),
+                                           b"COM15\nbaudrate 38400\n")
+        self.assert_console_in_order(
+            s, [b"no settings file found - will be created when application closes\n"])
+
+    def test_settings_default_saved_by_close_box(self):
+        self.check_settings_round_trip(None, "close", ((14, "COM15"), (6, "38400 bps")),
+                                       b"COM15\nbaudrate 38400\n")
+
+    def test_settings_file_preselects_and_choice_is_saved(self):
+        s = self.check_settings_round_trip(
+            b"COM3\nbaudrate 115200\n", "close", ((2, "COM3"), (8, "115200 bps")),
+            b"COM5\nbaudrate 1200\n", changes=[(ID_COM_SELECT, 4), (ID_BAUD_SELECT, 0)])
+        self.assert_console_in_order(s, [
+            b"valid settings found:\nCOM3\nbaudrate 115200\n",
+            b"Selected COM 5\n",
+            b"Selected baud rate: 1200 bps (cb_reply = 0)\nCOM_timeout_max:    50 * 10 ms\n",
+        ])
+
+    def test_com_start_without_port(self):
+        s = self.sandbox()
+        com15 = os.path.join(s.prefix, "dosdevices", "com15")
+        if os.path.lexists(com15):
+            os.unlink(com15)
+        s.start().wait_ready()
+        s.call("click", ID_COM_START)
+        (box,) = s.call("wait-box", 20000)
+        self.assertEqual(box[2:5], ["Error", "No COM Port available!", "1:OK"],
+                         "caption, text and buttons of the box (dosdevices: "
+                         f"{sorted(os.listdir(os.path.dirname(com15)))})")
+        s.call("answer-box", "IDOK")
+        self.assertEqual(s.call("text", ID_COM_START), [["text", "COM Start"]])
+        self.assert_console_in_order(s, [b"Opening COM15\n", b"Error opening COM15\n"])
+        self.assertNotIn(b"Com port open", s.console())
+        self.leave(s, "close")
+        self.assertNotIn(b"Closing com port", s.console())
+
+    def test_help_and_about_boxes(self):
+        s = self.sandbox()
+        s.start().wait_ready()
+        s.call("menu", IDM_HELP)
+        (box,) = s.call("answer-box", "IDOK", 20000)[:1]
+        self.assertEqual(box[2:5], ["Help", HELP_TEXT, "1:OK"], "Help box")
+
+        s.call("menu", IDM_ABOUT)
+        (box,) = s.call("answer-box", "IDOK", 20000)[:1]
+        self.assertEqual((box[2], box[4]), ("Help", "1:OK"), "About box")
+        self.check_banner(box[3], "About box")
+        self.assertEqual(s.call("text", STATUS_LEFT)[0][1], box[3], "About text and status line")
+        self.assert_console_in_order(s, [box[3].encode() + b"\r\n", b"IDM_HELP\n",
+                                         b"IDM_ABOUT\n"])
+        self.leave(s, "exit")
+
+
+def fmt(row):
+    cls, text, x, y, w, h, style, cid = row
+    return f"{cls:8} id {cid:4} at ({x}, {y}) size {w} x {h} style 0x{style:08x} text {text!r}"
+
+
+if __name__ == "__main__":
+    unittest.main()
