@@ -1,9 +1,155 @@
 #include "serial/com_log.h"
 
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include "app/com_page.h"
+#include "app/startup.h"
+#include "platform/env.h"
+#include "platform/text_format.h"
+
 ComLogState g_log;
 
-void button_LOG_StartStop_process(platform::Wnd, uint32_t, platform::Wnd) {}
-void ComLogWrite(const void*, std::size_t) {}
-void ComLogText(std::string_view) {}
-void ComLogPrintf(const char*, ...) {}
-void ComLogClose() {}
+// The log folder and the file name are joined by the host's folder separator.
+#if defined(_WIN32)
+#define LRX_DIR_SEP "\\"
+#else
+#define LRX_DIR_SEP "/"
+#endif
+
+namespace {
+
+// Two starts within one second get the same time stamp; later ones are numbered.
+constexpr int kMaxNameSuffix = 99;
+
+enum class CreateResult { kCreated, kExists, kFailed };
+
+// Creates the file only if no file of that name exists (atomically, so an earlier log is
+// never truncated), opened for binary read and write.
+CreateResult CreateNewFile(const char* name, std::FILE** out) {
+    *out = nullptr;
+#if defined(_WIN32)
+    int fd = _open(name, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+    std::FILE* f = _fdopen(fd, "w+b");
+    if (f == nullptr) {
+        _close(fd);
+        return CreateResult::kFailed;
+    }
+#else
+    int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+    std::FILE* f = fdopen(fd, "w+b");
+    if (f == nullptr) {
+        close(fd);
+        return CreateResult::kFailed;
+    }
+#endif
+    *out = f;
+    return CreateResult::kCreated;
+}
+
+void ReportCreationFailure(platform::Wnd wnd) {
+    ConPrintf("Error: COM Log file creation failed!\n");
+    platform::UI().ShowMessageBox(wnd, "Log File Creation Error!\nlog path available?", "Error!",
+                                  platform::kMbIconError);
+}
+
+void StartLog(platform::Wnd wnd) {
+    ConPrintf("Starting COM log file creation... \n");
+    const platform::LocalTime t = platform::Sys().Now();
+
+    char name[kLogNameSize];
+    std::FILE* file = nullptr;
+    for (int n = 1; n <= kMaxNameSuffix && file == nullptr; ++n) {
+        bool fits;
+        if (n == 1) {
+            fits = FormatBounded(
+                name, sizeof name, "%s" LRX_DIR_SEP "COM_log_%04d-%02d-%02d_%02dh%02dm%02d.txt",
+                g_app.szLogPath, t.year, t.month, t.day, t.hour, t.minute, t.second);
+        } else {
+            fits = FormatBounded(
+                name, sizeof name, "%s" LRX_DIR_SEP "COM_log_%04d-%02d-%02d_%02dh%02dm%02d_%d.txt",
+                g_app.szLogPath, t.year, t.month, t.day, t.hour, t.minute, t.second, n);
+        }
+        if (!fits) {
+            ConPrintf("Error: log path too long for the log file name (max. %u characters)!\n",
+                      static_cast<unsigned>(kLogNameSize - 1));
+            ReportCreationFailure(wnd);
+            return;
+        }
+        const CreateResult r = CreateNewFile(name, &file);
+        if (r == CreateResult::kFailed) break;
+    }
+    if (file == nullptr) {
+        ReportCreationFailure(wnd);
+        return;
+    }
+
+    g_log.pCOMLogFile = file;
+    std::memcpy(g_log.szCOMLogFileName, name, sizeof name);
+    std::fprintf(file, "COM Port log file\n");
+    std::fprintf(file, "Started: %02d:%02d:%02d, %02d.%02d.%04d\n", t.hour, t.minute, t.second,
+                 t.day, t.month, t.year);
+    std::fflush(file);
+
+    ConPrintf("Created log file: ");
+    ConWrite(name);
+    ConPrintf("\n");
+    ConPrintf("pCOMLogFile = 0x%X\n",
+              static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_log.pCOMLogFile)));
+    g_log.com_log_active = 1;
+    platform::UI().SetControlText(g_com.hWndLogStartStop, "log STOP");
+}
+
+bool LogOn() {
+    return g_log.com_log_active != 0 && g_log.pCOMLogFile != nullptr;
+}
+
+}  // namespace
+
+void button_LOG_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kBnClicked) return;
+    if (g_log.com_log_active == 1) {
+        platform::UI().SetControlText(g_com.hWndLogStartStop, "LOG Start");
+        ComLogClose();
+        return;
+    }
+    StartLog(wnd);
+}
+
+void ComLogWrite(const void* data, std::size_t len) {
+    if (!LogOn() || data == nullptr || len == 0) return;
+    std::fwrite(data, 1, len, g_log.pCOMLogFile);
+    std::fflush(g_log.pCOMLogFile);
+}
+
+void ComLogText(std::string_view text) {
+    ComLogWrite(text.data(), text.size());
+}
+
+void ComLogPrintf(const char* fmt, ...) {
+    if (!LogOn()) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(g_log.pCOMLogFile, fmt, ap);
+    va_end(ap);
+    std::fflush(g_log.pCOMLogFile);
+}
+
+void ComLogClose() {
+    if (g_log.pCOMLogFile != nullptr) std::fclose(g_log.pCOMLogFile);
+    g_log.pCOMLogFile = nullptr;
+    g_log.com_log_active = 0;
+}

@@ -8,9 +8,13 @@
 #include "platform/console.h"
 #include "platform/types.h"
 
+// The log file's full name is formatted into a buffer of this size.
+constexpr std::size_t kLogNameSize = 256;
+
 struct ComLogState {
     std::FILE* pCOMLogFile = nullptr;
     uint8_t com_log_active = 0;
+    char szCOMLogFileName[kLogNameSize] = {};  // the file in use (or last used)
     void Reset() { *this = ComLogState{}; }
 };
 extern ComLogState g_log;

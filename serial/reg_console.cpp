@@ -1,6 +1,130 @@
 #include "serial/reg_console.h"
 
-void button_Reg_Read_process(platform::Wnd, uint32_t, platform::Wnd) {}
-void button_Reg_Write_process(platform::Wnd, uint32_t, platform::Wnd) {}
-void button_ClearScr_process(platform::Wnd, uint32_t, platform::Wnd) {}
-void RegLinePollTimerProc(platform::Wnd) {}
+#include <cstring>
+#include <string>
+
+#include "app/com_page.h"
+#include "boot/flash_dump.h"
+#include "platform/env.h"
+#include "platform/text_format.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+
+namespace {
+
+// A command buffer holds "cr " or "cw ", the register text, CR and the NUL.
+constexpr std::size_t kCommandFrame = 5;
+
+void ReportPortClosed(platform::Wnd wnd, bool reading) {
+    if (reading) {
+        ConPrintf("Error: Open COM port before reading uC registers!\n");
+        platform::UI().ShowMessageBox(wnd, "Open COM port before reading uC registers!", "Error",
+                                      platform::kMbIconWarning);
+    } else {
+        ConPrintf("Error: Open COM port before writing uC registers!\n");
+        platform::UI().ShowMessageBox(wnd, "Open COM port before writing uC registers!", "Error",
+                                      platform::kMbIconWarning);
+    }
+}
+
+void ReportTooLong(platform::Wnd wnd, std::size_t buffer_size) {
+    const unsigned max = static_cast<unsigned>(buffer_size - kCommandFrame);
+    ConPrintf("Error: Register text too long (max. %u characters)!\n", max);
+    char msg[64];
+    FormatBounded(msg, sizeof msg, "Register text too long (max. %u characters)!", max);
+    platform::UI().ShowMessageBox(wnd, msg, "Error", platform::kMbIconWarning);
+}
+
+// A read of a register whose name begins with "Mr" makes the device stream its flash.
+void SetFlashStreamMode(const std::string& text) {
+    if (text.size() >= 2 && text[0] == 'M' && text[1] == 'r') {
+        g_rx.flash_stream_mode = 1;
+        g_flash.flash_stream_len = 0;
+    } else {
+        g_rx.flash_stream_mode = 0;
+    }
+}
+
+void LogCommand(const char* cmd) {
+    ComLogText(cmd);
+    ComLogText("\n");
+}
+
+}  // namespace
+
+void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kBnClicked) return;
+    char szRdCmndBuf[64] = {};
+    const std::string text = platform::UI().GetControlText(g_com.hWndRegEdit, sizeof szRdCmndBuf);
+    if (g_port.com_port_open == 0) {
+        ReportPortClosed(wnd, true);
+        return;
+    }
+    if (!FormatBounded(szRdCmndBuf, sizeof szRdCmndBuf, "cr %s\r", text.c_str())) {
+        ReportTooLong(wnd, sizeof szRdCmndBuf);
+        return;
+    }
+    SetFlashStreamMode(text);
+    PortWriteText(szRdCmndBuf);
+    ConWrite(szRdCmndBuf);
+    ConPrintf("\n");
+    LogCommand(szRdCmndBuf);
+}
+
+void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kBnClicked) return;
+    char szWrCmndBuf[128] = {};
+    const std::string text = platform::UI().GetControlText(g_com.hWndRegEdit, sizeof szWrCmndBuf);
+    if (g_port.com_port_open == 0) {
+        ReportPortClosed(wnd, false);
+        return;
+    }
+    if (!FormatBounded(szWrCmndBuf, sizeof szWrCmndBuf, "cw %s\r", text.c_str())) {
+        ReportTooLong(wnd, sizeof szWrCmndBuf);
+        return;
+    }
+    PortWriteText(szWrCmndBuf);
+    ConWrite(szWrCmndBuf);
+    ConPrintf("\n");
+    LogCommand(szWrCmndBuf);
+}
+
+void button_ClearScr_process(platform::Wnd, uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kBnClicked) return;
+    platform::UI().SetControlText(g_com.hWndComText, "");
+}
+
+void RegLinePollTimerProc(platform::Wnd wnd) {
+    platform::Ui& ui = platform::UI();
+    char szRdCmndBuf[64] = {};
+    const std::string text = ui.GetControlText(g_com.hWndRegEdit, sizeof szRdCmndBuf);
+    const char* s = text.c_str();
+    if (s[0] == '\0') return;
+    const std::size_t line_break = std::strcspn(s, "\r\n");
+    if (s[line_break] == '\0' || line_break == 0) return;  // the user has not finished the line
+    const unsigned char first = static_cast<unsigned char>(s[0]);
+    if (first < 0x30 || first > 0x7A) return;
+
+    // The field is changed before any box: the box's message loop keeps running this timer.
+    if (g_port.com_port_open == 0) {
+        ui.SetControlText(g_com.hWndRegEdit, "");
+        ReportPortClosed(wnd, true);
+        return;
+    }
+    if (!FormatBounded(szRdCmndBuf, sizeof szRdCmndBuf, "cr %s\r", s)) {
+        // Keep the text without its line breaks so the user can shorten it and send it again.
+        std::string kept;
+        for (const char* p = s; *p != '\0'; ++p) {
+            if (*p != '\r' && *p != '\n') kept.push_back(*p);
+        }
+        ui.SetControlText(g_com.hWndRegEdit, kept);
+        ReportTooLong(wnd, sizeof szRdCmndBuf);
+        return;
+    }
+    SetFlashStreamMode(text);
+    PortWriteText(szRdCmndBuf);
+    ConWrite(szRdCmndBuf);
+    LogCommand(szRdCmndBuf);
+    ui.SetControlText(g_com.hWndRegEdit, "");
+}
