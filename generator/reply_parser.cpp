@@ -1,6 +1,272 @@
 #include "generator/reply_parser.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "app/com_page.h"
+#include "generator/autoread.h"
+#include "generator/gen_page.h"
+#include "platform/env.h"
+#include "platform/text_format.h"
+
 DeviceFlags g_dev;
 
-bool SearchKnownString(const char*, const char*, uint32_t, uint32_t, uint32_t*) { return false; }
-void ParseDeviceReply(char*, uint32_t) {}
+bool SearchKnownString(const char* text, const char* key, uint32_t length, uint32_t n,
+                       uint32_t* position) {
+    if (length == 0 || n == 0) return false;
+    if (text == nullptr || key == nullptr) return false;
+    // The text's NUL ends the search even when the caller's length says more, and a key
+    // shorter than n can never match.
+    for (uint32_t i = 0; i < length && text[i] != '\0'; ++i) {
+        if (text[i] != key[0]) continue;
+        uint32_t j = 0;
+        while (j < n && key[j] != '\0' && text[i + j] == key[j]) ++j;
+        if (j == n) {
+            if (position != nullptr) *position = i;
+            return true;
+        }
+    }
+    if (position != nullptr) *position = 0;
+    return false;
+}
+
+namespace {
+
+// The working values of one reply, shared by every row.
+struct Work {
+    char* reply = nullptr;
+    int32_t value = 0;
+    float first = 0.0f;
+    float second = 0.0f;
+    uint32_t position = 0;
+    char text[128] = {};
+    uint8_t measurements = 0;
+
+    const char* Remainder() const { return reply + position; }
+};
+
+// How far into the reply the hardware identification may look for its clock ("16MHz").
+constexpr uint32_t kHwClockWindow = 255;
+
+void SetText(platform::Wnd w, const char* text) {
+    platform::UI().SetControlText(w, text);
+}
+
+// sscanf leaves every value that it cannot read as it was, so a field shows what an
+// earlier row of the same reply read, or 0.
+void ScanValue(Work& w, const char* fmt) {
+    std::sscanf(w.Remainder(), fmt, &w.value);
+}
+
+void ScanHexValue(Work& w, const char* fmt) {
+    unsigned v = static_cast<unsigned>(w.value);
+    if (std::sscanf(w.Remainder(), fmt, &v) == 1) w.value = static_cast<int32_t>(v);
+}
+
+void ScanFirst(Work& w, const char* fmt) {
+    std::sscanf(w.Remainder(), fmt, &w.first);
+}
+
+void ScanBoth(Work& w, const char* fmt) {
+    std::sscanf(w.Remainder(), fmt, &w.first, &w.second);
+}
+
+void FirmwareIdent(Work& w) {
+    g_dev.uCisBootloader = 0;
+    ConPrintf("firmware info:\n%s\n", w.Remainder());
+    SetText(g_gen.hWndFwVersion, w.Remainder());
+}
+
+void BootloaderIdent(Work& w) {
+    g_dev.uCisBootloader = 1;
+    ConPrintf("firmware info:\n%s\n", w.Remainder());
+    ConPrintf("uCisBootloader = %i\n", 1);
+    SetText(g_gen.hWndFwVersion, w.Remainder());
+    // The bootloader answers no generator reads: stop AutoRead, and start over from the
+    // identification once the application is back.
+    g_autoread.autoread_on = 0;
+    SetText(g_gen.hWndAutoRead, "AutoRead ON");
+    g_autoread.autoread_step = 0;
+}
+
+void HardwareIdent(Work& w) {
+    g_dev.uCisBootloader = 0;
+    ConPrintf("uCisBootloader = %i\n", 0);
+    // The identification ends with the clock; what follows it is dropped for the later rows
+    // too. Only the first 255 characters are searched, and never past the reply's end.
+    uint32_t window = static_cast<uint32_t>(std::strlen(w.reply));
+    if (window > kHwClockWindow) window = kHwClockWindow;
+    uint32_t clock = 0;
+    if (window >= 3 && SearchKnownString(w.reply, "MHz", window - 2, 3, &clock)) {
+        w.reply[clock + 3] = '\0';
+    }
+    ConPrintf("hardware info:\n%s\n\n", w.Remainder());
+    SetText(g_gen.hWndHwVersion, w.Remainder());
+}
+
+void PwmActive(Work& w) {
+    ScanValue(w, "%*s %*s %i");
+    g_dev.pwm_on = w.value == 1 ? 1 : 0;
+    SetText(g_gen.hWndPwmOnOff, g_dev.pwm_on != 0 ? "PWM OFF" : "PWM ON");
+    ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
+}
+
+void PwmCtlActive(Work& w) {
+    ScanValue(w, "%*s %*s %i");
+    g_dev.pwm_ctl_on = w.value == 1 ? 1 : 0;
+    SetText(g_gen.hWndCtlOnOff, g_dev.pwm_ctl_on != 0 ? "CTL OFF" : "CTL ON");
+    ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
+}
+
+void Frequency(Work& w) {
+    ScanBoth(w, "%*s %f %*s %*s %*s %*s %*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
+    SetText(g_gen.hWndFreq, w.text);
+    ConPrintf("freq: %s\n", w.text);
+    FormatBounded(w.text, sizeof w.text, "%.1f%%", static_cast<double>(w.second));
+    SetText(g_gen.hWndDuty, w.text);
+    ConPrintf("duty: %s\n", w.text);
+}
+
+void AntennaPeak(Work& w) {
+    ScanBoth(w, "%*s %f %*s %*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2fVp", static_cast<double>(w.first));
+    SetText(g_gen.hWndAntVpeak, w.text);
+    ConPrintf("VOLT: %s\n", w.text);
+    FormatBounded(w.text, sizeof w.text, "%.2fAp", static_cast<double>(w.second));
+    SetText(g_gen.hWndAntIpeak, w.text);
+    ConPrintf("ISNS: %s\n", w.text);
+}
+
+void SearchAlways(Work& w) {
+    ScanHexValue(w, "%*s %*s %x");
+    g_dev.search_always_on = w.value == 0xA5 ? 1 : 0;
+    SetText(g_gen.hWndSearchAlways, g_dev.search_always_on != 0 ? "AS alw. OFF" : "AS alw. ON");
+    ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
+}
+
+void Fmax(Work& w) {
+    ScanFirst(w, "%*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
+    SetText(g_gen.hWndFmax, w.text);
+    ConPrintf("fmax: %s\n", w.text);
+}
+
+void Fmin(Work& w) {
+    ScanFirst(w, "%*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
+    SetText(g_gen.hWndFmin, w.text);
+    ConPrintf("fmin: %s\n", w.text);
+}
+
+void SearchVmin(Work& w) {
+    ScanFirst(w, "%*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2f V", static_cast<double>(w.first));
+    SetText(g_gen.hWndVmin, w.text);
+    ConPrintf("Vmin: %s\n", w.text);
+}
+
+void PcbTemperature(Work& w) {
+    ScanFirst(w, "%*s %*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text,
+                  "%.1f\xB0"
+                  "C",
+                  static_cast<double>(w.first));
+    SetText(g_gen.hWndPcbTemp, w.text);
+    ConPrintf("temperature: %s\n", w.text);
+}
+
+void SupplyVoltage(Work& w) {
+    ScanFirst(w, "%*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2fV", static_cast<double>(w.first));
+    SetText(g_gen.hWndVsupply, w.text);
+    ConPrintf("VINF: %s\n", w.text);
+}
+
+void AntennaCurrent(Work& w) {
+    ScanFirst(w, "%*s %*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.3fA", static_cast<double>(w.first));
+    SetText(g_gen.hWndAntIavg, w.text);
+    ConPrintf("IANT: %s\n", w.text);
+}
+
+void AntennaPower(Work& w) {
+    ScanFirst(w, "%*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text, "%.2fW", static_cast<double>(w.first));
+    SetText(g_gen.hWndAntPavg, w.text);
+    ConPrintf("Power: %s\n", w.text);
+}
+
+void TempThreshold(Work& w) {
+    ScanFirst(w, "%*s %f");
+    ConPrintf("known string found: %s\n", w.Remainder());
+    FormatBounded(w.text, sizeof w.text,
+                  "%.0f \xB0"
+                  "C",
+                  static_cast<double>(w.first));
+    SetText(g_gen.hWndTempThresh, w.text);
+    ConPrintf("temperature threshold: %s\n", w.text);
+}
+
+void OnlyPcb(Work& w) {
+    ConPrintf("known string found: %s\n", w.Remainder());
+}
+
+struct KnownString {
+    const char* key;
+    uint32_t compared;   // leading characters of the key that must match
+    bool measurement;    // a reply with one of these stays out of the text area
+    bool unless_before;  // tried only when the row before it did not match
+    void (*apply)(Work&);
+};
+
+const KnownString kKnownStrings[] = {
+    {"Lum_Rax_", 8, false, false, FirmwareIdent},
+    {"Bootloader for", 14, false, true, BootloaderIdent},
+    {"Lum_Rax, HW Rev", 15, false, false, HardwareIdent},
+    {"PWM_active", 10, false, false, PwmActive},
+    {"pwm_ctl_active", 14, false, false, PwmCtlActive},
+    {"frequency", 9, false, false, Frequency},
+    {"VOLT: ", 6, true, false, AntennaPeak},
+    {"pwm_search_always", 12, false, false, SearchAlways},
+    {"fmax:", 5, false, false, Fmax},
+    {"fmin:", 5, false, false, Fmin},
+    {"pwm_search_Vmin:", 16, false, false, SearchVmin},
+    {"TMP101", 5, true, false, PcbTemperature},
+    {"VINF:", 5, true, false, SupplyVoltage},
+    {"ADC2, IANT", 10, true, false, AntennaCurrent},
+    {"Power: ", 7, true, false, AntennaPower},
+    {"threshold", 9, true, false, TempThreshold},
+    {"only PCB", 8, true, false, OnlyPcb},
+};
+
+}  // namespace
+
+void ParseDeviceReply(char* reply, uint32_t) {
+    if (reply == nullptr) return;
+    Work w;
+    w.reply = reply;
+    bool previous_matched = false;
+    for (const KnownString& row : kKnownStrings) {
+        if (row.unless_before && previous_matched) {
+            previous_matched = false;
+            continue;
+        }
+        // Taken anew for every row: the hardware row may have shortened the reply.
+        const uint32_t length = static_cast<uint32_t>(std::strlen(reply));
+        previous_matched = SearchKnownString(reply, row.key, length, row.compared, &w.position);
+        if (!previous_matched) continue;
+        row.apply(w);
+        if (row.measurement) ++w.measurements;
+    }
+    if (w.measurements == 0) AppendComText(reply);
+}
