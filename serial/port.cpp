@@ -1,13 +1,149 @@
 #include "serial/port.h"
 
-const int32_t baudrate_table[kBaudRows] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
+#include <cstdint>
+#include <cstring>
+
+#include "app/com_page.h"
+#include "generator/autoread.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "platform/text_format.h"
+#include "serial/com_log.h"
+#include "serial/receive_pump.h"
+
+const int32_t baudrate_table[kBaudRows] = {1200,  2400,  4800,  9600,  14400,
+                                           19200, 38400, 57600, 115200};
 const uint32_t com_timeout_table[kBaudRows] = {50, 30, 20, 15, 10, 10, 10, 10, 10};
 PortState g_port;
 
-void OpenComPort(platform::Wnd) {}
-void CloseComPort(platform::Wnd) {}
-void button_COM_StartStop_process(platform::Wnd, uint32_t, platform::Wnd) {}
-void ComSelect_process(uint32_t, platform::Wnd) {}
-void BaudSelect_process(uint32_t, platform::Wnd) {}
-void ClearReadouts() {}
-void PortWriteText(const char*) {}
+namespace {
+
+constexpr std::size_t kDevicePathSize = 32;
+constexpr std::size_t kCommandSize = 32;
+constexpr int kComRows = 40;
+
+long HandleValue(platform::PortHandle h) {
+    return static_cast<long>(reinterpret_cast<std::intptr_t>(h));
+}
+
+// The combo's selection; when it has none, the error line is printed and row 0 is taken.
+int ReadSelection(platform::Wnd combo, const char* error_line) {
+    int index = platform::UI().ComboGetSelection(combo);
+    if (index == -1) {
+        ConWrite(error_line);
+        index = 0;
+    }
+    return index;
+}
+
+}  // namespace
+
+void OpenComPort(platform::Wnd wnd) {
+    if (g_port.com_port_number == 0) return;
+    // A second handle on the same port would leak the first one and its timer.
+    if (g_port.port_handle != nullptr) CloseComPort(wnd);
+
+    const int number = g_port.com_port_number;
+    char path[kDevicePathSize];
+    if (!FormatBounded(path, sizeof path, "\\\\.\\COM%i", number)) {
+        ConPrintf("Error opening COM%i: device path too long\n", number);
+        return;
+    }
+    ConPrintf("Opening COM%i\n", number);
+
+    platform::PortHandle h = platform::Serial().Open(path, g_port.com_baudrate);
+    if (h == nullptr) {
+        g_port.port_handle = nullptr;
+        ConPrintf("Error opening COM%i\n", number);
+        return;
+    }
+    g_port.port_handle = h;
+
+    const long baud = g_port.com_baudrate;
+    ConPrintf("Com port open (handle %li)\n", HandleValue(h));
+    ConPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
+    if (g_log.com_log_active) {
+        ComLogPrintf("Com port open (handle %li)\n", HandleValue(h));
+        ComLogPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
+        ComLogText("--------------------------\n\n");
+    }
+    platform::UI().StartTimer(wnd, RECEIVE_TIMER_ID, 10, ReceiveTimerProc);
+}
+
+void CloseComPort(platform::Wnd wnd) {
+    if (g_port.port_handle == nullptr) return;
+    platform::UI().StopTimer(wnd, RECEIVE_TIMER_ID);
+    ConWrite("Closing com port\n");
+    platform::Serial().Close(g_port.port_handle);
+    g_port.port_handle = nullptr;
+}
+
+void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kBnClicked) return;
+    platform::Ui& ui = platform::UI();
+
+    if (g_port.com_port_open == 1) {
+        ui.SetControlText(g_com.hWndComStartStop, "COM Start");
+        CloseComPort(wnd);
+        g_port.com_port_open = 0;
+        return;
+    }
+
+    OpenComPort(wnd);
+    if (g_port.port_handle == nullptr) {
+        ui.ShowMessageBox(wnd, "No COM Port available!", "Error", platform::kMbIconWarning);
+        g_port.com_port_open = 0;
+        return;
+    }
+    ui.SetControlText(g_com.hWndComStartStop, "COM Stop");
+    g_port.com_port_open = 1;
+    ClearReadouts();
+    g_autoread.autoread_step = 0;
+    g_rx.rx_idle_countdown = 0;
+    if (g_dev.uCisBootloader == 1) {
+        // Ask the bootloader to identify itself so the page shows what is running.
+        char cmd[kCommandSize];
+        if (FormatBounded(cmd, sizeof cmd, "cr %s\r", "Sv")) PortWriteText(cmd);
+    }
+}
+
+void ComSelect_process(uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
+    const int index = ReadSelection(g_com.hWndComSelect, "COM selection ERROR!\n");
+    if (index < 0 || index >= kComRows) return;
+    g_port.com_port_number = static_cast<uint8_t>(index + 1);
+    ConPrintf("Selected COM %li\n", static_cast<long>(g_port.com_port_number));
+}
+
+void BaudSelect_process(uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
+    const int index = ReadSelection(g_com.hWndBaudSelect, "Baud rate selection ERROR!\n");
+    if (index < 0 || index >= kBaudRows) return;
+    g_port.com_baudrate = baudrate_table[index];
+    g_port.COM_timeout_max = com_timeout_table[index];
+    ConPrintf("Selected baud rate: %li bps (cb_reply = %li)\n",
+              static_cast<long>(g_port.com_baudrate), static_cast<long>(index));
+    ConPrintf("COM_timeout_max:    %li * 10 ms\n", static_cast<long>(g_port.COM_timeout_max));
+}
+
+void ClearReadouts() {
+    const platform::Wnd idents[] = {g_gen.hWndFwVersion, g_gen.hWndHwVersion};
+    const platform::Wnd values[] = {g_gen.hWndFreq,    g_gen.hWndDuty,      g_gen.hWndFmax,
+                                    g_gen.hWndFmin,    g_gen.hWndAntVpeak,  g_gen.hWndAntIpeak,
+                                    g_gen.hWndPcbTemp, g_gen.hWndVsupply,   g_gen.hWndAntIavg,
+                                    g_gen.hWndAntPavg, g_gen.hWndTempThresh};
+    platform::Ui& ui = platform::UI();
+    // Before the generator page exists there is nothing to reset.
+    for (platform::Wnd w : idents)
+        if (w != nullptr) ui.SetControlText(w, "...");
+    for (platform::Wnd w : values)
+        if (w != nullptr) ui.SetControlText(w, "-");
+}
+
+void PortWriteText(const char* text) {
+    if (g_port.port_handle == nullptr || text == nullptr) return;
+    const std::size_t len = std::strlen(text);
+    if (len == 0) return;
+    platform::Serial().Write(g_port.port_handle, reinterpret_cast<const uint8_t*>(text), len);
+}

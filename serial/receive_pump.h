@@ -1,5 +1,6 @@
 #pragma once
 // The 10 ms receive pump: reply framing, flash stream collection, bootloader replies.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -15,14 +16,29 @@ struct RxState {
     uint32_t rx_idle_countdown;
     uint32_t boot_rx_countdown;
     uint8_t flash_stream_mode;
+    uint8_t rx_cut;            // the pending reply outgrew rx_message; its rest is dropped
+    uint8_t flash_stream_cut;  // the flash stream outgrew its buffer; its rest is dropped
     void Reset() {
         std::memset(rx_message, 0, sizeof rx_message);
         rx_count = 0;
         rx_idle_countdown = 0;
         boot_rx_countdown = kBootRxTimeoutTicks;
         flash_stream_mode = 0;
+        rx_cut = 0;
+        flash_stream_cut = 0;
     }
 };
 extern RxState g_rx;
 
 void ReceiveTimerProc(platform::Wnd wnd);
+
+// Where the pump hands its results. Tests may swap these and must restore them.
+struct RxConsumers {
+    void (*parse_reply)(char* reply, uint32_t count);
+    void (*bootloader_step)(platform::Wnd wnd, uint8_t reply_complete, uint32_t count,
+                            const uint8_t* reply);
+    void (*flash_dump)();
+    void (*log_write)(const void* data, std::size_t len);
+    static RxConsumers Defaults();
+};
+extern RxConsumers g_rx_consumers;
