@@ -1,0 +1,53 @@
+#pragma once
+// The generator's bootloader: takes binary Intel HEX records one at a time and answers
+// each with one letter; understands a few text commands (Sv, Fe, Sboot).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/flash.h"
+#include "sim/reply.h"
+#include "sim/scenario.h"
+
+namespace sim {
+
+// The letters the bootloader answers a record with.
+constexpr char kLetterWritten = 'w';
+constexpr char kLetterFinished = 'n';
+constexpr char kLetterChecksum = 'c';
+constexpr char kLetterAddress = 'e';  // outside the application section
+constexpr char kLetterFlash = 'f';    // the flash does not read back what was written
+constexpr char kLetterSyntax = 's';   // bad length or missing CR LF
+constexpr char kLetterType = 'x';     // record type not known
+
+class Bootloader {
+  public:
+    Bootloader(const Scenario& s, Flash& flash);
+
+    // Entered: record count, address base and parser start afresh.
+    void Start();
+    void Feed(Nanos t, uint8_t b, Outcome& out);
+
+    // Records whose first byte has arrived since Start (complete or not).
+    uint32_t records_started() const { return started_; }
+    uint32_t address_base() const { return base_; }
+    std::string IdentText() const;
+
+  private:
+    enum class State : uint8_t { kIdle, kBody, kCr, kLf };
+    void Record(Outcome& out);
+    char Apply(Nanos& extra);
+    void Text(Outcome& out);
+
+    const Scenario& scenario_;
+    Flash& flash_;
+    State state_ = State::kIdle;
+    std::vector<uint8_t> rec_;
+    std::string text_;
+    uint32_t base_ = 0;
+    uint32_t started_ = 0;
+    uint32_t ordinal_ = 0;  // of the record being received
+    Nanos last_byte_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,176 @@
+#include "sim/device.h"
+
+#include <algorithm>
+
+#include "sim/random.h"
+
+namespace sim {
+
+bool ListMatches(const std::string& list, const std::string& reg) {
+    if (list.empty()) return false;
+    if (list == "*") return true;
+    std::size_t from = 0;
+    while (from <= list.size()) {
+        std::size_t comma = list.find(',', from);
+        if (comma == std::string::npos) comma = list.size();
+        if (list.compare(from, comma - from, reg) == 0 && comma - from == reg.size()) return true;
+        from = comma + 1;
+    }
+    return false;
+}
+
+Device::Device(Scenario scenario)
+    : scenario_(std::move(scenario)),
+      flash_(ModelOf(scenario_.chip)),
+      app_(scenario_, flash_),
+      boot_(scenario_, flash_),
+      running_(scenario_.firmware),
+      host_baud_(scenario_.baudrate),
+      random_(scenario_.seed ^ 0x6A7BA6E) {
+    flash_.Load(scenario_);
+    if (running_ == Firmware::kApplication && !flash_.HasApplication()) {
+        running_ = Firmware::kBootloader;  // nothing to start: the bootloader waits
+    }
+    Start(0);
+    next_noise_ = scenario_.faults.noise_period;
+}
+
+void Device::Start(Nanos t) {
+    if (running_ == Firmware::kApplication) {
+        app_.PowerUp(t);
+    } else {
+        boot_.Start();
+    }
+}
+
+void Device::PowerCycle() {
+    running_ = flash_.HasApplication() ? Firmware::kApplication : Firmware::kBootloader;
+    app_.measurements().Cool(now_);
+    Start(now_);
+}
+
+void Device::Die(Nanos t) {
+    if (dead_) return;
+    dead_ = true;
+    to_device_.Cut(t);
+    to_host_.Cut(t);
+}
+
+void Device::RunTimed(Nanos upto) {
+    const Faults& f = scenario_.faults;
+    if (f.disconnect_at > 0 && f.disconnect_at <= upto) Die(f.disconnect_at);
+    if (f.noise_period <= 0) return;
+    while (next_noise_ <= upto) {
+        if (!dead_) {
+            std::string junk;
+            for (uint32_t i = 0; i < f.noise_bytes; ++i)
+                junk.push_back(static_cast<char>(random_.Byte()));
+            to_host_.Send(next_noise_, reinterpret_cast<const uint8_t*>(junk.data()), junk.size(),
+                          scenario_.baudrate);
+        }
+        next_noise_ += f.noise_period;
+    }
+}
+
+void Device::AdvanceTo(Nanos t) {
+    if (t < now_) return;
+    scratch_.clear();
+    to_device_.Receive(t, scenario_.baudrate, scratch_);
+    for (const ReceivedByte& rb : scratch_) {
+        RunTimed(rb.at);
+        if (dead_) break;
+        now_ = std::max(now_, rb.at);
+        Feed(rb.at, rb.value);
+    }
+    RunTimed(t);
+    now_ = t;
+}
+
+void Device::Feed(Nanos t, uint8_t b) {
+    Outcome out;
+    if (running_ == Firmware::kApplication) {
+        app_.Feed(t, b, out);
+    } else {
+        boot_.Feed(t, b, out);
+        uint32_t limit = scenario_.faults.disconnect_after_records;
+        if (limit > 0 && boot_.records_started() > limit) {
+            Die(t);
+            return;
+        }
+    }
+    for (const Reply& r : out.replies) Emit(t, r);
+    if (out.switch_firmware) {
+        running_ =
+            running_ == Firmware::kApplication ? Firmware::kBootloader : Firmware::kApplication;
+        Start(t);
+    }
+}
+
+void Device::Emit(Nanos t, const Reply& reply) {
+    const Faults& f = scenario_.faults;
+    if (dead_ || ListMatches(f.no_reply_to, reply.reg)) return;
+    ++replies_;
+    std::vector<std::string> chunks = reply.chunks;
+    if (reply.framed && ListMatches(f.no_etx_to, reply.reg) && !chunks.empty() &&
+        !chunks.back().empty() && chunks.back().back() == kEtx) {
+        chunks.back().pop_back();
+    }
+    if (f.garbage_every > 0 && f.garbage_bytes > 0 && replies_ % f.garbage_every == 0) {
+        std::string junk;
+        for (uint32_t i = 0; i < f.garbage_bytes; ++i)
+            junk.push_back(static_cast<char>(random_.Byte()));
+        chunks.insert(chunks.begin(), junk);
+    }
+    const Nanos gap = reply.gap >= 0 ? reply.gap : scenario_.timing.line_gap;
+    Nanos at = t + scenario_.timing.processing + reply.delay + f.late_reply;
+    std::string& last = last_reply_[reply.reg];
+    last.clear();
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        const std::string& c = chunks[i];
+        Nanos end = to_host_.Send(at, reinterpret_cast<const uint8_t*>(c.data()), c.size(),
+                                  scenario_.baudrate);
+        at = end + gap;
+        last += c;
+    }
+}
+
+std::string Device::LastReply(const std::string& reg) const {
+    auto it = last_reply_.find(reg);
+    return it == last_reply_.end() ? std::string() : it->second;
+}
+
+void Device::HostJoin() {
+    to_host_.Purge(now_);
+    host_rx_.clear();
+}
+
+void Device::HostWrite(const uint8_t* data, std::size_t n) {
+    if (n == 0) return;
+    if (trace_) trace_(false, now_, data, n);
+    to_device_.Send(now_, data, n, host_baud_);
+}
+
+std::size_t Device::HostRead(uint8_t* buf, std::size_t max) {
+    scratch_.clear();
+    to_host_.Receive(now_, host_baud_, scratch_);
+    for (const ReceivedByte& rb : scratch_) host_rx_.push_back(rb.value);
+    std::size_t n = std::min(max, host_rx_.size());
+    std::copy_n(host_rx_.begin(), n, buf);
+    host_rx_.erase(host_rx_.begin(), host_rx_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (trace_ && n > 0) trace_(true, now_, buf, n);
+    return n;
+}
+
+Nanos Device::NextEvent() {
+    Nanos next = -1;
+    auto take = [&next](Nanos t) {
+        if (t >= 0 && (next < 0 || t < next)) next = t;
+    };
+    take(to_host_.NextArrival(host_baud_));
+    take(to_device_.NextArrival(scenario_.baudrate));
+    if (scenario_.faults.noise_period > 0) take(next_noise_);
+    if (scenario_.faults.disconnect_at > 0 && !dead_) take(scenario_.faults.disconnect_at);
+    return next;
+}
+
+}  // namespace sim

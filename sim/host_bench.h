@@ -1,0 +1,56 @@
+#pragma once
+// Drives a simulated device the way a terminal would: write a command, collect the answer
+// until the line falls silent. For tests and quick experiments.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/device.h"
+
+namespace sim {
+
+struct Arrival {
+    Nanos at;
+    std::string bytes;
+};
+
+class HostBench {
+  public:
+    explicit HostBench(Device& device) : dev_(device) {}
+
+    void Send(std::string_view bytes) {
+        dev_.HostWrite(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    // Reads in steps of `step` until `quiet` has passed without a byte after the first one,
+    // or `limit` has passed in all. Every read that returned bytes is kept in arrivals.
+    std::string Collect(Nanos limit = 2 * kSecond, Nanos quiet = 50 * kMilli, Nanos step = kMilli) {
+        std::string got;
+        const Nanos start = dev_.now();
+        Nanos last = -1;
+        uint8_t buf[4096];
+        while (dev_.now() - start < limit) {
+            dev_.Advance(step);
+            std::size_t n;
+            while ((n = dev_.HostRead(buf, sizeof buf)) > 0) {
+                got.append(reinterpret_cast<const char*>(buf), n);
+                arrivals.push_back(
+                    {dev_.now(), std::string(reinterpret_cast<const char*>(buf), n)});
+                last = dev_.now();
+            }
+            if (last >= 0 && dev_.now() - last >= quiet) break;
+        }
+        return got;
+    }
+    std::string Exchange(std::string_view command, Nanos limit = 2 * kSecond) {
+        Send(command);
+        return Collect(limit);
+    }
+
+    std::vector<Arrival> arrivals;
+
+  private:
+    Device& dev_;
+};
+
+}  // namespace sim

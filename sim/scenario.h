@@ -1,0 +1,72 @@
+#pragma once
+// What a simulated generator is and how it misbehaves: chosen once per scenario.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/clock.h"
+
+namespace sim {
+
+enum class Firmware : uint8_t { kApplication, kBootloader };
+
+enum class Chip : uint8_t { kAtmega328P, kAtmega1284P, kAtmega1281 };
+
+struct ChipModel {
+    const char* name;     // as the bootloader names it, e.g. "ATmega328P"
+    uint32_t flash_size;  // bytes
+    uint32_t boot_start;  // first byte of the boot section; the application lies below
+    uint32_t page_size;   // bytes written by one page write
+};
+const ChipModel& ModelOf(Chip chip);
+
+enum class FlashContent : uint8_t {
+    kProgram,  // an application image at 0 (the device runs its application)
+    kBlank,    // application section erased: the device can only run its bootloader
+};
+
+struct Timing {
+    Nanos processing = 2 * kMilli;       // from a command's CR to the first reply byte
+    Nanos line_gap = 1500 * kMicro;      // between the lines of one text reply
+    Nanos page_write = 4500 * kMicro;    // extra time when a record completes a flash page
+    Nanos search = 2500 * kMilli;        // auto search: busy for this long
+    uint32_t stream_chunk = 64;          // flash read-back: bytes per burst
+    Nanos stream_gap = 500 * kMicro;     // between bursts (well below any idle time-out)
+    Nanos record_abandon = 50 * kMilli;  // a record silent this long is dropped
+};
+
+// Misbehaviour of the device. Register names match what follows "cr " or "cw " up to the
+// value ("Wo", "Wf", "Sv", "Mr"); "*" matches every command; ":" the bootloader's records.
+struct Faults {
+    std::string no_reply_to;  // these commands are never answered
+    Nanos late_reply = 0;     // every reply starts this much later
+    std::string no_etx_to;    // text replies to these commands lack their closing ETX
+    // Bootloader: the reply letter for the record of the given ordinal (0 = the first
+    // record since the bootloader started), instead of the real outcome. The record is not
+    // written. 'c' asks for a resend; 'e', 'f', 's', 'x' are error letters; anything else
+    // is a letter the program does not know.
+    std::map<uint32_t, char> record_letter;
+    uint32_t garbage_bytes = 0;  // random bytes put before a reply ...
+    uint32_t garbage_every = 0;  // ... before every n-th reply (0: never)
+    Nanos noise_period = 0;      // unsolicited random bytes every so often (0: never)
+    uint32_t noise_bytes = 3;
+    // The line goes dead (both ways) when the record of this ordinal starts to arrive
+    // (0: never).
+    uint32_t disconnect_after_records = 0;
+    Nanos disconnect_at = 0;  // the line goes dead at this time (0: never)
+};
+
+struct Scenario {
+    Firmware firmware = Firmware::kApplication;
+    Chip chip = Chip::kAtmega328P;
+    FlashContent flash = FlashContent::kProgram;
+    std::vector<uint8_t> flash_image;  // when not empty: loaded at address 0 instead
+    int32_t baudrate = 38400;
+    uint64_t seed = 1;
+    double resonance_khz = 131.0;  // where the antenna circuit answers best
+    Timing timing;
+    Faults faults;
+};
+
+}  // namespace sim

@@ -1,0 +1,360 @@
+// The program's core against the simulated generator: the port, the receive pump, the
+// parser, the AutoRead sequencer and the generator buttons, on the page's fields.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/com_page.h"
+#include "generator/autoread.h"
+#include "generator/gen_commands.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+#include "serial/reg_console.h"
+#include "sim/device.h"
+#include "sim/host_bench.h"
+#include "sim/sim_port.h"
+#include "tests/fakes/test_env.h"
+
+namespace {
+
+using platform::MakeWParam;
+using platform::Wnd;
+using sim::kMilli;
+using sim::kSecond;
+
+constexpr sim::Nanos kBase = 5 * kMilli;
+
+std::string Format(const char* fmt, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+// The value after key in the device's own text, read as the program's table reads it.
+float Scanned(const std::string& reply, const char* key, const char* fmt) {
+    std::size_t at = reply.find(key);
+    float a = -999, b = -999;
+    if (at == std::string::npos || std::sscanf(reply.c_str() + at, fmt, &a, &b) < 1) return -999;
+    return a;
+}
+
+class SimIntegrationTest : public fakes::CoreTest {
+  protected:
+    void Start(const sim::Scenario& s) {
+        dev_ = std::make_unique<sim::Device>(s);
+        port_ = std::make_unique<sim::SimSerialPort>(*dev_);
+        platform::SetEnv(platform::Env{&ui, port_.get(), &system, &console});
+        page_ = ui.NewWindow("page");
+        CreateComPageControls(page_);
+        CreateGeneratorPage(page_);
+    }
+    void TearDown() override {
+        fakes::CoreTest::TearDown();
+        port_.reset();
+        dev_.reset();
+    }
+
+    // One step of a 5 ms clock: receive every 10 ms, line poll every 20 ms, AutoRead every
+    // 25 ms, as the program's three timers run.
+    void Step() {
+        port_->Advance(kBase);
+        ++steps_;
+        if (steps_ % 2 == 0) ReceiveTimerProc(page_);
+        if (steps_ % 4 == 0) RegLinePollTimerProc(page_);
+        if (steps_ % 5 == 0) AutoReadTimerProc(page_);
+    }
+    void Run(sim::Nanos t) {
+        for (sim::Nanos i = 0; i < t; i += kBase) Step();
+    }
+    void Click(void (*handler)(Wnd, uint32_t, Wnd), uint16_t id, Wnd control) {
+        handler(page_, MakeWParam(id, platform::kBnClicked), control);
+    }
+    void ComStart() { Click(button_COM_StartStop_process, 1036, g_com.hWndComStartStop); }
+    void PickBaudRow(int row) {
+        ui.controls[g_com.hWndBaudSelect].selection = row;
+        BaudSelect_process(MakeWParam(1035, platform::kCbnSelEndOk), g_com.hWndBaudSelect);
+    }
+    // Prepares the device as a technician's terminal would, before the program connects.
+    void Prepare(const std::vector<std::string>& commands) {
+        sim::HostBench bench(*dev_);
+        for (const std::string& c : commands) bench.Exchange(c + "\r");
+    }
+    std::string Text(Wnd w) { return ui.Text(w); }
+    std::vector<std::string> WritesFrom(std::size_t from) {
+        const auto& w = port_->writes();
+        return std::vector<std::string>(w.begin() + static_cast<std::ptrdiff_t>(from), w.end());
+    }
+
+    std::unique_ptr<sim::Device> dev_;
+    std::unique_ptr<sim::SimSerialPort> port_;
+    Wnd page_ = nullptr;
+    uint64_t steps_ = 0;
+};
+
+TEST_F(SimIntegrationTest, StartupReadsFillTheIdentityAndTheToggles) {
+    Start(sim::Scenario{});
+    // The opposite of the captions the page starts with, so every caption must change.
+    Prepare({"cw Wo0", "cw Wc1", "cw WwA5"});
+    ComStart();
+    ASSERT_TRUE(port_->is_open());
+    EXPECT_EQ(port_->baudrate(), 38400);
+    EXPECT_EQ(Text(g_com.hWndComStartStop), "COM Stop");
+    Run(2 * kSecond);
+    EXPECT_EQ(port_->writes(),
+              (std::vector<std::string>{"cr Wo\r", "cr Sv\r", "cr Wc\r", "cr Ww\r"}));
+    EXPECT_EQ(Text(g_gen.hWndHwVersion), sim::kHardwareText);
+    EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 20), sim::kFirmwareText);
+    EXPECT_EQ(Text(g_gen.hWndPwmOnOff), "PWM ON");
+    EXPECT_EQ(Text(g_gen.hWndCtlOnOff), "CTL OFF");
+    EXPECT_EQ(Text(g_gen.hWndSearchAlways), "AS alw. OFF");
+    EXPECT_EQ(g_dev.pwm_on, 0);
+    EXPECT_EQ(g_dev.pwm_ctl_on, 1);
+    EXPECT_EQ(g_dev.search_always_on, 1);
+    EXPECT_EQ(g_dev.uCisBootloader, 0);
+    EXPECT_EQ(Text(g_com.hWndStatusRight), "Reading: auto search");
+    EXPECT_NE(Text(g_com.hWndComText).find("PWM_active = 0"), std::string::npos);
+
+    // With AutoRead off nothing more is asked for the rest of the minute.
+    Run(58 * kSecond);
+    EXPECT_EQ(port_->writes().size(), 4u);
+    EXPECT_EQ(Text(g_gen.hWndAntVpeak), "-");
+}
+
+TEST_F(SimIntegrationTest, AutoReadKeepsTheMeasurementsCurrentForAMinute) {
+    Start(sim::Scenario{});
+    ComStart();
+    Run(2 * kSecond);
+    Click(button_AutoRead_process, 1095, g_gen.hWndAutoRead);
+    EXPECT_EQ(Text(g_gen.hWndAutoRead), "AutoRead OFF");
+    Run(60 * kSecond);
+
+    const std::vector<std::string> reads = WritesFrom(4);
+    const char* const cycle[] = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
+    ASSERT_GE(reads.size(), 55u);  // one read about every 1.025 s
+    EXPECT_LE(reads.size(), 60u);
+    // The idle sequencer kept stepping, so the cycle may begin anywhere in it.
+    std::size_t offset = 0;
+    while (offset < 4 && reads[0] != cycle[offset]) ++offset;
+    ASSERT_LT(offset, 4u) << reads[0];
+    for (std::size_t i = 0; i < reads.size(); ++i)
+        EXPECT_EQ(reads[i], cycle[(i + offset) % 4]) << i;
+
+    // Each field shows what the device last said, in the page's own format.
+    const std::string wi = dev_->LastReply("Wi");
+    EXPECT_EQ(Text(g_gen.hWndAntVpeak), Format("%.2fVp", Scanned(wi, "VOLT: ", "%*s %f")));
+    EXPECT_EQ(Text(g_gen.hWndAntIpeak),
+              Format("%.2fAp", Scanned(wi, "VOLT: ", "%*s %*f %*s %*s %f")));
+    EXPECT_EQ(Text(g_gen.hWndPcbTemp),
+              Format("%.1f\xB0"
+                     "C",
+                     Scanned(dev_->LastReply("Wt"), "TMP10", "%*s %*s %f")));
+    EXPECT_EQ(Text(g_gen.hWndVsupply),
+              Format("%.2fV", Scanned(dev_->LastReply("Wu"), "VINF:", "%*s %f")));
+    const std::string pi = dev_->LastReply("Pi");
+    EXPECT_EQ(Text(g_gen.hWndAntIavg), Format("%.3fA", Scanned(pi, "ADC2, IANT", "%*s %*s %f")));
+    EXPECT_EQ(Text(g_gen.hWndAntPavg), Format("%.2fW", Scanned(pi, "Power: ", "%*s %f")));
+
+    // The values move, and measurement replies stay out of the text area.
+    std::set<std::string> shown;
+    for (const auto& [w, text] : ui.set_texts) {
+        if (w == g_gen.hWndAntVpeak) shown.insert(text);
+    }
+    EXPECT_GE(shown.size(), 5u);
+    const std::string area = Text(g_com.hWndComText);
+    EXPECT_EQ(area.find("VOLT:"), std::string::npos);
+    EXPECT_EQ(area.find("Power:"), std::string::npos);
+    EXPECT_NE(area.find("pwm_search_always"), std::string::npos);
+}
+
+TEST_F(SimIntegrationTest, MeasurementReadAsksOnceAndFillsTheFields) {
+    Start(sim::Scenario{});
+    ComStart();
+    Run(2 * kSecond);
+    Click(button_Measure_Read_process, 1094, g_gen.hWndMeasRead);
+    Run(5 * kSecond);
+    EXPECT_EQ(WritesFrom(4),
+              (std::vector<std::string>{"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"}));
+    EXPECT_EQ(Text(g_gen.hWndVsupply),
+              Format("%.2fV", Scanned(dev_->LastReply("Wu"), "VINF:", "%*s %f")));
+    EXPECT_EQ(Text(g_gen.hWndAntPavg),
+              Format("%.2fW", Scanned(dev_->LastReply("Pi"), "Power: ", "%*s %f")));
+    EXPECT_NE(Text(g_gen.hWndAntVpeak), "-");
+    EXPECT_NE(Text(g_gen.hWndPcbTemp), "-");
+}
+
+TEST_F(SimIntegrationTest, ButtonsSteerTheDeviceAndReadsShowTheResult) {
+    Start(sim::Scenario{});
+    sim::Application& app = dev_->app();
+    ComStart();
+    Run(2 * kSecond);
+    const sim::Nanos settle = 400 * kMilli;
+
+    Click(button_Pwm_OnOff_process, 1084, g_gen.hWndPwmOnOff);
+    Run(settle);
+    EXPECT_FALSE(app.pwm_active());
+    EXPECT_EQ(Text(g_gen.hWndPwmOnOff), "PWM ON");
+    Click(button_Pwm_OnOff_process, 1084, g_gen.hWndPwmOnOff);
+    Click(button_PwmCtl_OnOff_process, 1104, g_gen.hWndCtlOnOff);
+    Run(settle);
+    EXPECT_TRUE(app.pwm_active());
+    EXPECT_TRUE(app.ctl_active());
+
+    Click(button_Pwm_Step_process, 1087, g_gen.hWndFreqUp);
+    Run(settle);
+    Click(button_Pwm_Step_process, 1089, g_gen.hWndDutyUp);
+    Run(settle);
+    Click(button_PwmSet_read, 1085, g_gen.hWndPwmRead);
+    Run(settle);
+    EXPECT_EQ(app.live().top, 127);
+    EXPECT_EQ(Text(g_gen.hWndFreq), Format("%.2fkHz", sim::kTimerClockKhz / 127));
+    EXPECT_EQ(Text(g_gen.hWndDuty), "50.5%");
+
+    ui.SetControlText(g_gen.hWndFmax, "200");
+    ui.SetControlText(g_gen.hWndFmin, "110");
+    Click([](Wnd w, uint32_t p, Wnd l) { button_Pwm_FreqLim_Wr_process(w, p, l, 0); }, 1091,
+          g_gen.hWndFmaxWrite);
+    Run(settle);
+    Click([](Wnd w, uint32_t p, Wnd l) { button_Pwm_FreqLim_Wr_process(w, p, l, 1); }, 1092,
+          g_gen.hWndFminWrite);
+    Run(settle);
+    ui.SetControlText(g_gen.hWndFmax, "-");
+    ui.SetControlText(g_gen.hWndFmin, "-");
+    Click(button_Pwm_FreqLim_Rd_process, 1090, g_gen.hWndFreqLimRead);
+    Run(settle);
+    EXPECT_EQ(app.live().fmax_khz, 200);
+    EXPECT_EQ(app.live().fmin_khz, 110);
+    EXPECT_EQ(Text(g_gen.hWndFmax), "200.00kHz");
+    EXPECT_EQ(Text(g_gen.hWndFmin), "110.00kHz");
+
+    ui.SetControlText(g_gen.hWndVmin, "22.5");
+    Click(button_Pwm_Vlim_Write_process, 1097, g_gen.hWndVminWrite);
+    Run(settle);
+    ui.SetControlText(g_gen.hWndVmin, "-");
+    Click(button_Pwm_Vlim_Read_process, 1096, g_gen.hWndVminRead);
+    Run(settle);
+    EXPECT_DOUBLE_EQ(app.live().vmin, 22.5);
+    EXPECT_EQ(Text(g_gen.hWndVmin), "22.50 V");
+
+    ui.SetControlText(g_gen.hWndTempThresh, "60");
+    Click(button_TempThresh_Wr, 1125, g_gen.hWndTempThreshWrite);
+    Run(settle);
+    Click(button_TempThresh_Rd, 1124, g_gen.hWndTempThreshRead);
+    Run(settle);
+    EXPECT_EQ(app.live().temp_threshold, 60);
+    EXPECT_EQ(Text(g_gen.hWndTempThresh),
+              "60 \xB0"
+              "C");
+
+    Click(Pwm_Srch_always, 1108, g_gen.hWndSearchAlways);
+    Run(settle);
+    EXPECT_EQ(app.live().search_always, 0xA5);
+
+    ui.SetControlText(g_gen.hWndEepPassword, "KTZ73x");
+    Click(button_sys_eep_wr_en_process, 1114, g_gen.hWndEepWrEn);
+    Run(settle);
+    EXPECT_TRUE(app.write_enabled());
+    Click(button_PwmSet_save, 1115, g_gen.hWndPwmSave);
+    Run(settle);
+    EXPECT_EQ(app.eeprom(), app.live());
+
+    // Auto search: the device is deaf for a while, then reports where it settled.
+    Click(button_Pwm_Srch_now, 1107, g_gen.hWndAutoSearch);
+    Run(4 * kSecond);
+    EXPECT_EQ(Text(g_gen.hWndFreq), Format("%.2fkHz", app.FrequencyKhz()));
+    EXPECT_NEAR(app.FrequencyKhz(), 131.0, 1.1);
+}
+
+TEST_F(SimIntegrationTest, SlowLineReplyEndsByTheIdleRule) {
+    sim::Scenario s;
+    s.baudrate = 1200;
+    Start(s);
+    PickBaudRow(0);
+    ASSERT_EQ(g_port.COM_timeout_max, 50u);
+    ComStart();
+    EXPECT_EQ(port_->baudrate(), 1200);
+    Run(10 * kSecond);  // the start-up reads are over
+    ASSERT_NE(Text(g_gen.hWndHwVersion), "...");
+
+    sim::Nanos first = -1, last = -1;
+    dev_->set_trace([&](bool to_host, sim::Nanos at, const uint8_t*, std::size_t) {
+        if (!to_host) return;
+        if (first < 0) first = at;
+        last = at;
+    });
+    Click(button_PwmSet_read, 1085, g_gen.hWndPwmRead);
+    const sim::Nanos clicked = dev_->now();
+    sim::Nanos shown = -1;
+    while (shown < 0 && dev_->now() - clicked < 3 * kSecond) {
+        Step();
+        if (Text(g_gen.hWndFreq) != "-") shown = dev_->now();
+    }
+    ASSERT_GT(shown, 0);
+    const std::string reply = dev_->LastReply("Wf");
+    // The reply needs its bytes' time on the line: 10 bits each at 1200 bps.
+    EXPECT_NEAR(static_cast<double>(last - first), reply.size() * 10.0 / 1200 * kSecond,
+                static_cast<double>(2 * sim::kTick));
+    // It is complete on the silent tick after COM_timeout_max silent ticks.
+    EXPECT_EQ(shown - last, 51 * sim::kTick);
+    EXPECT_EQ(Text(g_gen.hWndFreq), Format("%.2fkHz", dev_->app().FrequencyKhz()));
+}
+
+TEST_F(SimIntegrationTest, WrongBaudRateFillsNothing) {
+    sim::Scenario s;
+    s.baudrate = 9600;  // the program stays at 38400
+    Start(s);
+    ComStart();
+    Run(10 * kSecond);
+    EXPECT_EQ(port_->writes().size(), 4u);
+    EXPECT_EQ(Text(g_gen.hWndHwVersion), "...");
+    EXPECT_EQ(Text(g_gen.hWndFwVersion), "...");
+    EXPECT_EQ(Text(g_com.hWndComText).find("Lum_Rax"), std::string::npos);
+    EXPECT_EQ(dev_->LastReply("Sv"), "");
+}
+
+TEST_F(SimIntegrationTest, BootloaderIdentitySilencesTheSequencer) {
+    sim::Scenario s;
+    s.firmware = sim::Firmware::kBootloader;
+    Start(s);
+    ComStart();
+    Click(button_AutoRead_process, 1095, g_gen.hWndAutoRead);
+    Run(30 * kSecond);
+    EXPECT_EQ(port_->writes(), (std::vector<std::string>{"cr Wo\r", "cr Sv\r"}));
+    EXPECT_EQ(g_dev.uCisBootloader, 1);
+    EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 25), "Bootloader for ATmega328P");
+    EXPECT_EQ(Text(g_gen.hWndAutoRead), "AutoRead ON");
+
+    // Reopening asks the bootloader who it is, and nothing else.
+    ComStart();
+    ComStart();
+    Run(kSecond);
+    EXPECT_EQ(WritesFrom(2), (std::vector<std::string>{"cr Sv\r"}));
+    EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 25), "Bootloader for ATmega328P");
+}
+
+TEST_F(SimIntegrationTest, FlashReadBackThroughTheRegisterConsole) {
+    Start(sim::Scenario{});
+    ComStart();
+    Run(2 * kSecond);
+    ui.SetControlText(g_com.hWndRegEdit, "Mr 0 40");
+    Click(button_Reg_Read_process, 1039, g_com.hWndRegRead);
+    Run(2 * kSecond);
+    EXPECT_EQ(port_->writes().back(), "cr Mr 0 40\r");
+    const std::vector<uint8_t>& flash = dev_->flash().bytes();
+    std::string line = "\r\n0x00000: ";
+    for (std::size_t i = 0; i < 16; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X ", flash[i]);
+        line += hex;
+    }
+    EXPECT_NE(console.out.find(line), std::string::npos);
+    EXPECT_NE(console.out.find("Read 64 / 0x0040 bytes from device"), std::string::npos);
+}
+
+}  // namespace
