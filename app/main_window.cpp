@@ -1,7 +1,119 @@
 #include "app/main_window.h"
 
-const char* const kHelpText = "";
+#include "app/startup.h"
+#include "generator/gen_commands.h"
+#include "platform/env.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/reg_console.h"
+
+const char* const kHelpText =
+    "> Select: COM #, Baud Rate => click COM Start\n"
+    "> Write register & subregister & further values to 'Reg:'\n"
+    "    then click 'Read' or 'Write'\n"
+    "> Log serial com if needed: click 'LOG start'\n"
+    "    (needs 'log' subfolder in *.exe path)";
 MainWindowState g_main;
 
-bool MainWindowCommand(platform::Wnd, uint16_t) { return false; }
-bool PageCommand(platform::Wnd, uint32_t, platform::Wnd) { return false; }
+bool MainWindowCommand(platform::Wnd main, uint16_t id) {
+    platform::Ui& ui = platform::UI();
+    switch (id) {
+        case IDM_HELP:
+            ConPrintf("IDM_HELP\n");
+            ui.ShowMessageBox(main, kHelpText, "Help", platform::kMbIconInformation);
+            return true;
+        case IDM_ABOUT:
+            ConPrintf("IDM_ABOUT\n");
+            ui.ShowMessageBox(main, g_app.szBanner, "Help", platform::kMbIconInformation);
+            return true;
+        case IDM_OPEN:
+            ConPrintf("IDM_OPEN\n");
+            // HEX FILE DIALOG: HexFileOpen with main as the owner goes here, the same operation
+            // as the File Open button of the page, once the firmware loading is in.
+            return true;
+        case IDM_EXIT:
+            ConPrintf("IDM_EXIT\n");
+            AppShutdown(main);
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+using Handler = void (*)(platform::Wnd page, uint32_t wParam, platform::Wnd lParam);
+
+struct Route {
+    uint16_t id;
+    Handler handler;
+};
+
+void RouteComStartStop(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    // BOOT STOP QUESTION: while a firmware image is streamed, the question whether to stop
+    // bootloading comes first here and may end the command; it arrives with the boot commands.
+    button_COM_StartStop_process(page, wParam, lParam);
+}
+
+void RouteComSelect(platform::Wnd, uint32_t wParam, platform::Wnd lParam) {
+    ComSelect_process(wParam, lParam);
+}
+
+void RouteBaudSelect(platform::Wnd, uint32_t wParam, platform::Wnd lParam) {
+    BaudSelect_process(wParam, lParam);
+}
+
+void RouteFreqLimWriteMax(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    button_Pwm_FreqLim_Wr_process(page, wParam, lParam, 0);
+}
+
+void RouteFreqLimWriteMin(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    button_Pwm_FreqLim_Wr_process(page, wParam, lParam, 1);
+}
+
+// Ids 1037 (text area), 1038 (Reg: field) and 1024 (labels, read-outs) are deliberately absent.
+// Still to come with the firmware update: 1064, 1065, 1066, 1069, 1070, 1071.
+const Route kRoutes[] = {
+    {1034, RouteComSelect},
+    {1035, RouteBaudSelect},
+    {1036, RouteComStartStop},
+    {1039, button_Reg_Read_process},
+    {1040, button_Reg_Write_process},
+    {1041, button_LOG_StartStop_process},
+    {1042, button_ClearScr_process},
+    {1084, button_Pwm_OnOff_process},
+    {1085, button_PwmSet_read},
+    {1086, button_Pwm_Step_process},
+    {1087, button_Pwm_Step_process},
+    {1088, button_Pwm_Step_process},
+    {1089, button_Pwm_Step_process},
+    {1090, button_Pwm_FreqLim_Rd_process},
+    {1091, RouteFreqLimWriteMax},
+    {1092, RouteFreqLimWriteMin},
+    {1094, button_Measure_Read_process},
+    {1095, button_AutoRead_process},
+    {1096, button_Pwm_Vlim_Read_process},
+    {1097, button_Pwm_Vlim_Write_process},
+    {1104, button_PwmCtl_OnOff_process},
+    {1107, button_Pwm_Srch_now},
+    {1108, Pwm_Srch_always},
+    {1114, button_sys_eep_wr_en_process},
+    {1115, button_PwmSet_save},
+    {1116, button_Eep_Recall_Defaults},
+    {1117, button_PwmOfflEdit_En},
+    {1124, button_TempThresh_Rd},
+    {1125, button_TempThresh_Wr},
+};
+
+}  // namespace
+
+bool PageCommand(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    const uint16_t id = platform::LowWord(wParam);
+    for (const Route& route : kRoutes) {
+        if (route.id == id) {
+            route.handler(page, wParam, lParam);
+            return true;
+        }
+    }
+    return false;
+}
