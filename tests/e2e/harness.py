@@ -11,6 +11,8 @@ Settings come from the environment:
   LRX_E2E_PRISTINE      the pristine prefix (default: $LRX_E2E_RUNS/wine-pristine); made on
                         first use when missing
   LRX_E2E_SCREENSHOT    where the start-up screenshot of the main window goes (optional)
+  LRX_E2E_SESSION_SCREENSHOT  where the screenshot with live device values goes (optional)
+  LRX_E2E_SIM           the device simulator lumrax-sim (tests that talk to a device)
 
 Command line: harness.py make-prefix DIR | remove-prefix DIR
 """
@@ -107,6 +109,25 @@ def runs_root():
 
 def pristine_path():
     return _env_path("LRX_E2E_PRISTINE") or os.path.join(runs_root(), "wine-pristine")
+
+
+def sim_path():
+    path = _env_path("LRX_E2E_SIM")
+    if not path or not os.path.isfile(path):
+        raise HarnessError(f"device simulator not found: {path!r} (set LRX_E2E_SIM to lumrax-sim)")
+    return path
+
+
+def wait_until(check, timeout, what):
+    """Polls check() until it returns something true; returns that, or fails naming what."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = check()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise HarnessError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(0.05)
 
 
 def wine_env(prefix, display=None):
@@ -388,6 +409,134 @@ class Driver:
         self._log.close()
 
 
+# ---- device simulator ----
+
+_TRACE = re.compile(r"^ *(\d+\.\d{3}) (dev>PC|PC>dev) +(\d+)  (.*)$")
+
+
+def _untrace(text):
+    """The bytes of one trace line: \\r, \\n and \\xNN stand for themselves."""
+    out = bytearray()
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and text[i + 1 : i + 2] in ("r", "n"):
+            out += b"\r" if text[i + 1] == "r" else b"\n"
+            i += 2
+        elif c == "\\" and text[i + 1 : i + 2] == "x":
+            out.append(int(text[i + 2 : i + 4], 16))
+            i += 4
+        else:
+            out += c.encode("latin-1")
+            i += 1
+    return bytes(out)
+
+
+class Simulator:
+    """lumrax-sim behind a pty linked as the prefix's COM15, tracing every byte it sees."""
+
+    def __init__(self, sandbox, options=()):
+        self.link = os.path.join(sandbox.prefix, "dosdevices", "com15")
+        index = 1
+        while os.path.exists(os.path.join(sandbox.dir, f"sim{index}.trace")):
+            index += 1
+        self.trace_path = os.path.join(sandbox.dir, f"sim{index}.trace")
+        self._out = open(self.trace_path, "wb")
+        self.proc = subprocess.Popen([sim_path(), "--trace", "--link", self.link, *options],
+                                     stdin=subprocess.DEVNULL, stdout=self._out,
+                                     stderr=subprocess.STDOUT, start_new_session=True)
+        self.slave = None
+
+        def banner():
+            if self.proc.poll() is not None:
+                raise HarnessError(f"lumrax-sim ended at once:\n{self._text()}")
+            return re.search(r"^lumrax-sim: device on (\S+)", self._text(), re.M)
+
+        try:
+            self.slave = wait_until(banner, 20, "the simulator's pty").group(1)
+            if os.path.realpath(self.link) != self.slave:
+                raise HarnessError(f"{self.link} does not lead to {self.slave}")
+        except BaseException:
+            self.stop()
+            raise
+
+    def _text(self):
+        try:
+            with open(self.trace_path, "rb") as f:
+                data = f.read()
+        except OSError:
+            return ""
+        # Only whole lines: the simulator may be writing the last one.
+        return data[: data.rfind(b"\n") + 1].decode("latin-1")
+
+    def lines(self):
+        return self._text().splitlines()
+
+    def traffic(self):
+        """Every traced chunk so far: (seconds since start, "PC>dev" or "dev>PC", bytes)."""
+        out = []
+        for line in self.lines():
+            m = _TRACE.match(line)
+            if not m:
+                continue
+            data = _untrace(m.group(4))
+            if len(data) != int(m.group(3)):
+                raise HarnessError(f"trace line of {m.group(3)} bytes holds {len(data)}: {line!r}")
+            out.append((float(m.group(1)), m.group(2), data))
+        return out
+
+    def received(self):
+        """What the program has written to the port so far."""
+        return b"".join(d for _, way, d in self.traffic() if way == "PC>dev")
+
+    def sent(self):
+        """What the device has answered so far."""
+        return b"".join(d for _, way, d in self.traffic() if way == "dev>PC")
+
+    def replies(self):
+        """The device's complete framed replies so far, STX to ETX, in order."""
+        return re.findall(rb"\x02[^\x02\x03]*\x03", self.sent())
+
+    def holders(self):
+        """PIDs of the processes other than the simulator that hold the port's pty open."""
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit() or int(entry) == self.proc.pid:
+                continue
+            try:
+                if os.stat(f"/proc/{entry}").st_uid != os.getuid():
+                    continue
+                fds = os.listdir(f"/proc/{entry}/fd")
+            except OSError:
+                continue
+            for fd in fds:
+                try:
+                    if os.readlink(f"/proc/{entry}/fd/{fd}") == self.slave:
+                        found.append(int(entry))
+                        break
+                except OSError:
+                    pass
+        return found
+
+    def power_cycle(self, timeout=10):
+        """Switches the device off and on: it starts again with its settings from EEPROM."""
+        before = self._text().count("lumrax-sim: power cycled")
+        self.proc.send_signal(signal.SIGUSR1)
+        wait_until(lambda: self._text().count("lumrax-sim: power cycled") > before, timeout,
+                   "the simulator's power cycle")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if not self._out.closed:
+            self._out.close()
+
+
 # ---- sandbox ----
 
 _sandboxes = set()
@@ -426,6 +575,7 @@ class Sandbox:
         self._driver = None
         self._runs = 0
         self.capture = None
+        self._sims = []
 
     # Windows path of a folder as the program sees it (drive Z: is the Unix root).
     @staticmethod
@@ -506,6 +656,12 @@ class Sandbox:
         self._app.stdin.close()
         self._app = None
 
+    def simulator(self, *options):
+        """Starts lumrax-sim as this prefix's COM15; it is stopped with the sandbox."""
+        sim = Simulator(self, options)
+        self._sims.append(sim)
+        return sim
+
     def driver(self):
         if self._driver is None:
             self._driver = Driver(self.env, self.dir, os.path.join(self.dir, "driver.log"))
@@ -584,6 +740,9 @@ class Sandbox:
             self.env = None
         if self._app is not None:
             self._stop_app()
+        for sim in self._sims:
+            sim.stop()
+        self._sims = []
         if self._xvfb is not None:
             self._xvfb.terminate()
             try:
