@@ -4,16 +4,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "sim/device.h"
 
 namespace sim {
-
-struct Arrival {
-    Nanos at;
-    std::string bytes;
-};
 
 class HostBench {
   public:
@@ -22,20 +16,18 @@ class HostBench {
     void Send(std::string_view bytes) {
         dev_.HostWrite(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
-    // Reads in steps of `step` until `quiet` has passed without a byte after the first one,
-    // or `limit` has passed in all. Every read that returned bytes is kept in arrivals.
-    std::string Collect(Nanos limit = 2 * kSecond, Nanos quiet = 50 * kMilli, Nanos step = kMilli) {
+    // Reads in steps of 1 ms until `quiet` has passed without a byte after the first one,
+    // or `limit` has passed in all.
+    std::string Collect(Nanos limit = 2 * kSecond, Nanos quiet = 50 * kMilli) {
         std::string got;
         const Nanos start = dev_.now();
         Nanos last = -1;
         uint8_t buf[4096];
         while (dev_.now() - start < limit) {
-            dev_.Advance(step);
+            dev_.Advance(kMilli);
             std::size_t n;
             while ((n = dev_.HostRead(buf, sizeof buf)) > 0) {
                 got.append(reinterpret_cast<const char*>(buf), n);
-                arrivals.push_back(
-                    {dev_.now(), std::string(reinterpret_cast<const char*>(buf), n)});
                 last = dev_.now();
             }
             if (last >= 0 && dev_.now() - last >= quiet) break;
@@ -46,8 +38,6 @@ class HostBench {
         Send(command);
         return Collect(limit);
     }
-
-    std::vector<Arrival> arrivals;
 
   private:
     Device& dev_;

@@ -1,14 +1,17 @@
-// The simulated generator's bootloader: binary records in, one letter out.
+// The simulated generator's bootloader (binary records in, one letter out), and the faults
+// either firmware can be given from the simulator's command line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "sim/device.h"
 #include "sim/host_bench.h"
+#include "sim/options.h"
 
 namespace {
 
@@ -17,290 +20,165 @@ using sim::kSecond;
 
 // One record as the program sends it: colon, count, address, type, data, checksum, CR LF.
 // The checksum makes the sum of count through checksum zero modulo 256.
-std::string Record(uint8_t type, uint16_t addr, const std::vector<uint8_t>& data,
-                   int checksum_error = 0) {
-    std::string r;
-    r.push_back(':');
-    r.push_back(static_cast<char>(data.size()));
-    r.push_back(static_cast<char>(addr >> 8));
-    r.push_back(static_cast<char>(addr & 0xFF));
-    r.push_back(static_cast<char>(type));
-    for (uint8_t b : data) r.push_back(static_cast<char>(b));
+std::string Record(uint8_t type, uint16_t addr, const std::vector<uint8_t>& data, int error = 0) {
+    std::string r = {':', static_cast<char>(data.size()), static_cast<char>(addr >> 8),
+                     static_cast<char>(addr & 0xFF), static_cast<char>(type)};
+    r.append(data.begin(), data.end());
     unsigned sum = 0;
     for (std::size_t i = 1; i < r.size(); ++i) sum += static_cast<uint8_t>(r[i]);
-    r.push_back(static_cast<char>((0x100 - (sum & 0xFF) + checksum_error) & 0xFF));
-    r += "\r\n";
-    return r;
+    r.push_back(static_cast<char>((0x100 - (sum & 0xFF) + error) & 0xFF));
+    return r + "\r\n";
 }
 
-std::vector<uint8_t> Bytes(std::size_t n, uint8_t first) {
-    std::vector<uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + 7 * i);
-    return v;
+// The simulator's command line, split at spaces.
+bool Parse(const std::string& line, sim::SimOptions& o, std::string& error) {
+    std::istringstream in(line);
+    return sim::ParseOptions({std::istream_iterator<std::string>(in), {}}, o, error);
+}
+sim::Scenario Scenario(const std::string& line) {
+    sim::SimOptions o;
+    std::string error;
+    EXPECT_TRUE(Parse(line, o, error)) << error;
+    return o.scenario;
 }
 
-class SimBootloaderTest : public ::testing::Test {
-  protected:
-    SimBootloaderTest() { Reset(sim::Chip::kAtmega328P); }
-    void Reset(sim::Chip chip, sim::FlashContent flash = sim::FlashContent::kBlank) {
-        sim::Scenario s;
-        s.firmware = sim::Firmware::kBootloader;
-        s.chip = chip;
-        s.flash = flash;
-        Reset(s);
-    }
-    void Reset(const sim::Scenario& s) {
-        bench_.reset();
-        dev_ = std::make_unique<sim::Device>(s);
-        bench_ = std::make_unique<sim::HostBench>(*dev_);
-    }
-    std::string Send(const std::string& record) { return bench_->Exchange(record); }
-    bool FlashHolds(uint32_t addr, const std::vector<uint8_t>& data) {
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            if (dev_->flash().at(addr + static_cast<uint32_t>(i)) != data[i]) return false;
-        }
-        return true;
-    }
-    bool Blank(uint32_t addr, std::size_t n) {
-        return FlashHolds(addr, std::vector<uint8_t>(n, 0xFF));
-    }
+// Data that holds CR LF and colons: records are framed by their length, not by line ends.
+const std::vector<uint8_t> kData = {0x0D, 0x0A, 0x3A, 0x0C, 0x94, 0x0D, 0x0A, 0x00,
+                                    0x3A, 0x21, 0x28, 0x2F, 0x36, 0x3D, 0x0D, 0x0A};
 
-    std::unique_ptr<sim::Device> dev_;
-    std::unique_ptr<sim::HostBench> bench_;
-};
-
-TEST_F(SimBootloaderTest, DataRecordIsWrittenAndAnsweredWithABareLetter) {
-    const std::vector<uint8_t> data = Bytes(16, 0x0C);
-    EXPECT_EQ(Send(Record(0x00, 0x0100, data)), "w");
-    EXPECT_TRUE(FlashHolds(0x0100, data));
-    EXPECT_TRUE(Blank(0x0000, 0x100));
-    EXPECT_TRUE(Blank(0x0110, 0x10));
-}
-
-TEST_F(SimBootloaderTest, ChecksumCoversCountThroughChecksum) {
-    const std::vector<uint8_t> data = Bytes(8, 0x40);
+// Each case writes at most one data record of kData; all else in the flash stays as it was.
+TEST(SimBootloaderTest, RecordsAreAnsweredWithTheirLetters) {
+    constexpr uint32_t kNone = UINT32_MAX;
+    std::string flipped = Record(0x00, 0x0300, kData);
+    flipped[3] = static_cast<char>(flipped[3] ^ 0x01);  // an address byte: caught by the sum
+    std::string no_crlf = Record(0x00, 0x0300, kData);
+    no_crlf.replace(no_crlf.size() - 2, 2, "xx");
     struct Case {
-        int error;
-        const char* want;
-    };
-    for (Case c : {Case{1, "c"}, Case{-1, "c"}, Case{0x80, "c"}, Case{0, "w"}}) {
-        EXPECT_EQ(Send(Record(0x00, 0x0200, data, c.error)), c.want) << c.error;
-        EXPECT_EQ(FlashHolds(0x0200, data), c.error == 0) << c.error;
-    }
-    // An error in the address bytes is caught the same way.
-    std::string r = Record(0x00, 0x0300, data);
-    r[3] = static_cast<char>(r[3] ^ 0x01);
-    EXPECT_EQ(Send(r), "c");
-    EXPECT_TRUE(Blank(0x0200 + 0x100, 8));
-}
-
-TEST_F(SimBootloaderTest, RecordTypesAndTheirLetters) {
-    struct Case {
-        sim::Chip chip;
+        const char* chip;
         std::vector<std::string> records;
         std::string want;     // the letters, in order
-        uint32_t written_at;  // where the last data record landed (0: none)
+        uint32_t written_at;  // where the data record landed
     };
-    const std::vector<uint8_t> d = Bytes(16, 0x21);
     const Case cases[] = {
-        {sim::Chip::kAtmega328P, {Record(0x01, 0, {})}, "n", 0},
-        {sim::Chip::kAtmega328P, {Record(0x01, 0, {0x00})}, "s", 0},
-        {sim::Chip::kAtmega1284P,
-         {Record(0x02, 0, {0x10, 0x00}), Record(0x00, 0x0040, d)},
-         "ww",
-         0x10040},
-        {sim::Chip::kAtmega1284P,
-         {Record(0x04, 0, {0x00, 0x01}), Record(0x00, 0x0080, d)},
-         "ww",
-         0x10080},
-        {sim::Chip::kAtmega1281,
-         {Record(0x02, 0, {0x10, 0x00}), Record(0x02, 0, {0x00, 0x00}), Record(0x00, 0x0040, d)},
+        {"328P", {Record(0x00, 0x0100, kData)}, "w", 0x0100},
+        {"328P", {Record(0x00, 0x0200, kData, 1)}, "c", kNone},
+        {"328P", {Record(0x00, 0x0200, kData, -1)}, "c", kNone},
+        {"328P", {Record(0x00, 0x0200, kData, 0x80)}, "c", kNone},
+        {"328P", {flipped}, "c", kNone},
+        {"328P", {no_crlf, Record(0x00, 0x0300, kData)}, "sw", 0x0300},
+        {"328P", {Record(0x01, 0, {})}, "n", kNone},
+        {"328P", {Record(0x01, 0, {0x00})}, "s", kNone},
+        {"1284P", {Record(0x02, 0, {0x10, 0x00}), Record(0x00, 0x0040, kData)}, "ww", 0x10040},
+        {"1284P", {Record(0x04, 0, {0x00, 0x01}), Record(0x00, 0x0080, kData)}, "ww", 0x10080},
+        {"1281",
+         {Record(0x02, 0, {0x10, 0}), Record(0x02, 0, {0, 0}), Record(0, 0x40, kData)},
          "www",
          0x0040},
-        {sim::Chip::kAtmega328P, {Record(0x02, 0, {0x10})}, "s", 0},
-        {sim::Chip::kAtmega328P,
-         {Record(0x03, 0, {0, 0, 0, 0}), Record(0x05, 0, {0, 0, 0, 0})},
-         "ww",
-         0},
-        {sim::Chip::kAtmega328P, {Record(0x07, 0, {1, 2})}, "x", 0},
+        {"328P", {Record(0x02, 0, {0x10})}, "s", kNone},
+        {"328P", {Record(0x03, 0, {0, 0, 0, 0}), Record(0x05, 0, {0, 0, 0, 0})}, "ww", kNone},
+        {"328P", {Record(0x07, 0, {1, 2})}, "x", kNone},
         // Outside the application section: the boot section protects itself.
-        {sim::Chip::kAtmega328P, {Record(0x00, 0x7000, d)}, "e", 0},
-        {sim::Chip::kAtmega328P, {Record(0x00, 0x6FF8, d)}, "e", 0},
-        {sim::Chip::kAtmega328P, {Record(0x02, 0, {0x10, 0x00}), Record(0x00, 0x0000, d)}, "we", 0},
-        {sim::Chip::kAtmega328P, {Record(0x00, 0x6FF0, d), Record(0x01, 0, {})}, "wn", 0x6FF0},
+        {"328P", {Record(0x00, 0x7000, kData)}, "e", kNone},
+        {"328P", {Record(0x00, 0x6FF8, kData)}, "e", kNone},
+        {"328P", {Record(0x02, 0, {0x10, 0x00}), Record(0x00, 0x0000, kData)}, "we", kNone},
+        {"328P", {Record(0x00, 0x6FF0, kData), Record(0x01, 0, {})}, "wn", 0x6FF0},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
         const Case& c = cases[i];
-        Reset(c.chip);
-        const std::vector<uint8_t> boot(dev_->flash().bytes().begin() + dev_->flash().boot_start(),
-                                        dev_->flash().bytes().end());
+        sim::Device dev(Scenario(std::string("--firmware boot --flash blank --chip ") + c.chip));
+        sim::HostBench bench(dev);
+        std::vector<uint8_t> want = dev.flash().bytes();
+        if (c.written_at != kNone)
+            std::copy(kData.begin(), kData.end(), want.begin() + c.written_at);
         std::string got;
-        for (const std::string& r : c.records) got += Send(r);
-        EXPECT_EQ(got, c.want) << "case " << i;
-        if (c.written_at != 0) {
-            EXPECT_TRUE(FlashHolds(c.written_at, d)) << "case " << i;
-        }
-        EXPECT_TRUE(std::equal(boot.begin(), boot.end(),
-                               dev_->flash().bytes().begin() + dev_->flash().boot_start()))
-            << "case " << i;
+        for (const std::string& r : c.records) got += bench.Exchange(r);
+        EXPECT_EQ(got, c.want);
+        EXPECT_TRUE(dev.flash().bytes() == want);
     }
 }
 
-TEST_F(SimBootloaderTest, ProgrammingFlashThatWasNotErasedFails) {
-    Reset(sim::Chip::kAtmega328P, sim::FlashContent::kProgram);
-    // The vector table begins 0C 94: writing FF over it cannot set the cleared bits.
-    EXPECT_EQ(Send(Record(0x00, 0x0000, {0xFF, 0xFF})), "f");
-    EXPECT_EQ(Send("cw Fe\r"),
-              "\x02"
-              "flash erased\n\r\x03");
-    EXPECT_EQ(Send(Record(0x00, 0x0000, {0xFF, 0x12})), "w");
-    EXPECT_TRUE(FlashHolds(0, {0xFF, 0x12}));
-}
-
-TEST_F(SimBootloaderTest, RecordsAreFramedByLengthNotByLineEnds) {
-    // Data holding CR LF and colons, sent in two writes with a pause between.
-    const std::vector<uint8_t> data = {0x0D, 0x0A, 0x3A, 0x0D, 0x0A, 0x00, 0xFF, 0x3A};
-    const std::string r = Record(0x00, 0x0400, data);
-    bench_->Send(r.substr(0, 7));
-    dev_->Advance(20 * kMilli);
-    EXPECT_EQ(Send(r.substr(7)), "w");
-    EXPECT_TRUE(FlashHolds(0x0400, data));
-
-    // A record whose line end is missing is a syntax error; the next one is taken normally.
-    std::string bad = Record(0x00, 0x0500, data);
-    bad.resize(bad.size() - 2);
-    bad += "xx";
-    EXPECT_EQ(Send(bad), "s");
-    EXPECT_TRUE(Blank(0x0500, data.size()));
-    EXPECT_EQ(Send(Record(0x00, 0x0500, data)), "w");
-
-    // Half a record and then silence: forgotten, so the next record starts clean.
-    const std::string half = Record(0x00, 0x0600, data).substr(0, 6);
-    EXPECT_EQ(Send(half), "");
-    dev_->Advance(100 * kMilli);
-    EXPECT_EQ(Send(Record(0x00, 0x0600, data)), "w");
-    EXPECT_TRUE(FlashHolds(0x0600, data));
-}
-
-TEST_F(SimBootloaderTest, TextCommandsOfTheBootloader) {
-    struct Case {
-        sim::Chip chip;
-        const char* ident;
-    };
-    for (Case c :
-         {Case{sim::Chip::kAtmega328P, "ATmega328P"}, Case{sim::Chip::kAtmega1284P, "ATmega1284P"},
-          Case{sim::Chip::kAtmega1281, "ATmega1281"}}) {
-        Reset(c.chip);
-        std::string r = Send("cr Sv\r");
-        ASSERT_GE(r.size(), 3u);
-        EXPECT_EQ(r.front(), '\x02');
-        EXPECT_EQ(r.back(), '\x03');
-        EXPECT_EQ(r.substr(1, 15 + std::strlen(c.ident)), std::string("Bootloader for ") + c.ident);
-        EXPECT_EQ(r.find("Lum_Rax"), std::string::npos);
-        EXPECT_EQ(dev_->flash().size(), c.chip == sim::Chip::kAtmega328P ? 0x8000u : 0x20000u);
-    }
-    EXPECT_EQ(Send("cr Wi\r"), "");
-    EXPECT_EQ(Send("cw Sboot\r"),
-              "\x02"
-              "no application\n\r\x03");
-    EXPECT_EQ(dev_->running(), sim::Firmware::kBootloader);
-    EXPECT_EQ(Send(Record(0x00, 0x0000, {0x0C, 0x94, 0x34, 0x00})), "w");
-    EXPECT_EQ(Send("cw Sboot\r"),
-              "\x02"
-              "starting application\n\r\x03");
-    EXPECT_EQ(dev_->running(), sim::Firmware::kApplication);
-}
-
-TEST_F(SimBootloaderTest, AWholeImageGoesInRecordByRecord) {
-    Reset(sim::Chip::kAtmega1284P);
-    const std::vector<uint8_t> image = Bytes(0x10000 + 600, 0x11);
-    std::vector<std::string> records;
-    for (uint32_t a = 0; a < image.size(); a += 16) {
-        if (a == 0x10000) records.push_back(Record(0x02, 0, {0x10, 0x00}));
-        std::size_t n = std::min<std::size_t>(16, image.size() - a);
-        std::vector<uint8_t> d(image.begin() + a, image.begin() + a + n);
-        records.push_back(Record(0x00, static_cast<uint16_t>(a & 0xFFFF), d));
-    }
-    records.push_back(Record(0x01, 0, {}));
-    std::string letters;
-    for (const std::string& r : records) {
-        bench_->Send(r);
-        letters += bench_->Collect(kSecond, 2 * kMilli, 100 * sim::kMicro);
-    }
-    EXPECT_EQ(letters, std::string(records.size() - 1, 'w') + "n");
-    EXPECT_TRUE(FlashHolds(0, image));
-}
-
-TEST_F(SimBootloaderTest, FinishingAPageTakesLonger) {
-    auto latency = [&](uint16_t addr) {
-        bench_->arrivals.clear();
-        sim::Nanos sent = dev_->now();
-        bench_->Send(Record(0x00, addr, Bytes(16, 1)));
-        bench_->Collect(kSecond, 2 * kMilli, 100 * sim::kMicro);
-        return bench_->arrivals.empty() ? sim::Nanos{-1} : bench_->arrivals.front().at - sent;
-    };
-    sim::Nanos mid = latency(0x0100);  // 0x100..0x10F: inside a 128-byte page
-    sim::Nanos end = latency(0x0170);  // 0x170..0x17F: the page is full
-    ASSERT_GT(mid, 0);
-    EXPECT_GE(end - mid, 4 * kMilli);
-}
-
-TEST_F(SimBootloaderTest, InjectedLettersReplaceTheOutcome) {
-    sim::Scenario s;
-    s.firmware = sim::Firmware::kBootloader;
-    s.flash = sim::FlashContent::kBlank;
-    s.faults.record_letter = {{1, 'c'}, {2, 'e'}, {3, 'f'}, {4, 's'}, {5, 'x'}, {6, 'Q'}, {7, 'W'}};
-    Reset(s);
+TEST(SimBootloaderTest, InjectedLettersReplaceTheOutcomeAndAreNotWritten) {
+    sim::Device dev(
+        Scenario("--firmware boot --flash blank --record-letter 1:c --record-letter 2:e "
+                 "--record-letter 3:f --record-letter 4:s --record-letter 5:x "
+                 "--record-letter 6:Q --record-letter 7:W"));
+    sim::HostBench bench(dev);
+    const std::vector<uint8_t> d = {1, 2, 3, 4}, blank(4, 0xFF);
     std::string got;
-    for (uint16_t i = 0; i < 9; ++i)
-        got += Send(Record(0x00, static_cast<uint16_t>(0x100 * i), Bytes(4, 1)));
+    for (uint16_t i = 0; i < 9; ++i) got += bench.Exchange(Record(0x00, 0x100 * i, d));
     EXPECT_EQ(got, "wcefsxQWw");
-    EXPECT_TRUE(FlashHolds(0x000, Bytes(4, 1)));
-    for (uint32_t i = 1; i <= 7; ++i) EXPECT_TRUE(Blank(0x100 * i, 4)) << i;
-    EXPECT_TRUE(FlashHolds(0x800, Bytes(4, 1)));
+    for (uint32_t i = 0; i < 9; ++i) {
+        const std::vector<uint8_t>& want = i % 8 ? blank : d;
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), dev.flash().bytes().begin() + 0x100 * i))
+            << i;
+    }
     // Ordinals count from the bootloader's start: a switch back and forth restarts them.
-    EXPECT_EQ(Send("cw Sboot\r").back(), '\x03');
-    EXPECT_EQ(Send("cw Sboot\r").back(), '\x03');
-    EXPECT_EQ(dev_->running(), sim::Firmware::kBootloader);
-    EXPECT_EQ(Send(Record(0x00, 0x0900, Bytes(4, 1))), "w");
-    EXPECT_EQ(Send(Record(0x00, 0x0A00, Bytes(4, 1))), "c");
+    bench.Exchange("cw Sboot\r");
+    EXPECT_EQ(bench.Exchange("cw Sboot\r"), "\x02starting bootloader\n\r\x03");
+    EXPECT_EQ(bench.Exchange(Record(0x00, 0x0900, d)), "w");
+    EXPECT_EQ(bench.Exchange(Record(0x00, 0x0A00, d)), "c");
 }
 
-TEST_F(SimBootloaderTest, FaultsOnTheLineDuringATransfer) {
-    sim::Scenario s;
-    s.firmware = sim::Firmware::kBootloader;
-    s.flash = sim::FlashContent::kBlank;
-    s.faults.disconnect_after_records = 3;
-    Reset(s);
-    std::string got;
-    for (uint16_t i = 0; i < 5; ++i)
-        got += Send(Record(0x00, static_cast<uint16_t>(0x10 * i), Bytes(16, 1)));
-    EXPECT_EQ(got, "www");
-    EXPECT_TRUE(dev_->line_dead());
-    EXPECT_TRUE(Blank(0x30, 0x20));
-    EXPECT_EQ(Send("cr Sv\r"), "");
-
-    s.faults = sim::Faults{};
-    s.faults.late_reply = 6 * kSecond;
-    Reset(s);
-    bench_->Send(Record(0x00, 0, Bytes(16, 1)));
-    EXPECT_EQ(bench_->Collect(5 * kSecond), "");
-    EXPECT_EQ(bench_->Collect(2 * kSecond), "w");
-
-    s.faults = sim::Faults{};
-    s.faults.garbage_bytes = 3;
-    s.faults.garbage_every = 1;
-    Reset(s);
-    std::string r = Send(Record(0x00, 0, Bytes(16, 1)));
-    ASSERT_EQ(r.size(), 4u);
-    EXPECT_EQ(r.back(), 'w');
-
-    s.faults = sim::Faults{};
-    s.faults.no_reply_to = ":";
-    Reset(s);
-    EXPECT_EQ(Send(Record(0x00, 0, Bytes(16, 1))), "");
-    EXPECT_TRUE(FlashHolds(0, Bytes(16, 1)));  // written, only the answer is lost
-    EXPECT_NE(Send("cr Sv\r"), "");
+// Each fault as the program meets it: what is sent, what arrives after `junk` unforeseeable
+// bytes while the line is watched for `watch`, and what the device did meanwhile.
+TEST(SimFaultTest, FaultsChangeWhatTheDeviceSends) {
+    struct Step {
+        std::string send, want;
+        std::size_t junk = 0;
+        sim::Nanos watch = 300 * kMilli;
+    };
+    struct Case {
+        std::string options;
+        std::vector<Step> steps;
+        bool (*after)(sim::Device&) = nullptr;
+    };
+    const std::string wo = "cr Wo\r", on = "\x02PWM_active = 1\n\r\x03";
+    const std::string boot = "--firmware boot --flash blank ";
+    auto rec = [](uint16_t addr) { return Record(0x00, addr, kData); };
+    const Case cases[] = {
+        {"--no-reply Wt,Wu", {{"cr Wt\r", ""}, {"cr Wu\r", ""}, {wo, on}}},
+        // Deaf-mute, not dead: the write still acts.
+        {"--no-reply *",
+         {{"cr Sv\r", ""}, {"cw Wo0\r", ""}},
+         [](sim::Device& d) { return !d.app().pwm_active(); }},
+        {"--late-ms 3000", {{wo, "", 0, 2900 * kMilli}, {"", on, 0, kSecond}}},
+        {"--no-etx Wo",
+         {{wo, on.substr(0, on.size() - 1)}, {"cr Wc\r", "\x02pwm_ctl_active = 0\n\r\x03"}}},
+        {"--garbage 5:2", {{wo, on}, {wo, on, 5}}},
+        {"--noise-ms 100 --noise-bytes 4", {{"", "", 40, 1050 * kMilli}}},
+        {"--disconnect-at-ms 500",
+         {{wo, on}, {"", ""}, {wo, ""}},
+         [](sim::Device& d) { return d.line_dead(); }},
+        {boot + "--disconnect-after-records 3",
+         {{rec(0x00), "w"}, {rec(0x10), "w"}, {rec(0x20), "w"}, {rec(0x30), ""}, {"cr Sv\r", ""}},
+         [](sim::Device& d) { return d.line_dead() && d.flash().at(0x30) == 0xFF; }},
+        {boot + "--late-ms 6000", {{rec(0), "", 0, 5 * kSecond}, {"", "w", 0, 2 * kSecond}}},
+        {boot + "--garbage 3:1", {{rec(0), "w", 3}}},
+        // Written all the same: only the answer is lost.
+        {boot + "--no-reply :",
+         {{rec(0), ""}, {"cr Sv\r", "\002Bootloader for ATmega328P V1.3\n\r\x03"}},
+         [](sim::Device& d) { return d.flash().at(0) == kData[0]; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        sim::Device dev(Scenario(c.options));
+        sim::HostBench bench(dev);
+        for (const Step& step : c.steps) {
+            bench.Send(step.send);
+            const std::string got = bench.Collect(step.watch, step.watch);
+            ASSERT_EQ(got.size(), step.junk + step.want.size()) << step.send;
+            EXPECT_EQ(got.substr(step.junk), step.want) << step.send;
+        }
+        EXPECT_TRUE(c.after == nullptr || c.after(dev));
+    }
+    for (const char* bad : {"--baud", "--baud -5", "--chip 8515", "--bogus 1", "--garbage 4:0",
+                            "--record-letter x:c", "--late-ms 1e3"}) {
+        sim::SimOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(bad, o, error));
+        EXPECT_FALSE(error.empty()) << bad;
+    }
 }
 
 }  // namespace

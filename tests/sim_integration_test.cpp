@@ -17,7 +17,6 @@
 #include "serial/port.h"
 #include "serial/receive_pump.h"
 #include "serial/reg_console.h"
-#include "sim/device.h"
 #include "sim/host_bench.h"
 #include "sim/sim_port.h"
 #include "tests/fakes/test_env.h"
@@ -28,8 +27,9 @@ using platform::MakeWParam;
 using platform::Wnd;
 using sim::kMilli;
 using sim::kSecond;
+using Handler = void (*)(Wnd, uint32_t, Wnd);
 
-constexpr sim::Nanos kBase = 5 * kMilli;
+const std::vector<std::string> kMeasureCycle = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
 
 std::string Format(const char* fmt, double v) {
     char buf[64];
@@ -39,15 +39,18 @@ std::string Format(const char* fmt, double v) {
 
 // The value after key in the device's own text, read as the program's table reads it.
 float Scanned(const std::string& reply, const char* key, const char* fmt) {
-    std::size_t at = reply.find(key);
-    float a = -999, b = -999;
-    if (at == std::string::npos || std::sscanf(reply.c_str() + at, fmt, &a, &b) < 1) return -999;
-    return a;
+    const std::size_t at = reply.find(key);
+    float v = -999;
+    if (at != std::string::npos) std::sscanf(reply.c_str() + at, fmt, &v);
+    return v;
 }
 
 class SimIntegrationTest : public fakes::CoreTest {
   protected:
-    void Start(const sim::Scenario& s) {
+    void Start(int32_t baud = 38400, sim::Firmware firmware = sim::Firmware::kApplication) {
+        sim::Scenario s;
+        s.baudrate = baud;
+        s.firmware = firmware;
         dev_ = std::make_unique<sim::Device>(s);
         port_ = std::make_unique<sim::SimSerialPort>(*dev_);
         platform::SetEnv(platform::Env{&ui, port_.get(), &system, &console});
@@ -55,41 +58,48 @@ class SimIntegrationTest : public fakes::CoreTest {
         CreateComPageControls(page_);
         CreateGeneratorPage(page_);
     }
-    void TearDown() override {
-        fakes::CoreTest::TearDown();
-        port_.reset();
-        dev_.reset();
-    }
-
     // One step of a 5 ms clock: receive every 10 ms, line poll every 20 ms, AutoRead every
     // 25 ms, as the program's three timers run.
     void Step() {
-        port_->Advance(kBase);
+        port_->Advance(5 * kMilli);
         ++steps_;
         if (steps_ % 2 == 0) ReceiveTimerProc(page_);
         if (steps_ % 4 == 0) RegLinePollTimerProc(page_);
         if (steps_ % 5 == 0) AutoReadTimerProc(page_);
     }
     void Run(sim::Nanos t) {
-        for (sim::Nanos i = 0; i < t; i += kBase) Step();
+        for (sim::Nanos i = 0; i < t; i += 5 * kMilli) Step();
     }
-    void Click(void (*handler)(Wnd, uint32_t, Wnd), uint16_t id, Wnd control) {
+    void Click(Handler handler, uint16_t id, Wnd control) {
         handler(page_, MakeWParam(id, platform::kBnClicked), control);
     }
+    // Clicks and lets the command and its reply cross the line.
+    void Press(Handler handler, uint16_t id, Wnd control) {
+        Click(handler, id, control);
+        Run(400 * kMilli);
+    }
     void ComStart() { Click(button_COM_StartStop_process, 1036, g_com.hWndComStartStop); }
-    void PickBaudRow(int row) {
-        ui.controls[g_com.hWndBaudSelect].selection = row;
-        BaudSelect_process(MakeWParam(1035, platform::kCbnSelEndOk), g_com.hWndBaudSelect);
-    }
-    // Prepares the device as a technician's terminal would, before the program connects.
-    void Prepare(const std::vector<std::string>& commands) {
-        sim::HostBench bench(*dev_);
-        for (const std::string& c : commands) bench.Exchange(c + "\r");
-    }
     std::string Text(Wnd w) { return ui.Text(w); }
     std::vector<std::string> WritesFrom(std::size_t from) {
-        const auto& w = port_->writes();
-        return std::vector<std::string>(w.begin() + static_cast<std::ptrdiff_t>(from), w.end());
+        return {port_->writes().begin() + static_cast<std::ptrdiff_t>(from), port_->writes().end()};
+    }
+    // Each measurement field shows what the device last said, in the page's own format.
+    void ExpectFieldsShowTheLastReplies() {
+        const struct {
+            Wnd field;
+            const char *shown, *reg, *key, *scan;
+        } fields[] = {
+            {g_gen.hWndAntVpeak, "%.2fVp", "Wi", "VOLT: ", "%*s %f"},
+            {g_gen.hWndAntIpeak, "%.2fAp", "Wi", "VOLT: ", "%*s %*f %*s %*s %f"},
+            {g_gen.hWndPcbTemp, "%.1f\260C", "Wt", "TMP10", "%*s %*s %f"},
+            {g_gen.hWndVsupply, "%.2fV", "Wu", "VINF:", "%*s %f"},
+            {g_gen.hWndAntIavg, "%.3fA", "Pi", "ADC2, IANT", "%*s %*s %f"},
+            {g_gen.hWndAntPavg, "%.2fW", "Pi", "Power: ", "%*s %f"},
+        };
+        for (const auto& f : fields) {
+            const float v = Scanned(dev_->LastReply(f.reg), f.key, f.scan);
+            EXPECT_EQ(Text(f.field), Format(f.shown, v)) << f.key;
+        }
     }
 
     std::unique_ptr<sim::Device> dev_;
@@ -99,9 +109,10 @@ class SimIntegrationTest : public fakes::CoreTest {
 };
 
 TEST_F(SimIntegrationTest, StartupReadsFillTheIdentityAndTheToggles) {
-    Start(sim::Scenario{});
+    Start();
     // The opposite of the captions the page starts with, so every caption must change.
-    Prepare({"cw Wo0", "cw Wc1", "cw WwA5"});
+    sim::HostBench terminal(*dev_);
+    for (const char* cmd : {"cw Wo0\r", "cw Wc1\r", "cw WwA5\r"}) terminal.Exchange(cmd);
     ComStart();
     ASSERT_TRUE(port_->is_open());
     EXPECT_EQ(port_->baudrate(), 38400);
@@ -120,7 +131,6 @@ TEST_F(SimIntegrationTest, StartupReadsFillTheIdentityAndTheToggles) {
     EXPECT_EQ(g_dev.uCisBootloader, 0);
     EXPECT_EQ(Text(g_com.hWndStatusRight), "Reading: auto search");
     EXPECT_NE(Text(g_com.hWndComText).find("PWM_active = 0"), std::string::npos);
-
     // With AutoRead off nothing more is asked for the rest of the minute.
     Run(58 * kSecond);
     EXPECT_EQ(port_->writes().size(), 4u);
@@ -128,39 +138,22 @@ TEST_F(SimIntegrationTest, StartupReadsFillTheIdentityAndTheToggles) {
 }
 
 TEST_F(SimIntegrationTest, AutoReadKeepsTheMeasurementsCurrentForAMinute) {
-    Start(sim::Scenario{});
+    Start();
     ComStart();
     Run(2 * kSecond);
     Click(button_AutoRead_process, 1095, g_gen.hWndAutoRead);
     EXPECT_EQ(Text(g_gen.hWndAutoRead), "AutoRead OFF");
     Run(60 * kSecond);
-
     const std::vector<std::string> reads = WritesFrom(4);
-    const char* const cycle[] = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
     ASSERT_GE(reads.size(), 55u);  // one read about every 1.025 s
     EXPECT_LE(reads.size(), 60u);
     // The idle sequencer kept stepping, so the cycle may begin anywhere in it.
     std::size_t offset = 0;
-    while (offset < 4 && reads[0] != cycle[offset]) ++offset;
+    while (offset < 4 && reads[0] != kMeasureCycle[offset]) ++offset;
     ASSERT_LT(offset, 4u) << reads[0];
     for (std::size_t i = 0; i < reads.size(); ++i)
-        EXPECT_EQ(reads[i], cycle[(i + offset) % 4]) << i;
-
-    // Each field shows what the device last said, in the page's own format.
-    const std::string wi = dev_->LastReply("Wi");
-    EXPECT_EQ(Text(g_gen.hWndAntVpeak), Format("%.2fVp", Scanned(wi, "VOLT: ", "%*s %f")));
-    EXPECT_EQ(Text(g_gen.hWndAntIpeak),
-              Format("%.2fAp", Scanned(wi, "VOLT: ", "%*s %*f %*s %*s %f")));
-    EXPECT_EQ(Text(g_gen.hWndPcbTemp),
-              Format("%.1f\xB0"
-                     "C",
-                     Scanned(dev_->LastReply("Wt"), "TMP10", "%*s %*s %f")));
-    EXPECT_EQ(Text(g_gen.hWndVsupply),
-              Format("%.2fV", Scanned(dev_->LastReply("Wu"), "VINF:", "%*s %f")));
-    const std::string pi = dev_->LastReply("Pi");
-    EXPECT_EQ(Text(g_gen.hWndAntIavg), Format("%.3fA", Scanned(pi, "ADC2, IANT", "%*s %*s %f")));
-    EXPECT_EQ(Text(g_gen.hWndAntPavg), Format("%.2fW", Scanned(pi, "Power: ", "%*s %f")));
-
+        EXPECT_EQ(reads[i], kMeasureCycle[(i + offset) % 4]) << i;
+    ExpectFieldsShowTheLastReplies();
     // The values move, and measurement replies stay out of the text area.
     std::set<std::string> shown;
     for (const auto& [w, text] : ui.set_texts) {
@@ -174,94 +167,68 @@ TEST_F(SimIntegrationTest, AutoReadKeepsTheMeasurementsCurrentForAMinute) {
 }
 
 TEST_F(SimIntegrationTest, MeasurementReadAsksOnceAndFillsTheFields) {
-    Start(sim::Scenario{});
+    Start();
     ComStart();
     Run(2 * kSecond);
     Click(button_Measure_Read_process, 1094, g_gen.hWndMeasRead);
     Run(5 * kSecond);
-    EXPECT_EQ(WritesFrom(4),
-              (std::vector<std::string>{"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"}));
-    EXPECT_EQ(Text(g_gen.hWndVsupply),
-              Format("%.2fV", Scanned(dev_->LastReply("Wu"), "VINF:", "%*s %f")));
-    EXPECT_EQ(Text(g_gen.hWndAntPavg),
-              Format("%.2fW", Scanned(dev_->LastReply("Pi"), "Power: ", "%*s %f")));
-    EXPECT_NE(Text(g_gen.hWndAntVpeak), "-");
-    EXPECT_NE(Text(g_gen.hWndPcbTemp), "-");
+    EXPECT_EQ(WritesFrom(4), kMeasureCycle);
+    ExpectFieldsShowTheLastReplies();
 }
 
 TEST_F(SimIntegrationTest, ButtonsSteerTheDeviceAndReadsShowTheResult) {
-    Start(sim::Scenario{});
-    sim::Application& app = dev_->app();
+    Start();
+    const sim::Application& app = dev_->app();
     ComStart();
     Run(2 * kSecond);
-    const sim::Nanos settle = 400 * kMilli;
-
-    Click(button_Pwm_OnOff_process, 1084, g_gen.hWndPwmOnOff);
-    Run(settle);
+    Press(button_Pwm_OnOff_process, 1084, g_gen.hWndPwmOnOff);
     EXPECT_FALSE(app.pwm_active());
     EXPECT_EQ(Text(g_gen.hWndPwmOnOff), "PWM ON");
     Click(button_Pwm_OnOff_process, 1084, g_gen.hWndPwmOnOff);
-    Click(button_PwmCtl_OnOff_process, 1104, g_gen.hWndCtlOnOff);
-    Run(settle);
+    Press(button_PwmCtl_OnOff_process, 1104, g_gen.hWndCtlOnOff);
     EXPECT_TRUE(app.pwm_active());
     EXPECT_TRUE(app.ctl_active());
 
-    Click(button_Pwm_Step_process, 1087, g_gen.hWndFreqUp);
-    Run(settle);
-    Click(button_Pwm_Step_process, 1089, g_gen.hWndDutyUp);
-    Run(settle);
-    Click(button_PwmSet_read, 1085, g_gen.hWndPwmRead);
-    Run(settle);
+    Press(button_Pwm_Step_process, 1087, g_gen.hWndFreqUp);
+    Press(button_Pwm_Step_process, 1089, g_gen.hWndDutyUp);
+    Press(button_PwmSet_read, 1085, g_gen.hWndPwmRead);
     EXPECT_EQ(app.live().top, 127);
     EXPECT_EQ(Text(g_gen.hWndFreq), Format("%.2fkHz", sim::kTimerClockKhz / 127));
     EXPECT_EQ(Text(g_gen.hWndDuty), "50.5%");
 
     ui.SetControlText(g_gen.hWndFmax, "200");
     ui.SetControlText(g_gen.hWndFmin, "110");
-    Click([](Wnd w, uint32_t p, Wnd l) { button_Pwm_FreqLim_Wr_process(w, p, l, 0); }, 1091,
+    Press([](Wnd w, uint32_t p, Wnd l) { button_Pwm_FreqLim_Wr_process(w, p, l, 0); }, 1091,
           g_gen.hWndFmaxWrite);
-    Run(settle);
-    Click([](Wnd w, uint32_t p, Wnd l) { button_Pwm_FreqLim_Wr_process(w, p, l, 1); }, 1092,
+    Press([](Wnd w, uint32_t p, Wnd l) { button_Pwm_FreqLim_Wr_process(w, p, l, 1); }, 1092,
           g_gen.hWndFminWrite);
-    Run(settle);
     ui.SetControlText(g_gen.hWndFmax, "-");
     ui.SetControlText(g_gen.hWndFmin, "-");
-    Click(button_Pwm_FreqLim_Rd_process, 1090, g_gen.hWndFreqLimRead);
-    Run(settle);
+    Press(button_Pwm_FreqLim_Rd_process, 1090, g_gen.hWndFreqLimRead);
     EXPECT_EQ(app.live().fmax_khz, 200);
     EXPECT_EQ(app.live().fmin_khz, 110);
     EXPECT_EQ(Text(g_gen.hWndFmax), "200.00kHz");
     EXPECT_EQ(Text(g_gen.hWndFmin), "110.00kHz");
 
     ui.SetControlText(g_gen.hWndVmin, "22.5");
-    Click(button_Pwm_Vlim_Write_process, 1097, g_gen.hWndVminWrite);
-    Run(settle);
+    Press(button_Pwm_Vlim_Write_process, 1097, g_gen.hWndVminWrite);
     ui.SetControlText(g_gen.hWndVmin, "-");
-    Click(button_Pwm_Vlim_Read_process, 1096, g_gen.hWndVminRead);
-    Run(settle);
+    Press(button_Pwm_Vlim_Read_process, 1096, g_gen.hWndVminRead);
     EXPECT_DOUBLE_EQ(app.live().vmin, 22.5);
     EXPECT_EQ(Text(g_gen.hWndVmin), "22.50 V");
 
     ui.SetControlText(g_gen.hWndTempThresh, "60");
-    Click(button_TempThresh_Wr, 1125, g_gen.hWndTempThreshWrite);
-    Run(settle);
-    Click(button_TempThresh_Rd, 1124, g_gen.hWndTempThreshRead);
-    Run(settle);
+    Press(button_TempThresh_Wr, 1125, g_gen.hWndTempThreshWrite);
+    Press(button_TempThresh_Rd, 1124, g_gen.hWndTempThreshRead);
     EXPECT_EQ(app.live().temp_threshold, 60);
-    EXPECT_EQ(Text(g_gen.hWndTempThresh),
-              "60 \xB0"
-              "C");
+    EXPECT_EQ(Text(g_gen.hWndTempThresh), "60 \260C");
 
-    Click(Pwm_Srch_always, 1108, g_gen.hWndSearchAlways);
-    Run(settle);
+    Press(Pwm_Srch_always, 1108, g_gen.hWndSearchAlways);
     EXPECT_EQ(app.live().search_always, 0xA5);
-
     ui.SetControlText(g_gen.hWndEepPassword, "KTZ73x");
-    Click(button_sys_eep_wr_en_process, 1114, g_gen.hWndEepWrEn);
-    Run(settle);
+    Press(button_sys_eep_wr_en_process, 1114, g_gen.hWndEepWrEn);
     EXPECT_TRUE(app.write_enabled());
-    Click(button_PwmSet_save, 1115, g_gen.hWndPwmSave);
-    Run(settle);
+    Press(button_PwmSet_save, 1115, g_gen.hWndPwmSave);
     EXPECT_EQ(app.eeprom(), app.live());
 
     // Auto search: the device is deaf for a while, then reports where it settled.
@@ -272,10 +239,9 @@ TEST_F(SimIntegrationTest, ButtonsSteerTheDeviceAndReadsShowTheResult) {
 }
 
 TEST_F(SimIntegrationTest, SlowLineReplyEndsByTheIdleRule) {
-    sim::Scenario s;
-    s.baudrate = 1200;
-    Start(s);
-    PickBaudRow(0);
+    Start(1200);
+    ui.controls[g_com.hWndBaudSelect].selection = 0;
+    BaudSelect_process(MakeWParam(1035, platform::kCbnSelEndOk), g_com.hWndBaudSelect);
     ASSERT_EQ(g_port.COM_timeout_max, 50u);
     ComStart();
     EXPECT_EQ(port_->baudrate(), 1200);
@@ -296,65 +262,29 @@ TEST_F(SimIntegrationTest, SlowLineReplyEndsByTheIdleRule) {
         if (Text(g_gen.hWndFreq) != "-") shown = dev_->now();
     }
     ASSERT_GT(shown, 0);
-    const std::string reply = dev_->LastReply("Wf");
     // The reply needs its bytes' time on the line: 10 bits each at 1200 bps.
-    EXPECT_NEAR(static_cast<double>(last - first), reply.size() * 10.0 / 1200 * kSecond,
+    EXPECT_NEAR(static_cast<double>(last - first),
+                dev_->LastReply("Wf").size() * 10.0 / 1200 * kSecond,
                 static_cast<double>(2 * sim::kTick));
     // It is complete on the silent tick after COM_timeout_max silent ticks.
     EXPECT_EQ(shown - last, 51 * sim::kTick);
     EXPECT_EQ(Text(g_gen.hWndFreq), Format("%.2fkHz", dev_->app().FrequencyKhz()));
 }
 
-TEST_F(SimIntegrationTest, WrongBaudRateFillsNothing) {
-    sim::Scenario s;
-    s.baudrate = 9600;  // the program stays at 38400
-    Start(s);
-    ComStart();
-    Run(10 * kSecond);
-    EXPECT_EQ(port_->writes().size(), 4u);
-    EXPECT_EQ(Text(g_gen.hWndHwVersion), "...");
-    EXPECT_EQ(Text(g_gen.hWndFwVersion), "...");
-    EXPECT_EQ(Text(g_com.hWndComText).find("Lum_Rax"), std::string::npos);
-    EXPECT_EQ(dev_->LastReply("Sv"), "");
-}
-
 TEST_F(SimIntegrationTest, BootloaderIdentitySilencesTheSequencer) {
-    sim::Scenario s;
-    s.firmware = sim::Firmware::kBootloader;
-    Start(s);
+    Start(38400, sim::Firmware::kBootloader);
     ComStart();
     Click(button_AutoRead_process, 1095, g_gen.hWndAutoRead);
     Run(30 * kSecond);
     EXPECT_EQ(port_->writes(), (std::vector<std::string>{"cr Wo\r", "cr Sv\r"}));
     EXPECT_EQ(g_dev.uCisBootloader, 1);
-    EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 25), "Bootloader for ATmega328P");
     EXPECT_EQ(Text(g_gen.hWndAutoRead), "AutoRead ON");
-
     // Reopening asks the bootloader who it is, and nothing else.
     ComStart();
     ComStart();
     Run(kSecond);
     EXPECT_EQ(WritesFrom(2), (std::vector<std::string>{"cr Sv\r"}));
     EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 25), "Bootloader for ATmega328P");
-}
-
-TEST_F(SimIntegrationTest, FlashReadBackThroughTheRegisterConsole) {
-    Start(sim::Scenario{});
-    ComStart();
-    Run(2 * kSecond);
-    ui.SetControlText(g_com.hWndRegEdit, "Mr 0 40");
-    Click(button_Reg_Read_process, 1039, g_com.hWndRegRead);
-    Run(2 * kSecond);
-    EXPECT_EQ(port_->writes().back(), "cr Mr 0 40\r");
-    const std::vector<uint8_t>& flash = dev_->flash().bytes();
-    std::string line = "\r\n0x00000: ";
-    for (std::size_t i = 0; i < 16; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X ", flash[i]);
-        line += hex;
-    }
-    EXPECT_NE(console.out.find(line), std::string::npos);
-    EXPECT_NE(console.out.find("Read 64 / 0x0040 bytes from device"), std::string::npos);
 }
 
 }  // namespace
