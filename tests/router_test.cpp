@@ -18,63 +18,59 @@ namespace {
 
 using platform::Wnd;
 
-uint32_t Click(uint16_t id) {
-    return platform::MakeWParam(id, platform::kBnClicked);
-}
-
 class RouterTest : public fakes::CoreTest {
   protected:
-    void SetUp() override {
-        CoreTest::SetUp();
-        main_ = ui.NewWindow("main");
-        page_ = ui.NewWindow("page");
-        g_main.hWndMain = main_;
-        g_main.hWndTabCOM = page_;
-        g_main.hWndCurrentPage = page_;
+    // Both pages, an open port, a running log and every entry field filled.
+    void Prepare() {
+        fakes::ResetCoreState();
+        serial = fakes::FakeSerial{};
+        g_main.hWndMain = main_ = ui.NewWindow("main");
+        g_main.hWndTabCOM = g_main.hWndCurrentPage = page_ = ui.NewWindow("page");
         CreateComPageControls(page_);
         CreateGeneratorPage(page_);
-        ui.set_texts.clear();
-        console.out.clear();
-    }
-    void OpenPort() {
         g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
         g_port.com_port_open = 1;
+        g_log.pCOMLogFile = std::tmpfile();
+        ASSERT_NE(g_log.pCOMLogFile, nullptr);
+        g_log.com_log_active = 1;
+        ui.SetControlText(g_com.hWndRegEdit, "Wf");
+        ui.SetControlText(g_com.hWndComText, "old replies");
+        ui.SetControlText(g_gen.hWndFmax, "250");
+        ui.SetControlText(g_gen.hWndFmin, "100");
+        ui.SetControlText(g_gen.hWndVmin, "24");
+        ui.SetControlText(g_gen.hWndTempThresh, "75");
+        ui.SetControlText(g_gen.hWndEepPassword, "KTZ73");
+        ui.ComboSetSelection(g_com.hWndComSelect, 4);
+        ui.ComboSetSelection(g_com.hWndBaudSelect, 0);
+        ui.set_texts.clear();
+        ui.boxes.clear();
+        console.out.clear();
     }
     // Everything a command can leave behind.
     bool Quiet() {
         return console.out.empty() && serial.written.empty() && ui.boxes.empty() &&
-               ui.set_texts.empty() && serial.opened_paths.size() <= 1;
+               ui.set_texts.empty() && serial.closes == 0;
     }
 
-    Wnd main_ = nullptr;
-    Wnd page_ = nullptr;
+    Wnd main_ = nullptr, page_ = nullptr;
 };
 
-TEST_F(RouterTest, IdsOutsideTheTableAreNotRouted) {
-    OpenPort();
-    ui.SetControlText(g_com.hWndRegEdit, "Wf");
-    ui.set_texts.clear();
-    const uint16_t ids[] = {0,    1,    1024, 1033, 1037, 1038, 1043, 1064, 1065, 1066,  1069,
-                            1070, 1071, 1083, 1093, 1098, 1105, 1113, 1118, 1126, 0xFFFF};
-    const uint16_t codes[] = {platform::kBnClicked, platform::kCbnSelEndOk, 0x0300 /*EN_CHANGE*/};
-    for (uint16_t id : ids) {
-        for (uint16_t code : codes) {
-            SCOPED_TRACE(std::to_string(id) + "/" + std::to_string(code));
-            EXPECT_FALSE(PageCommand(page_, platform::MakeWParam(id, code), nullptr));
-            EXPECT_TRUE(Quiet());
-        }
-    }
-}
-
-TEST_F(RouterTest, GeneratorButtonsSendTheirCommands) {
+TEST_F(RouterTest, EachIdReachesItsHandlerOnlyOnClickOrConfirmedSelection) {
     struct Case {
         uint16_t id;
         const char* wire;
-        std::function<bool()> also;  // further effects; may be empty
+        std::function<bool()> effect;  // what else shows that the right handler ran
     };
     const Case cases[] = {
-        {1084, "cw Wo1\r", [] { return g_dev.pwm_on == 1; }},
-        {1085, "cr Wf\r", {}},
+        {1034, "", [] { return g_port.com_port_number == 5; }},
+        {1035, "", [] { return g_port.com_baudrate == 1200 && g_port.COM_timeout_max == 50; }},
+        {1036, "", [&] { return g_port.com_port_open == 0 && serial.closes == 1; }},
+        {1039, "cr Wf\r", {}},
+        {1040, "cw Wf\r", {}},
+        {1041, "", [] { return g_log.com_log_active == 0 && g_log.pCOMLogFile == nullptr; }},
+        {1042, "", [&] { return ui.Text(g_com.hWndComText).empty(); }},
+        {1084, "cw Wo0\r", [] { return g_dev.pwm_on == 0; }},
+        {1085, "cr Wf\r", [&] { return console.out == "cr Wf\r\nPWM settings read!\n"; }},
         {1086, "cw Wf-\r", {}},
         {1087, "cw Wf+\r", {}},
         {1088, "cw Wd-\r", {}},
@@ -82,11 +78,7 @@ TEST_F(RouterTest, GeneratorButtonsSendTheirCommands) {
         {1090, "cr Wl\r", {}},
         {1091, "cw Wlx 250\r", {}},
         {1092, "cw Wli 100\r", {}},
-        {1094, "",
-         [] {
-             return g_autoread.autoread_step == 5 && g_autoread.autoread_read_once == 1 &&
-                    g_autoread.autoread_tick == 100;
-         }},
+        {1094, "", [] { return g_autoread.autoread_step == 5 && g_autoread.autoread_read_once; }},
         {1095, "", [] { return g_autoread.autoread_on == 1; }},
         {1096, "cr Wk\r", {}},
         {1097, "cw Wk 24.000000\r", {}},
@@ -102,139 +94,60 @@ TEST_F(RouterTest, GeneratorButtonsSendTheirCommands) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
-        fakes::ResetCoreState();
-        g_main.hWndTabCOM = page_;
-        CreateComPageControls(page_);
-        CreateGeneratorPage(page_);
-        OpenPort();
-        g_dev.pwm_on = 0;
-        ui.SetControlText(g_gen.hWndFmax, "250");
-        ui.SetControlText(g_gen.hWndFmin, "100");
-        ui.SetControlText(g_gen.hWndVmin, "24");
-        ui.SetControlText(g_gen.hWndTempThresh, "75");
-        ui.SetControlText(g_gen.hWndEepPassword, "KTZ73");
-        serial.written.clear();
-        ui.boxes.clear();
-
-        EXPECT_TRUE(PageCommand(page_, Click(c.id), nullptr));
-        EXPECT_EQ(serial.written, c.wire);
-        if (c.also) {
-            EXPECT_TRUE(c.also());
+        Prepare();
+        const bool combo = c.id == 1034 || c.id == 1035;
+        const uint16_t go = combo ? platform::kCbnSelEndOk : platform::kBnClicked;
+        // Other notifications of the control reach its handler, which ignores them.
+        for (uint16_t code : {0, 1, 9, 0x0300 /*EN_CHANGE*/}) {
+            if (code == go) continue;
+            EXPECT_TRUE(PageCommand(page_, platform::MakeWParam(c.id, code), nullptr)) << code;
+            EXPECT_TRUE(Quiet()) << code;
         }
-        for (const fakes::ShownBox& box : ui.boxes) EXPECT_EQ(box.owner, page_) << box.text;
+        EXPECT_FALSE(c.effect && c.effect());
 
-        // Any other notification of the same control reaches the handler, which ignores it.
-        serial.written.clear();
-        ui.boxes.clear();
-        EXPECT_TRUE(PageCommand(page_, platform::MakeWParam(c.id, 1), nullptr));
-        EXPECT_EQ(serial.written, "");
-        EXPECT_TRUE(ui.boxes.empty());
+        EXPECT_TRUE(PageCommand(page_, platform::MakeWParam(c.id, go), nullptr));
+        EXPECT_EQ(serial.written, c.wire);
+        EXPECT_TRUE(!c.effect || c.effect());
+        for (const fakes::ShownBox& box : ui.boxes) EXPECT_EQ(box.owner, page_) << box.text;
     }
 }
 
-TEST_F(RouterTest, PortCommandsReachThePortHandlers) {
-    ui.ComboSetSelection(g_com.hWndComSelect, 4);
-    EXPECT_TRUE(PageCommand(page_, platform::MakeWParam(1034, platform::kCbnSelEndOk),
-                            g_com.hWndComSelect));
-    EXPECT_EQ(g_port.com_port_number, 5);
-    EXPECT_EQ(console.out, "Selected COM 5\n");
-
-    ui.ComboSetSelection(g_com.hWndBaudSelect, 0);
-    EXPECT_TRUE(PageCommand(page_, platform::MakeWParam(1035, platform::kCbnSelEndOk),
-                            g_com.hWndBaudSelect));
-    EXPECT_EQ(g_port.com_baudrate, 1200);
-    EXPECT_EQ(g_port.COM_timeout_max, 50u);
-
-    // A plain click on a combo box is not a confirmed selection.
-    ui.ComboSetSelection(g_com.hWndComSelect, 9);
-    EXPECT_TRUE(PageCommand(page_, Click(1034), g_com.hWndComSelect));
-    EXPECT_EQ(g_port.com_port_number, 5);
-
-    EXPECT_TRUE(PageCommand(page_, platform::MakeWParam(1036, 5), g_com.hWndComStartStop));
-    EXPECT_TRUE(serial.opened_paths.empty());
-
-    EXPECT_TRUE(PageCommand(page_, Click(1036), g_com.hWndComStartStop));
-    EXPECT_EQ(serial.opened_paths, (std::vector<std::string>{"\\\\.\\COM5"}));
-    EXPECT_EQ(serial.opened_baud, (std::vector<int32_t>{1200}));
-    EXPECT_EQ(g_port.com_port_open, 1);
-    EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Stop");
-    ASSERT_TRUE(ui.TimerRunning(RECEIVE_TIMER_ID));
-    EXPECT_EQ(ui.timers[RECEIVE_TIMER_ID].wnd, page_);
-
-    EXPECT_TRUE(PageCommand(page_, Click(1036), g_com.hWndComStartStop));
-    EXPECT_EQ(g_port.com_port_open, 0);
-    EXPECT_EQ(serial.closes, 1);
-    EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Start");
-}
-
-TEST_F(RouterTest, RegisterConsoleAndLogButtons) {
-    OpenPort();
-    ui.SetControlText(g_com.hWndRegEdit, "Wf");
-    EXPECT_TRUE(PageCommand(page_, Click(1039), g_com.hWndRegRead));
-    EXPECT_EQ(serial.written, "cr Wf\r");
-
-    serial.written.clear();
-    ui.SetControlText(g_com.hWndRegEdit, "Wo1");
-    EXPECT_TRUE(PageCommand(page_, Click(1040), g_com.hWndRegWrite));
-    EXPECT_EQ(serial.written, "cw Wo1\r");
-
-    ui.SetControlText(g_com.hWndComText, "old replies");
-    EXPECT_TRUE(PageCommand(page_, Click(1042), g_com.hWndClearScr));
-    EXPECT_EQ(ui.Text(g_com.hWndComText), "");
-
-    g_log.pCOMLogFile = std::tmpfile();
-    ASSERT_NE(g_log.pCOMLogFile, nullptr);
-    g_log.com_log_active = 1;
-    ui.SetControlText(g_com.hWndLogStartStop, "log STOP");
-    EXPECT_TRUE(PageCommand(page_, Click(1041), g_com.hWndLogStartStop));
-    EXPECT_EQ(g_log.com_log_active, 0);
-    EXPECT_EQ(g_log.pCOMLogFile, nullptr);
-    EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "LOG Start");
+TEST_F(RouterTest, IdsOutsideTheTableAreNotRouted) {
+    Prepare();
+    const uint16_t ids[] = {0,    1,    1024, 1033, 1037, 1038, 1043, 1064, 1065, 1066,  1069,
+                            1070, 1071, 1083, 1093, 1098, 1105, 1113, 1118, 1126, 0xFFFF};
+    for (uint16_t id : ids) {
+        for (uint16_t code : {platform::kBnClicked, platform::kCbnSelEndOk, 0x0300u}) {
+            EXPECT_FALSE(PageCommand(page_, platform::MakeWParam(id, code), nullptr)) << id;
+            EXPECT_TRUE(Quiet()) << id << "/" << code;
+        }
+    }
 }
 
 TEST_F(RouterTest, MenuCommands) {
+    Prepare();
     FormatBanner();
-    struct Case {
-        uint16_t id;
-        const char* console;
-        const char* box_text;  // nullptr: no box
-    };
-    const std::string help =
-        "> Select: COM #, Baud Rate => click COM Start\n"
-        "> Write register & subregister & further values to 'Reg:'\n"
-        "    then click 'Read' or 'Write'\n"
-        "> Log serial com if needed: click 'LOG start'\n"
-        "    (needs 'log' subfolder in *.exe path)";
-    const Case cases[] = {
-        {IDM_HELP, "IDM_HELP\n", help.c_str()},
-        {IDM_ABOUT, "IDM_ABOUT\n", g_app.szBanner},
-        {IDM_OPEN, "IDM_OPEN\n", nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        console.out.clear();
-        ui.boxes.clear();
-        EXPECT_TRUE(MainWindowCommand(main_, c.id));
-        EXPECT_EQ(console.out, c.console);
-        if (c.box_text == nullptr) {
-            EXPECT_TRUE(ui.boxes.empty());
-            continue;
-        }
-        ASSERT_EQ(ui.boxes.size(), 1u);
-        EXPECT_EQ(ui.boxes[0].owner, main_);
-        EXPECT_EQ(ui.boxes[0].text, c.box_text);
-        EXPECT_EQ(ui.boxes[0].caption, "Help");
-        EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconInformation);
+    for (uint16_t id : {IDM_HELP, IDM_ABOUT, IDM_OPEN}) EXPECT_TRUE(MainWindowCommand(main_, id));
+    EXPECT_EQ(console.out, "IDM_HELP\nIDM_ABOUT\nIDM_OPEN\n");
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[0].text,
+              "> Select: COM #, Baud Rate => click COM Start\n"
+              "> Write register & subregister & further values to 'Reg:'\n"
+              "    then click 'Read' or 'Write'\n"
+              "> Log serial com if needed: click 'LOG start'\n"
+              "    (needs 'log' subfolder in *.exe path)");
+    EXPECT_EQ(ui.boxes[1].text, g_app.szBanner);
+    for (const fakes::ShownBox& box : ui.boxes) {
+        EXPECT_EQ(box.owner, main_);
+        EXPECT_EQ(box.caption, "Help");
+        EXPECT_EQ(box.flags, platform::kMbIconInformation);
     }
     EXPECT_FALSE(g_app.shutdown_done);
 
-    for (uint16_t id : {0, 104, 109, 1036}) {
-        console.out.clear();
-        ui.boxes.clear();
-        EXPECT_FALSE(MainWindowCommand(main_, id)) << id;
-        EXPECT_TRUE(console.out.empty());
-        EXPECT_TRUE(ui.boxes.empty());
-    }
+    console.out.clear();
+    ui.boxes.clear();
+    for (uint16_t id : {0, 104, 109, 1036}) EXPECT_FALSE(MainWindowCommand(main_, id)) << id;
+    EXPECT_TRUE(Quiet());
 }
 
 }  // namespace
