@@ -19,7 +19,7 @@
 namespace {
 
 // What the pty may hold back for the program before the oldest bytes are lost.
-constexpr std::size_t kPendingMax = 64 * 1024;
+constexpr std::size_t kPendingMax = std::size_t{64} * 1024;
 
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_power_cycle = 0;

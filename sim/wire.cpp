@@ -74,7 +74,9 @@ void Wire::Receive(Nanos until, int32_t rx_baud, std::vector<ReceivedByte>& out)
         Nanos edge = 0;
         if (!NextFallingEdge(scan_from_, edge)) break;
         // The receiver samples each bit in its middle, timed from the falling edge.
-        auto sample_at = [&](int j) { return edge + ((2 * j + 1) * kSecond) / (2 * rx_baud); };
+        auto sample_at = [&](int j) {
+            return edge + (Nanos{2 * j + 1} * kSecond) / (Nanos{2} * rx_baud);
+        };
         Nanos stop_at = sample_at(9);
         if (stop_at > until) break;  // not finished yet: the waveform may still grow
         if (Level(sample_at(0)) != 0) {
@@ -107,7 +109,7 @@ void Wire::Cut(Nanos t) {
 Nanos Wire::NextArrival(int32_t rx_baud) const {
     Nanos edge = 0;
     if (rx_baud <= 0 || !NextFallingEdge(scan_from_, edge)) return -1;
-    return edge + (19 * kSecond) / (2 * rx_baud);
+    return edge + (19 * kSecond) / (Nanos{2} * rx_baud);
 }
 
 }  // namespace sim
