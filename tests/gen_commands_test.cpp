@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/com_page.h"
@@ -13,7 +14,10 @@
 
 namespace {
 
+using G = GenPageHandles;
 using Handler = void (*)(Wnd, uint32_t, Wnd);
+using Texts = std::vector<std::string>;
+constexpr unsigned kWarn = platform::kMbIconWarning;
 
 void FreqLimWrMax(Wnd w, uint32_t p, Wnd l) {
     button_Pwm_FreqLim_Wr_process(w, p, l, 0);
@@ -22,37 +26,56 @@ void FreqLimWrMin(Wnd w, uint32_t p, Wnd l) {
     button_Pwm_FreqLim_Wr_process(w, p, l, 1);
 }
 
-struct Button {
-    const char* name;
+struct Step {
     uint16_t id;
     Handler handler;
+    const char* wire;  // "": nothing sent
+    const char* console;
+    platform::Wnd G::*caption = nullptr;  // the only control whose text is set
+    const char* text = nullptr;
+    const char* info = nullptr;  // an "Info!" warning box
 };
+// One click each, in this order.
+const Step kSteps[] = {
+    {1085, button_PwmSet_read, "cr Wf\r", "cr Wf\r\nPWM settings read!\n"},
+    {1086, button_Pwm_Step_process, "cw Wf-\r", "cw Wf-\r\nPWM setting done!\n"},
+    {1087, button_Pwm_Step_process, "cw Wf+\r", "cw Wf+\r\nPWM setting done!\n"},
+    {1088, button_Pwm_Step_process, "cw Wd-\r", "cw Wd-\r\nPWM setting done!\n"},
+    {1089, button_Pwm_Step_process, "cw Wd+\r", "cw Wd+\r\nPWM setting done!\n"},
+    // These two end without a line feed of their own.
+    {1090, button_Pwm_FreqLim_Rd_process, "cr Wl\r", "button_Pwm_FreqLim_Rd_process\ncr Wl\r"},
+    {1096, button_Pwm_Vlim_Read_process, "cr Wk\r", "button_Pwm_Vlim_Read_process\ncr Wk\r"},
+    {1115, button_PwmSet_save, "cw Wesave\r", "button_PwmSet_save\ncw Wesave\r\n", nullptr, nullptr,
+     "Check if settings are saved correctly:\npower up LUM_RAX device and read gain"},
+    {1116, button_Eep_Recall_Defaults, "cw Efault1\r", "button_Eep_Recall_Defaults\ncw Efault1\r\n",
+     nullptr, nullptr, "Check big edit window for timer!\nUM_RAX must be powered OFF & ON!"},
+    {1117, button_PwmOfflEdit_En, "cw Wn1\r", "button_PwmOfflEdit_En\ncw Wn1\r\n"},
+    {1124, button_TempThresh_Rd, "cr Pt\r", "button_TempThresh_Rd\ncr Pt\r\n"},
+    {1084, button_Pwm_OnOff_process, "cw Wo0\r", "cw Wo0\r\n", &G::hWndPwmOnOff, "PWM ON"},
+    {1084, button_Pwm_OnOff_process, "cw Wo1\r", "cw Wo1\r\n", &G::hWndPwmOnOff, "PWM OFF"},
+    {1104, button_PwmCtl_OnOff_process, "cw Wc1\r", "cw Wc1\r\n", &G::hWndCtlOnOff, "CTL OFF"},
+    {1104, button_PwmCtl_OnOff_process, "cw Wc0\r", "cw Wc0\r\n", &G::hWndCtlOnOff, "CTL ON"},
+    // The caption follows the device's reply, not the click.
+    {1108, Pwm_Srch_always, "cw WwA5\r", "Pwm_Srch_always\ncw WwA5\r\n", nullptr, nullptr,
+     "Auto Search is always ON!\nSave to Eeprom!"},
+    {1108, Pwm_Srch_always, "cw Ww0\r", "Pwm_Srch_always\ncw Ww0\r\n", nullptr, nullptr,
+     "Auto Search is always OFF!\nSave to Eeprom!"},
+    // These only steer the sequencer.
+    {1095, button_AutoRead_process, "", "", &G::hWndAutoRead, "AutoRead OFF"},
+    {1095, button_AutoRead_process, "", "", &G::hWndAutoRead, "AutoRead ON"},
+    {1094, button_Measure_Read_process, "", ""},
+};
+// The buttons that kSteps leaves out; with it, all twenty-two of the page.
+const std::pair<uint16_t, Handler> kOtherButtons[] = {{1091, FreqLimWrMax},
+                                                      {1092, FreqLimWrMin},
+                                                      {1097, button_Pwm_Vlim_Write_process},
+                                                      {1107, button_Pwm_Srch_now},
+                                                      {1114, button_sys_eep_wr_en_process},
+                                                      {1125, button_TempThresh_Wr}};
 
-// The twenty-two buttons of the generator page and the handler each is routed to.
-const Button kButtons[] = {
-    {"PWM on/off", 1084, button_Pwm_OnOff_process},
-    {"PWM read", 1085, button_PwmSet_read},
-    {"f--", 1086, button_Pwm_Step_process},
-    {"f++", 1087, button_Pwm_Step_process},
-    {"d--", 1088, button_Pwm_Step_process},
-    {"d++", 1089, button_Pwm_Step_process},
-    {"limits read", 1090, button_Pwm_FreqLim_Rd_process},
-    {"Wr max", 1091, FreqLimWrMax},
-    {"Wr min", 1092, FreqLimWrMin},
-    {"measure read", 1094, button_Measure_Read_process},
-    {"AutoRead", 1095, button_AutoRead_process},
-    {"Vmin read", 1096, button_Pwm_Vlim_Read_process},
-    {"Vmin write", 1097, button_Pwm_Vlim_Write_process},
-    {"CTL on/off", 1104, button_PwmCtl_OnOff_process},
-    {"AutoSearch", 1107, button_Pwm_Srch_now},
-    {"AS always", 1108, Pwm_Srch_always},
-    {"EEP WR EN", 1114, button_sys_eep_wr_en_process},
-    {"save", 1115, button_PwmSet_save},
-    {"recall", 1116, button_Eep_Recall_Defaults},
-    {"offline edit", 1117, button_PwmOfflEdit_En},
-    {"threshold read", 1124, button_TempThresh_Rd},
-    {"threshold write", 1125, button_TempThresh_Wr},
-};
+std::string Box(const std::string& caption, const std::string& text, unsigned flags) {
+    return caption + "|" + text + "|" + std::to_string(flags);
+}
 
 class GenCommandsTest : public fakes::CoreTest {
   protected:
@@ -60,388 +83,211 @@ class GenCommandsTest : public fakes::CoreTest {
         CoreTest::SetUp();
         page = ui.NewWindow("page");
         g_com.hWndComText = ui.NewWindow("com text");
-        g_com.hWndStatusRight = ui.NewWindow("status right");
         CreateGeneratorPage(page);
-    }
-    void OpenPort() {
-        g_port.com_port_open = 1;
         g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.com_port_open = 1;
     }
-    void Click(Handler h, uint16_t id) {
-        h(page, platform::MakeWParam(id, platform::kBnClicked), nullptr);
-    }
-    void Click(const Button& b) { Click(b.handler, b.id); }
-    // Forgets what earlier clicks left in the fakes.
-    void ClearRecords() {
-        serial.written.clear();
+    void Click(Handler h, uint16_t id, uint16_t code = platform::kBnClicked) {
         serial.writes.clear();
         console.out.clear();
         ui.boxes.clear();
         ui.set_texts.clear();
         ui.appended.clear();
+        h(page, platform::MakeWParam(id, code), nullptr);
     }
-    void ExpectBox(std::size_t i, const std::string& text, const std::string& caption,
-                   unsigned flags) {
-        ASSERT_LT(i, ui.boxes.size());
-        EXPECT_EQ(ui.boxes[i].text, text);
-        EXPECT_EQ(ui.boxes[i].caption, caption);
-        EXPECT_EQ(ui.boxes[i].flags, flags);
-        EXPECT_EQ(ui.boxes[i].owner, page);
+    // The boxes shown, each as Box() renders it.
+    Texts Boxes() {
+        Texts out;
+        for (const fakes::ShownBox& b : ui.boxes) {
+            EXPECT_EQ(b.owner, page);
+            out.push_back(Box(b.caption, b.text, b.flags));
+        }
+        return out;
+    }
+    // A write button either sends exactly wire, or refuses with an out-of-range box.
+    void ExpectSentOrRefused(const char* wire, const char* refusal) {
+        EXPECT_EQ(serial.writes, wire != nullptr ? Texts{wire} : Texts{});
+        EXPECT_EQ(console.out, wire != nullptr ? "" : "Error: Out of Range!\n");
+        EXPECT_EQ(Boxes(), wire != nullptr ? Texts{} : Texts{Box("Error", refusal, kWarn)});
     }
 
     platform::Wnd page = nullptr;
 };
 
-TEST_F(GenCommandsTest, PortClosedEveryButtonAsksToOpenThePortAndSendsNothing) {
-    for (const Button& b : kButtons) {
-        ClearRecords();
-        Click(b);
-        EXPECT_EQ(console.out, "Error: Open COM port!\n") << b.name;
-        ASSERT_EQ(ui.boxes.size(), 1u) << b.name;
-        ExpectBox(0, "Open COM port!", "Error", platform::kMbIconWarning);
-        EXPECT_TRUE(ui.set_texts.empty()) << b.name;
-        EXPECT_TRUE(serial.writes.empty()) << b.name;
-    }
-    EXPECT_EQ(g_dev.pwm_on, 1);
-    EXPECT_EQ(g_dev.pwm_ctl_on, 0);
-    EXPECT_EQ(g_dev.search_always_on, 0);
-    EXPECT_EQ(g_autoread.autoread_on, 0);
-    EXPECT_EQ(g_autoread.autoread_step, 0);
-    EXPECT_EQ(g_autoread.autoread_read_once, 0);
-    EXPECT_EQ(g_autoread.autoread_tick, 0);
-}
-
-TEST_F(GenCommandsTest, BootloaderOrOtherNotificationsSilenceEveryButton) {
-    struct Case {
-        const char* name;
-        uint8_t bootloader;
-        uint8_t port_open;
-        uint16_t code;
-    };
-    const Case cases[] = {
-        {"bootloader, port open", 1, 1, platform::kBnClicked},
-        {"bootloader, port closed", 1, 0, platform::kBnClicked},
-        {"double click notification", 0, 1, 5},
-        {"focus notification, port closed", 0, 0, 6},
-    };
+TEST_F(GenCommandsTest, ButtonsNeedAClickAnOpenPortAndNoBootloader) {
+    constexpr uint16_t kClick = platform::kBnClicked;
+    // Bootloader, port open, notification: only a click with the port closed speaks up.
+    const std::tuple<uint8_t, uint8_t, uint16_t> cases[] = {
+        {0, 0, kClick}, {1, 1, kClick}, {1, 0, kClick}, {0, 1, 5}, {0, 0, 6}};
     ui.controls[g_gen.hWndEepPassword].text = "KTZ73";
     ui.controls[g_gen.hWndTempThresh].text = "50";
-    for (const Case& c : cases) {
-        if (c.port_open != 0) OpenPort();
-        g_port.com_port_open = c.port_open;
-        g_dev.uCisBootloader = c.bootloader;
-        ClearRecords();
-        const int reads_before = ui.get_text_calls;
-        for (const Button& b : kButtons) {
-            b.handler(page, platform::MakeWParam(b.id, c.code), nullptr);
-        }
-        EXPECT_TRUE(serial.written.empty()) << c.name;
-        EXPECT_EQ(console.out, "") << c.name;
-        EXPECT_TRUE(ui.boxes.empty()) << c.name;
-        EXPECT_TRUE(ui.set_texts.empty()) << c.name;
-        EXPECT_TRUE(ui.appended.empty()) << c.name;
-        EXPECT_EQ(ui.get_text_calls, reads_before) << c.name;
-        EXPECT_EQ(g_dev.pwm_on, 1) << c.name;
-        EXPECT_EQ(g_dev.pwm_ctl_on, 0) << c.name;
-        EXPECT_EQ(g_dev.search_always_on, 0) << c.name;
-        EXPECT_EQ(g_autoread.autoread_on, 0) << c.name;
-        EXPECT_EQ(g_autoread.autoread_step, 0) << c.name;
-    }
-}
-
-TEST_F(GenCommandsTest, SingleCommandButtonsSendEchoAndInform) {
-    struct Case {
-        uint16_t id;
-        Handler handler;
-        const char* wire;
-        const char* console;
-        const char* box;  // nullptr: none; else an "Info!" warning box
+    const auto state = [] {
+        return std::make_tuple(g_dev.pwm_on, g_dev.pwm_ctl_on, g_dev.search_always_on,
+                               g_autoread.autoread_on, g_autoread.autoread_step,
+                               g_autoread.autoread_read_once, g_autoread.autoread_tick);
     };
-    const Case cases[] = {
-        {1085, button_PwmSet_read, "cr Wf\r", "cr Wf\r\nPWM settings read!\n", nullptr},
-        {1086, button_Pwm_Step_process, "cw Wf-\r", "cw Wf-\r\nPWM setting done!\n", nullptr},
-        {1087, button_Pwm_Step_process, "cw Wf+\r", "cw Wf+\r\nPWM setting done!\n", nullptr},
-        {1088, button_Pwm_Step_process, "cw Wd-\r", "cw Wd-\r\nPWM setting done!\n", nullptr},
-        {1089, button_Pwm_Step_process, "cw Wd+\r", "cw Wd+\r\nPWM setting done!\n", nullptr},
-        // These two end without a line feed of their own.
-        {1090, button_Pwm_FreqLim_Rd_process, "cr Wl\r", "button_Pwm_FreqLim_Rd_process\ncr Wl\r",
-         nullptr},
-        {1096, button_Pwm_Vlim_Read_process, "cr Wk\r", "button_Pwm_Vlim_Read_process\ncr Wk\r",
-         nullptr},
-        {1115, button_PwmSet_save, "cw Wesave\r", "button_PwmSet_save\ncw Wesave\r\n",
-         "Check if settings are saved correctly:\npower up LUM_RAX device and read gain"},
-        {1116, button_Eep_Recall_Defaults, "cw Efault1\r",
-         "button_Eep_Recall_Defaults\ncw Efault1\r\n",
-         "Check big edit window for timer!\nUM_RAX must be powered OFF & ON!"},
-        {1117, button_PwmOfflEdit_En, "cw Wn1\r", "button_PwmOfflEdit_En\ncw Wn1\r\n", nullptr},
-        {1124, button_TempThresh_Rd, "cr Pt\r", "button_TempThresh_Rd\ncr Pt\r\n", nullptr},
-    };
-    OpenPort();
-    for (const Case& c : cases) {
-        ClearRecords();
-        Click(c.handler, c.id);
-        EXPECT_EQ(serial.writes, std::vector<std::string>{c.wire}) << c.id;
-        EXPECT_EQ(console.out, c.console) << c.id;
-        if (c.box == nullptr) {
-            EXPECT_TRUE(ui.boxes.empty()) << c.id;
-        } else {
-            ASSERT_EQ(ui.boxes.size(), 1u) << c.id;
-            ExpectBox(0, c.box, "Info!", platform::kMbIconWarning);
+    const auto before = state();
+    for (const auto& [bootloader, port_open, code] : cases) {
+        g_dev.uCisBootloader = bootloader;
+        g_port.com_port_open = port_open;
+        const bool asks_for_port = bootloader == 0 && port_open == 0 && code == kClick;
+        std::vector<std::pair<uint16_t, Handler>> buttons(std::begin(kOtherButtons),
+                                                          std::end(kOtherButtons));
+        for (const Step& s : kSteps) buttons.emplace_back(s.id, s.handler);
+        for (const auto& [id, handler] : buttons) {
+            SCOPED_TRACE(testing::Message() << "button " << id << ", code " << code << ", boot "
+                                            << int{bootloader} << ", open " << int{port_open});
+            const int reads_before = ui.get_text_calls;
+            Click(handler, id, code);
+            EXPECT_EQ(serial.writes, Texts{});
+            EXPECT_TRUE(ui.set_texts.empty() && ui.appended.empty());
+            EXPECT_EQ(ui.get_text_calls, reads_before);
+            EXPECT_EQ(console.out, asks_for_port ? "Error: Open COM port!\n" : "");
+            EXPECT_EQ(Boxes(),
+                      asks_for_port ? Texts{Box("Error", "Open COM port!", kWarn)} : Texts{});
+            EXPECT_EQ(state(), before);
         }
     }
 }
 
-TEST_F(GenCommandsTest, TogglesSendByTheirFlagAndFlipIt) {
-    OpenPort();
-    // Starting with the PWM on, two quick clicks switch it off and on again.
-    Click(button_Pwm_OnOff_process, 1084);
-    EXPECT_EQ(ui.Text(g_gen.hWndPwmOnOff), "PWM ON");
-    EXPECT_EQ(g_dev.pwm_on, 0);
-    Click(button_Pwm_OnOff_process, 1084);
-    EXPECT_EQ(ui.Text(g_gen.hWndPwmOnOff), "PWM OFF");
-    EXPECT_EQ(g_dev.pwm_on, 1);
-
-    Click(button_PwmCtl_OnOff_process, 1104);
-    EXPECT_EQ(ui.Text(g_gen.hWndCtlOnOff), "CTL OFF");
-    EXPECT_EQ(g_dev.pwm_ctl_on, 1);
-    Click(button_PwmCtl_OnOff_process, 1104);
-    EXPECT_EQ(ui.Text(g_gen.hWndCtlOnOff), "CTL ON");
-    EXPECT_EQ(g_dev.pwm_ctl_on, 0);
-
-    EXPECT_EQ(serial.writes,
-              (std::vector<std::string>{"cw Wo0\r", "cw Wo1\r", "cw Wc1\r", "cw Wc0\r"}));
-    EXPECT_EQ(console.out, "cw Wo0\r\ncw Wo1\r\ncw Wc1\r\ncw Wc0\r\n");
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(GenCommandsTest, SearchAlwaysSwitchesTheDeviceButLeavesTheCaption) {
-    OpenPort();
-    Click(Pwm_Srch_always, 1108);
-    EXPECT_EQ(g_dev.search_always_on, 1);
-    Click(Pwm_Srch_always, 1108);
-    EXPECT_EQ(g_dev.search_always_on, 0);
-
-    EXPECT_EQ(serial.writes, (std::vector<std::string>{"cw WwA5\r", "cw Ww0\r"}));
-    EXPECT_EQ(console.out, "Pwm_Srch_always\ncw WwA5\r\nPwm_Srch_always\ncw Ww0\r\n");
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    ExpectBox(0, "Auto Search is always ON!\nSave to Eeprom!", "Info!", platform::kMbIconWarning);
-    ExpectBox(1, "Auto Search is always OFF!\nSave to Eeprom!", "Info!", platform::kMbIconWarning);
-    EXPECT_EQ(ui.Text(g_gen.hWndSearchAlways), "AS alw. ON");
-}
-
-TEST_F(GenCommandsTest, AutoReadButtonsOnlySteerTheSequencer) {
-    OpenPort();
-    Click(button_AutoRead_process, 1095);
-    EXPECT_EQ(g_autoread.autoread_on, 1);
-    EXPECT_EQ(ui.Text(g_gen.hWndAutoRead), "AutoRead OFF");
-    Click(button_AutoRead_process, 1095);
-    EXPECT_EQ(g_autoread.autoread_on, 0);
-    EXPECT_EQ(ui.Text(g_gen.hWndAutoRead), "AutoRead ON");
-
-    g_autoread.autoread_step = 2;
-    Click(button_Measure_Read_process, 1094);
-    EXPECT_EQ(g_autoread.autoread_step, 5);
-    EXPECT_EQ(g_autoread.autoread_read_once, 1);
-    EXPECT_EQ(g_autoread.autoread_tick, 100);
-
-    EXPECT_TRUE(serial.written.empty());
-    EXPECT_EQ(console.out, "");
-    EXPECT_TRUE(ui.boxes.empty());
+// Clicked in this order: the toggles go by the flag that the click before left.
+TEST_F(GenCommandsTest, ButtonsSendEchoAndInform) {
+    for (const Step& s : kSteps) {
+        SCOPED_TRACE(testing::Message() << "button " << s.id << " " << s.wire);
+        Click(s.handler, s.id);
+        EXPECT_EQ(serial.writes, *s.wire != '\0' ? Texts{s.wire} : Texts{});
+        EXPECT_EQ(console.out, s.console);
+        EXPECT_EQ(Boxes(), s.info != nullptr ? Texts{Box("Info!", s.info, kWarn)} : Texts{});
+        using Set = std::vector<std::pair<platform::Wnd, std::string>>;
+        EXPECT_EQ(ui.set_texts, (s.caption != nullptr ? Set{{g_gen.*s.caption, s.text}} : Set{}));
+    }
 }
 
 TEST_F(GenCommandsTest, AutoSearchAsksFirst) {
     const std::string started = "\r\nWIN info: Auto Search started...\r\n";
     const std::string canceled = "\r\nWIN info: Auto Search start canceled\r\n";
-    OpenPort();
-
+    const std::string ask = Box("", "Start Auto Search for optimum PWM frequency?",
+                                platform::kMbOkCancel | platform::kMbIconQuestion);
     ui.answers = {platform::kIdCancel};
     Click(button_Pwm_Srch_now, 1107);
-    EXPECT_TRUE(serial.written.empty());
+    EXPECT_EQ(serial.writes, Texts{});
     EXPECT_EQ(console.out, canceled);
-    EXPECT_EQ(ui.Text(g_com.hWndComText), canceled);
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    ExpectBox(0, "Start Auto Search for optimum PWM frequency?", "",
-              platform::kMbOkCancel | platform::kMbIconQuestion);
+    EXPECT_EQ(Boxes(), Texts{ask});
 
-    ClearRecords();
-    ui.controls[g_com.hWndComText].text.clear();
     ui.answers = {platform::kIdOk};
     Click(button_Pwm_Srch_now, 1107);
-    EXPECT_EQ(serial.writes, std::vector<std::string>{"cw Ws1\r"});
+    EXPECT_EQ(serial.writes, Texts{"cw Ws1\r"});
     EXPECT_EQ(console.out, started + "button_Pwm_Srch_now\ncw Ws1\r\n");
-    EXPECT_EQ(ui.Text(g_com.hWndComText), started);
-    ASSERT_EQ(ui.boxes.size(), 2u);
-    ExpectBox(0, "Start Auto Search for optimum PWM frequency?", "",
-              platform::kMbOkCancel | platform::kMbIconQuestion);
-    ExpectBox(1, "Auto Search started...\nDo NOT read or write to device!", "Info!",
-              platform::kMbIconWarning);
+    EXPECT_EQ(ui.Text(g_com.hWndComText), canceled + started);
+    EXPECT_EQ(Boxes(),
+              (Texts{ask, Box("Info!", "Auto Search started...\nDo NOT read or write to device!",
+                              kWarn)}));
 }
 
 TEST_F(GenCommandsTest, FrequencyLimitsNeedBothBoxesInRange) {
     struct Case {
-        const char* fmax;
-        const char* fmin;
-        const char* wire_max;  // nullptr: both buttons refuse
-        const char* wire_min;
+        std::string fmax, fmin;
+        const char* wire_max = nullptr;  // nullptr: both buttons refuse
+        const char* wire_min = nullptr;
     };
-    const std::string pad126(126, ' ');
-    const std::string far_number = pad126 + "150";  // only "1" fits the 128-byte read
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"250", "100", "cw Wlx 250\r", "cw Wli 100\r"},
         {"125.00kHz", "100.00kHz", "cw Wlx 125\r", "cw Wli 100\r"},
         {" 180.6", "120.4", "cw Wlx 181\r", "cw Wli 120\r"},
         {"100.4", "100", "cw Wlx 100\r", "cw Wli 100\r"},
-        {"150", "150", nullptr, nullptr},
-        {"251", "100", nullptr, nullptr},
-        {"250.01", "100", nullptr, nullptr},
-        {"250", "99.99", nullptr, nullptr},
-        {"120", "180", nullptr, nullptr},
-        {"-", "100", nullptr, nullptr},
-        {"200", "-", nullptr, nullptr},
-        {"", "", nullptr, nullptr},
-        {"nan", "100", nullptr, nullptr},
-        {"inf", "100", nullptr, nullptr},
-        {far_number.c_str(), "120", nullptr, nullptr},
-    };
-    OpenPort();
+        {std::string(126, ' ') + "150", "120"}};  // the 128-byte read keeps "1"
+    for (const std::string refused : {"150/150", "250.01/100", "250/99.99", "120/180", "-/100",
+                                      "200/-", "/", "nan/100", "inf/100"}) {
+        const std::size_t slash = refused.find('/');
+        cases.push_back({refused.substr(0, slash), refused.substr(slash + 1)});
+    }
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.fmax + " / " + c.fmin);
         ui.controls[g_gen.hWndFmax].text = c.fmax;
         ui.controls[g_gen.hWndFmin].text = c.fmin;
-        for (int selector = 0; selector < 2; ++selector) {
-            ClearRecords();
-            Click(selector == 0 ? FreqLimWrMax : FreqLimWrMin, selector == 0 ? 1091 : 1092);
-            const char* want = selector == 0 ? c.wire_max : c.wire_min;
-            if (want != nullptr) {
-                EXPECT_EQ(serial.writes, std::vector<std::string>{want}) << c.fmax << "/" << c.fmin;
-                EXPECT_EQ(console.out, "") << c.fmax;
-                EXPECT_TRUE(ui.boxes.empty()) << c.fmax;
-            } else {
-                EXPECT_TRUE(serial.written.empty()) << c.fmax << "/" << c.fmin;
-                EXPECT_EQ(console.out, "Error: Out of Range!\n") << c.fmax;
-                ASSERT_EQ(ui.boxes.size(), 1u) << c.fmax;
-                ExpectBox(0, "Enter valid frequencies (in kHz)", "Error", platform::kMbIconWarning);
-            }
-            EXPECT_EQ(ui.Text(g_gen.hWndFmax), c.fmax);
-            EXPECT_EQ(ui.Text(g_gen.hWndFmin), c.fmin);
-        }
+        Click(FreqLimWrMax, 1091);
+        ExpectSentOrRefused(c.wire_max, "Enter valid frequencies (in kHz)");
+        Click(FreqLimWrMin, 1092);
+        ExpectSentOrRefused(c.wire_min, "Enter valid frequencies (in kHz)");
+        EXPECT_EQ(ui.Text(g_gen.hWndFmax), c.fmax);
+        EXPECT_EQ(ui.Text(g_gen.hWndFmin), c.fmin);
     }
 }
 
 TEST_F(GenCommandsTest, MinimumVoltageRange) {
-    struct Case {
-        std::string text;
-        const char* wire;  // nullptr: refused
-    };
-    const Case cases[] = {
+    std::vector<std::pair<std::string, const char*>> cases = {
         {"20", "cw Wk 20.000000\r"},
         {"35", "cw Wk 35.000000\r"},
         {"24.5 V", "cw Wk 24.500000\r"},
-        {"30.00 V", "cw Wk 30.000000\r"},
         {std::string(125, ' ') + "25", "cw Wk 25.000000\r"},
-        {"19.99", nullptr},
-        {"35.01", nullptr},
-        {"-", nullptr},
-        {"", nullptr},
-        {"nan", nullptr},
-        {"1e30", nullptr},
-        {std::string(126, ' ') + "25", nullptr},  // the read keeps "2"
-    };
-    OpenPort();
-    for (const Case& c : cases) {
-        ClearRecords();
-        ui.controls[g_gen.hWndVmin].text = c.text;
+        {std::string(126, ' ') + "25", nullptr}};  // the 128-byte read keeps "2"
+    for (const char* refused : {"19.99", "35.01", "-", "", "nan", "1e30"}) {
+        cases.emplace_back(refused, nullptr);
+    }
+    for (const auto& [text, wire] : cases) {
+        SCOPED_TRACE(text);
+        ui.controls[g_gen.hWndVmin].text = text;
         Click(button_Pwm_Vlim_Write_process, 1097);
-        if (c.wire != nullptr) {
-            EXPECT_EQ(serial.writes, std::vector<std::string>{c.wire}) << c.text;
-            EXPECT_EQ(console.out, "") << c.text;
-            EXPECT_TRUE(ui.boxes.empty()) << c.text;
-        } else {
-            EXPECT_TRUE(serial.written.empty()) << c.text;
-            EXPECT_EQ(console.out, "Error: Out of Range!\n") << c.text;
-            ASSERT_EQ(ui.boxes.size(), 1u) << c.text;
-            ExpectBox(0, "Enter valid voltage (20V..35V)", "Error", platform::kMbIconWarning);
-        }
+        ExpectSentOrRefused(wire, "Enter valid voltage (20V..35V)");
     }
 }
 
 TEST_F(GenCommandsTest, TemperatureThresholdIsSentAsAWholeNumber) {
-    struct Case {
-        std::string text;
-        const char* wire;
-    };
-    const Case cases[] = {
-        {"75 \xB0"
-         "C",
-         "cw Pt 75\r"},
-        {"75.9", "cw Pt 75\r"},
-        {"-3", "cw Pt -3\r"},
+    const std::pair<std::string, const char*> cases[] = {
+        {"75 \260C", "cw Pt 75\r"},
         {"-3.7", "cw Pt -3\r"},
         {"abc", "cw Pt 0\r"},
-        {"-", "cw Pt 0\r"},
-        {"", "cw Pt 0\r"},
         {std::string(63, ' ') + "42", "cw Pt 0\r"},  // beyond the 64-byte read
         {std::string(61, ' ') + "42", "cw Pt 42\r"},
         // Out of the int range: the nearest whole number that the command can carry.
         {"1e20", "cw Pt 2147483647\r"},
-        {"-1e20", "cw Pt -2147483648\r"},
-        {"inf", "cw Pt 2147483647\r"},
         {"-inf", "cw Pt -2147483648\r"},
-        {"1e50", "cw Pt 2147483647\r"},
         {"2147483648", "cw Pt 2147483647\r"},
         {"-2147483648", "cw Pt -2147483648\r"},
         {"2147483520", "cw Pt 2147483520\r"},  // the largest float below 2^31
         {"nan", "cw Pt 0\r"},
-        {"-nan", "cw Pt 0\r"},
     };
-    OpenPort();
-    for (const Case& c : cases) {
-        ClearRecords();
-        ui.controls[g_gen.hWndTempThresh].text = c.text;
+    for (const auto& [text, wire] : cases) {
+        SCOPED_TRACE(text);
+        ui.controls[g_gen.hWndTempThresh].text = text;
         Click(button_TempThresh_Wr, 1125);
-        EXPECT_EQ(serial.writes, std::vector<std::string>{c.wire}) << c.text;
-        EXPECT_EQ(console.out, std::string("button_TempThresh_Wr\n") + c.wire + "\n") << c.text;
-        EXPECT_TRUE(ui.boxes.empty()) << c.text;
+        EXPECT_EQ(serial.writes, Texts{wire});
+        EXPECT_EQ(console.out, std::string("button_TempThresh_Wr\n") + wire + "\n");
+        EXPECT_EQ(Boxes(), Texts{});
     }
 }
 
 TEST_F(GenCommandsTest, EepromPassword) {
     struct Case {
         std::string entered;
-        bool valid;
-        const char* wire;
+        const char* wire;     // "cw Se0\r": refused
         const char* printed;  // after "Entered Password is: "
     };
     const Case cases[] = {
-        {"KTZ73", true, "cw SeKTZ73\r", "KTZ73"},
-        {"KTZ731", true, "cw SeKTZ731\r", "KTZ731"},
-        {"KTZ73xyz123", true, "cw SeKTZ73x\r", "KTZ73x"},
-        {"KTZ7", false, "cw Se0\r", "KTZ7"},
-        {"ktz73", false, "cw Se0\r", "ktz73"},
-        {"XKTZ73", false, "cw Se0\r", "XKTZ73"},
-        {"", false, "cw Se0\r", ""},
-        {"wrong password that is long", false, "cw Se0\r", "wrong password that is long"},
-        {std::string(40, 'a'), false, "cw Se0\r", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
+        {"KTZ73", "cw SeKTZ73\r", "KTZ73"},
+        {"KTZ731", "cw SeKTZ731\r", "KTZ731"},
+        {"KTZ73xyz123", "cw SeKTZ73x\r", "KTZ73x"},  // the device takes one character more
+        {"KTZ7", "cw Se0\r", "KTZ7"},
+        {"ktz73", "cw Se0\r", "ktz73"},
+        {"XKTZ73", "cw Se0\r", "XKTZ73"},
+        {"", "cw Se0\r", ""},
+        {std::string(40, 'a'), "cw Se0\r", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},  // a 32-byte read
     };
-    OpenPort();
     for (const Case& c : cases) {
-        ClearRecords();
+        SCOPED_TRACE(c.entered);
+        const bool valid = std::string(c.wire) != "cw Se0\r";
         ui.controls[g_gen.hWndEepPassword].text = c.entered;
         Click(button_sys_eep_wr_en_process, 1114);
-        EXPECT_EQ(serial.writes, std::vector<std::string>{c.wire}) << c.entered;
-        const std::string tail =
-            std::string("button_sys_eep_wr_en_process\nEntered Password is: ") + c.printed + "\n";
-        if (c.valid) {
-            EXPECT_EQ(console.out, std::string(c.wire) + "\n" + tail) << c.entered;
-            EXPECT_TRUE(ui.boxes.empty()) << c.entered;
-        } else {
-            EXPECT_EQ(console.out, "Error: invalid password!\n" + tail) << c.entered;
-            ASSERT_EQ(ui.boxes.size(), 1u) << c.entered;
-            ExpectBox(0, "Invalid Password!\nEeeprom writing disabled!", "Error",
-                      platform::kMbIconWarning);
-        }
-        EXPECT_EQ(ui.Text(g_gen.hWndEepPassword), "") << c.entered;
+        EXPECT_EQ(serial.writes, Texts{c.wire});
+        EXPECT_EQ(console.out,
+                  (valid ? std::string(c.wire) + "\n" : "Error: invalid password!\n") +
+                      "button_sys_eep_wr_en_process\nEntered Password is: " + c.printed + "\n");
+        EXPECT_EQ(Boxes(),
+                  valid
+                      ? Texts{}
+                      : Texts{Box("Error", "Invalid Password!\nEeeprom writing disabled!", kWarn)});
         ASSERT_FALSE(ui.set_texts.empty());
-        EXPECT_EQ(ui.set_texts.back().first, g_gen.hWndEepPassword);
+        EXPECT_EQ(ui.set_texts.back(), std::make_pair(g_gen.hWndEepPassword, std::string()));
     }
 }
 
