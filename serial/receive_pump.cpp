@@ -105,9 +105,24 @@ void HandOnReply() {
     g_rx_consumers.parse_reply(text, count);
 }
 
+// Hands on the held reply if it ends with ETX after the idle time-out; false when none was.
+bool HandOnHeldReply() {
+    // A cut reply lacks its end and could be misread: it goes as a whole.
+    if (g_rx.rx_cut == 1) {
+        g_rx.rx_count = 0;
+        g_rx.rx_cut = 0;
+        return false;
+    }
+    if (g_rx.rx_count == 0 || g_rx.rx_message[g_rx.rx_count - 1] != kEtx) return false;
+    HandOnReply();
+    return true;
+}
+
 void NormalTick(const uint8_t* data, std::size_t n) {
     if (n > 0) {
         if (g_rx.rx_idle_countdown == 0) {
+            // New data on the very tick a complete reply was due: that reply still counts.
+            HandOnHeldReply();
             g_rx.rx_count = 0;  // an unterminated fragment from before the pause
             g_rx.rx_cut = 0;
         }
@@ -124,16 +139,7 @@ void NormalTick(const uint8_t* data, std::size_t n) {
         --g_rx.rx_idle_countdown;
         return;
     }
-    // A cut reply lacks its end and could be misread: it goes as a whole.
-    if (g_rx.rx_cut == 1) {
-        g_rx.rx_count = 0;
-        g_rx.rx_cut = 0;
-    }
-    if (g_rx.rx_count > 0 && g_rx.rx_message[g_rx.rx_count - 1] == kEtx) {
-        HandOnReply();
-    } else if (g_flash.flash_stream_len > 0) {
-        EndFlashStream();
-    }
+    if (!HandOnHeldReply() && g_flash.flash_stream_len > 0) EndFlashStream();
 }
 
 // Returns 1 when a bootloader reply was completed on this tick.

@@ -123,6 +123,20 @@ TEST_F(PumpTest, ReplyEndsExactlyOneTickAfterTheIdleTimeOut) {
     EXPECT_TRUE(logged.empty());  // the log is off
 }
 
+TEST_F(PumpTest, NextReplyOnTheHandOnTickDoesNotSwallowTheFinishedOne) {
+    // The first reply's countdown has just run out when the next one starts.
+    g_log.com_log_active = 1;
+    Receive(kStx + "one" + kEtx);
+    Tick(static_cast<int>(g_port.COM_timeout_max));
+    EXPECT_TRUE(parsed.empty());
+    Receive(kStx + "two" + kEtx);
+    EXPECT_EQ(parsed, Strings{WithNul("\none\n")});
+    Settle();
+    EXPECT_EQ(parsed, (Strings{WithNul("\none\n"), WithNul("\ntwo\n")}));
+    EXPECT_EQ(logged, (Strings{kStx + "one" + kEtx, kStx + "two" + kEtx}));
+    EXPECT_EQ(console.out, "\none\n\ntwo\n");
+}
+
 TEST_F(PumpTest, RepliesAreLoggedRawThenConvertedAndAZeroToASevenDropped) {
     // What the console and the parser get; empty: neither is given anything.
     const std::pair<std::string, std::string> cases[] = {
