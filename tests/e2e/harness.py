@@ -28,6 +28,7 @@ import signal
 import subprocess
 import sys
 import time
+import unittest
 
 CONSOLE_COLUMNS = 1000
 SCREEN = "1280x1024x24"
@@ -770,3 +771,20 @@ def main(argv):
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))
+
+
+def show(data):
+    """Console bytes made readable in a failure message: CR shown, LF kept."""
+    return data.decode("latin-1").replace("\r", "\\r")
+
+
+class SandboxTest(unittest.TestCase):
+    """A test case whose sandboxes are closed however the test ends."""
+
+    maxDiff = None
+
+    def sandbox(self):
+        s = Sandbox(self.id().split(".")[-1])
+        s.__enter__()
+        self.addCleanup(s.close)
+        return s

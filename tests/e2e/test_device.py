@@ -19,6 +19,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
 
+show = harness.show
+
 ID_COM_START, ID_LOG = 1036, 1041
 ID_PWM, ID_CTL, ID_PWM_READ, ID_FREQ_UP = 1084, 1104, 1085, 1087
 ID_LIMITS_READ, ID_VMIN_READ, ID_MEAS_READ, ID_AUTOREAD, ID_THRESH_READ = (1090, 1096, 1094,
@@ -79,18 +81,8 @@ def displayed(reply):
     return bytes(b)
 
 
-def show(data):
-    return data.decode("latin-1").replace("\r", "\\r")
 
-
-class DeviceTest(unittest.TestCase):
-    maxDiff = None
-
-    def sandbox(self):
-        s = harness.Sandbox(self.id().split(".")[-1])
-        s.__enter__()
-        self.addCleanup(s.close)
-        return s
+class DeviceTest(harness.SandboxTest):
 
     # -- reading the window --
 

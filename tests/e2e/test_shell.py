@@ -15,6 +15,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
 
+show = harness.show
+
 # ---- window styles ----
 WS_CHILD_VISIBLE = 0x50000000
 WS_MAXIMIZE = 0x01000000
@@ -160,19 +162,7 @@ WM_SYSCOMMAND, SC_MAXIMIZE = 0x0112, 0xF030
 ID_COM_START, ID_COM_SELECT, ID_BAUD_SELECT, ID_CHIP_SELECT = 1036, 1034, 1035, 1069
 
 
-def show(data):
-    """Console bytes made readable in a failure message: CR shown, LF kept."""
-    return data.decode("latin-1").replace("\r", "\\r")
-
-
-class ShellTest(unittest.TestCase):
-    maxDiff = None
-
-    def sandbox(self):
-        s = harness.Sandbox(self.id().split(".")[-1])
-        s.__enter__()
-        self.addCleanup(s.close)
-        return s
+class ShellTest(harness.SandboxTest):
 
     # -- checks --
 
