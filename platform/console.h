@@ -6,7 +6,7 @@
 namespace platform {
 
 class Console {
-public:
+  public:
     virtual ~Console() = default;
     virtual void Write(const char* data, std::size_t len) = 0;
     // Closes the output and releases the console; later writes are dropped.

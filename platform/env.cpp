@@ -12,8 +12,12 @@ namespace {
 Env g_env;
 }
 
-void SetEnv(const Env& env) { g_env = env; }
-const Env& GetEnv() { return g_env; }
+void SetEnv(const Env& env) {
+    g_env = env;
+}
+const Env& GetEnv() {
+    return g_env;
+}
 
 }  // namespace platform
 

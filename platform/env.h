@@ -17,8 +17,14 @@ struct Env {
 void SetEnv(const Env& env);
 const Env& GetEnv();
 
-inline Ui& UI() { return *GetEnv().ui; }
-inline SerialPort& Serial() { return *GetEnv().serial; }
-inline System& Sys() { return *GetEnv().system; }
+inline Ui& UI() {
+    return *GetEnv().ui;
+}
+inline SerialPort& Serial() {
+    return *GetEnv().serial;
+}
+inline System& Sys() {
+    return *GetEnv().system;
+}
 
 }  // namespace platform

@@ -8,7 +8,7 @@
 namespace platform {
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Opens the device path ("\\.\COM15"), configures 8N1 at the baud rate without

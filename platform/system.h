@@ -8,7 +8,7 @@
 namespace platform {
 
 class System {
-public:
+  public:
     virtual ~System() = default;
     virtual LocalTime Now() = 0;
     // False when the current directory cannot be read.

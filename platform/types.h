@@ -28,9 +28,15 @@ constexpr int kIdCancel = 2;
 constexpr unsigned kBnClicked = 0;
 constexpr unsigned kCbnSelEndOk = 9;
 
-inline uint16_t LowWord(uint32_t v) { return static_cast<uint16_t>(v & 0xFFFFu); }
-inline uint16_t HighWord(uint32_t v) { return static_cast<uint16_t>(v >> 16); }
-inline uint32_t MakeWParam(uint16_t id, uint16_t code) { return (uint32_t{code} << 16) | id; }
+inline uint16_t LowWord(uint32_t v) {
+    return static_cast<uint16_t>(v & 0xFFFFu);
+}
+inline uint16_t HighWord(uint32_t v) {
+    return static_cast<uint16_t>(v >> 16);
+}
+inline uint32_t MakeWParam(uint16_t id, uint16_t code) {
+    return (uint32_t{code} << 16) | id;
+}
 
 // Control looks, mapped to window style bits by the Windows side.
 enum class Style : uint8_t {
@@ -41,12 +47,13 @@ enum class Style : uint8_t {
     PushButtonMulti,  // BS_DEFPUSHBUTTON | BS_MULTILINE
     DropDownList,     // CBS_DROPDOWNLIST | CBS_HASSTRINGS | WS_VSCROLL
     SingleLineField,  // WS_BORDER | WS_TABSTOP | ES_NOHIDESEL | ES_WANTRETURN
-    TextArea,  // WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_WANTRETURN
-    ReadOnlyField,  // ES_READONLY | ES_NOHIDESEL
-    ValueBox,       // E1: WS_BORDER | WS_TABSTOP | ES_RIGHT | ES_NOHIDESEL
-    EntryBox,       // E2: E1 | ES_AUTOVSCROLL | ES_WANTRETURN
-    PasswordBox,    // E3: WS_BORDER | WS_TABSTOP | ES_CENTER | ES_NOHIDESEL
-    IdentBox,       // E4: WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_NOHIDESEL
+    TextArea,         // WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL |
+                      // ES_WANTRETURN
+    ReadOnlyField,    // ES_READONLY | ES_NOHIDESEL
+    ValueBox,         // E1: WS_BORDER | WS_TABSTOP | ES_RIGHT | ES_NOHIDESEL
+    EntryBox,         // E2: E1 | ES_AUTOVSCROLL | ES_WANTRETURN
+    PasswordBox,      // E3: WS_BORDER | WS_TABSTOP | ES_CENTER | ES_NOHIDESEL
+    IdentBox,         // E4: WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_NOHIDESEL
 };
 
 // One control as the page tables describe it.

@@ -11,7 +11,7 @@ namespace platform {
 using TimerProc = void (*)(Wnd);
 
 class Ui {
-public:
+  public:
     virtual ~Ui() = default;
 
     // Controls. Positions are relative to the parent's client area origin.

@@ -11,7 +11,7 @@
 namespace fakes {
 
 class FakeSerial : public platform::SerialPort {
-public:
+  public:
     platform::PortHandle Open(const char* device_path, int32_t baudrate) override {
         opened_paths.emplace_back(device_path);
         opened_baud.push_back(baudrate);

@@ -10,7 +10,7 @@
 namespace fakes {
 
 class FakeConsole : public platform::Console {
-public:
+  public:
     void Write(const char* data, std::size_t len) override {
         if (!released) out.append(data, len);
     }
@@ -20,7 +20,7 @@ public:
 };
 
 class FakeSystem : public platform::System {
-public:
+  public:
     platform::LocalTime Now() override { return now; }
     bool CurrentDirectory(std::string& out) override {
         if (!cwd_ok) return false;

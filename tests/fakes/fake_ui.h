@@ -42,7 +42,7 @@ struct RunningTimer {
 };
 
 class FakeUi : public platform::Ui {
-public:
+  public:
     // Windows made by the test itself (main window, page).
     platform::Wnd NewWindow(const std::string& name) {
         platform::Wnd w = NextHandle();
@@ -149,7 +149,7 @@ public:
     std::vector<std::pair<platform::Wnd, std::string>> set_texts;
     std::vector<std::pair<platform::Wnd, std::string>> appended;
     std::vector<ShownBox> boxes;
-    std::deque<int> answers;  // scripted answers to message boxes, kIdOk when empty
+    std::deque<int> answers;       // scripted answers to message boxes, kIdOk when empty
     std::function<void()> on_box;  // runs while a box is "open" (nested message loop)
     std::map<unsigned, RunningTimer> timers;
     std::vector<std::string> timer_log;
@@ -159,7 +159,7 @@ public:
     std::vector<platform::Wnd> dialog_owners;
     int get_text_calls = 0;
 
-private:
+  private:
     platform::Wnd NextHandle() { return reinterpret_cast<platform::Wnd>(next_++ * 16); }
     std::size_t next_ = 1;
 };

@@ -12,7 +12,7 @@ namespace fakes {
 void ResetCoreState();
 
 class CoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
