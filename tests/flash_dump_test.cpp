@@ -25,18 +25,9 @@ class FlashDumpTest : public fakes::CoreTest {
     void SetUp() override {
         CoreTest::SetUp();
         g_com.hWndComText = ui.NewWindow("ComText");
-        g_log.pCOMLogFile = std::tmpfile();
-        ASSERT_NE(g_log.pCOMLogFile, nullptr);
-        g_log.com_log_active = 1;
+        fakes::StartScratchLog();
     }
-    std::string LogBytes() {
-        std::FILE* f = g_log.pCOMLogFile;
-        std::rewind(f);
-        std::string out;
-        for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) out += static_cast<char>(ch);
-        std::fseek(f, 0, SEEK_END);
-        return out;
-    }
+    std::string LogBytes() { return fakes::ScratchLogBytes(); }
     void Dump(const std::vector<uint8_t>& bytes) {
         std::memcpy(g_flash.flash_stream_buf, bytes.data(), bytes.size());
         g_flash.flash_stream_len = static_cast<uint32_t>(bytes.size());

@@ -33,20 +33,8 @@ class RegConsoleTest : public fakes::CoreTest {
         g_port.com_port_open = 1;
     }
     // A fresh log in a scratch file that the test reads back.
-    void StartLog() {
-        ComLogClose();
-        g_log.pCOMLogFile = std::tmpfile();
-        ASSERT_NE(g_log.pCOMLogFile, nullptr);
-        g_log.com_log_active = 1;
-    }
-    std::string LogBytes() {
-        std::FILE* f = g_log.pCOMLogFile;
-        std::rewind(f);
-        std::string out;
-        for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) out += static_cast<char>(ch);
-        std::fseek(f, 0, SEEK_END);
-        return out;
-    }
+    void StartLog() { fakes::StartScratchLog(); }
+    std::string LogBytes() { return fakes::ScratchLogBytes(); }
     // Puts the text in the field and forgets what happened before.
     void Type(const std::string& text) {
         ui.SetControlText(g_com.hWndRegEdit, text);

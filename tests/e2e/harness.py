@@ -788,3 +788,14 @@ class SandboxTest(unittest.TestCase):
         s.__enter__()
         self.addCleanup(s.close)
         return s
+
+    def assert_console_in_order(self, s, chunks):
+        """Each chunk appears in the console, after the one before it."""
+        console = s.console()
+        at = 0
+        for chunk in chunks:
+            found = console.find(chunk, at)
+            if found < 0:
+                self.fail(f"the console lacks {show(chunk)!r} (after byte {at}); it holds:\n"
+                          f"{show(console)}\n(run folder {s.dir})")
+            at = found + len(chunk)

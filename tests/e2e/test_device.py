@@ -140,15 +140,6 @@ class DeviceTest(harness.SandboxTest):
         except harness.HarnessError as e:
             self.fail(f"{e}; it holds:\n{show(s.console())}")
 
-    def assert_console_in_order(self, s, chunks):
-        console = s.console()
-        at = 0
-        for chunk in chunks:
-            found = console.find(chunk, at)
-            if found < 0:
-                self.fail(f"the console lacks {show(chunk)!r} (after byte {at}); it holds:\n"
-                          f"{show(console)}\n(run folder {s.dir})")
-            at = found + len(chunk)
 
     # -- steps of a session --
 

@@ -166,16 +166,6 @@ class ShellTest(harness.SandboxTest):
 
     # -- checks --
 
-    def assert_console_in_order(self, s, chunks):
-        """Each chunk appears in the console, after the one before it."""
-        console = s.console()
-        at = 0
-        for chunk in chunks:
-            found = console.find(chunk, at)
-            if found < 0:
-                self.fail(f"the console lacks {show(chunk)!r} "
-                          f"(after byte {at}); it holds:\n{show(console)}\n(run folder {s.dir})")
-            at = found + len(chunk)
 
     def assert_count(self, s, chunk, count):
         console = s.console()

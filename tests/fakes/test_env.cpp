@@ -1,5 +1,7 @@
 #include "tests/fakes/test_env.h"
 
+#include <cstdio>
+
 #include "app/com_page.h"
 #include "app/main_window.h"
 #include "app/settings.h"
@@ -32,6 +34,22 @@ void ResetCoreState() {
     g_boot.Reset();
     g_flash.Reset();
     g_chip.Reset();
+}
+
+void StartScratchLog() {
+    ComLogClose();
+    g_log.pCOMLogFile = std::tmpfile();
+    ASSERT_NE(g_log.pCOMLogFile, nullptr);
+    g_log.com_log_active = 1;
+}
+
+std::string ScratchLogBytes() {
+    std::FILE* f = g_log.pCOMLogFile;
+    std::rewind(f);
+    std::string out;
+    for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) out += static_cast<char>(ch);
+    std::fseek(f, 0, SEEK_END);
+    return out;
 }
 
 void CoreTest::SetUp() {

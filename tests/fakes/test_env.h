@@ -2,6 +2,8 @@
 // Installs the fakes and gives every concern a fresh state.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/fakes/fake_serial.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_ui.h"
@@ -10,6 +12,11 @@ namespace fakes {
 
 // Resets the state of every concern of the core.
 void ResetCoreState();
+
+// Turns the log on into a scratch file that the test reads back (closing any log before).
+void StartScratchLog();
+// Everything written to the log so far.
+std::string ScratchLogBytes();
 
 class CoreTest : public ::testing::Test {
   protected:
