@@ -6,8 +6,6 @@
 #include "platform/text_format.h"
 #include "serial/port.h"
 
-ComPageHandles g_com;
-
 namespace {
 
 using platform::Wnd;

@@ -21,7 +21,7 @@ constexpr std::size_t kSettingsPathSize = 256;
 constexpr std::size_t kContentSize = 512;
 
 bool SettingsFilePath(char (&path)[kSettingsPathSize]) {
-    return FormatBounded(path, sizeof path, "%s\\%s", g_app.szSettingsPath, kSettingsFileName);
+    return FormatBounded(path, sizeof path, "%s\\%s", g_folders.szSettingsPath, kSettingsFileName);
 }
 
 void SkipSpace(const char*& p) {

@@ -19,23 +19,23 @@ AppState g_app;
 namespace {
 
 struct WorkFolder {
-    char (AppState::*path)[kPathSize];
+    char (WorkFolders::*path)[kPathSize];
     const char* name;
     const char* created_heading;
     const char* failed_line;
 };
 
 const WorkFolder kWorkFolders[] = {
-    {&AppState::szSettingsPath, "Settings", "new settings path:\r\n",
+    {&WorkFolders::szSettingsPath, "Settings", "new settings path:\r\n",
      "Settings dir creation error - dir might already exist!\r\n"},
-    {&AppState::szLogPath, "COMlog", "new log path:\r\n", "COMlog dir creation error!\r\n"},
-    {&AppState::szBinPath, "LUMRAXbin", "new LUMRAXbin path:\r\n",
+    {&WorkFolders::szLogPath, "COMlog", "new log path:\r\n", "COMlog dir creation error!\r\n"},
+    {&WorkFolders::szBinPath, "LUMRAXbin", "new LUMRAXbin path:\r\n",
      "LUMRAXbin dir creation error!\r\n"},
 };
 
 void MakeWorkFolder(const WorkFolder& folder) {
-    char* path = g_app.*folder.path;
-    if (!FormatBounded(path, kPathSize, "%s\\%s", g_app.szExePath, folder.name)) {
+    char* path = g_folders.*folder.path;
+    if (!FormatBounded(path, kPathSize, "%s\\%s", g_folders.szExePath, folder.name)) {
         // The path stays empty, exactly as when the current directory is unknown.
         ConPrintf("%s dir path too long (more than %d characters) - dir not created!\r\n",
                   folder.name, kPathSize - 1);
@@ -51,10 +51,7 @@ void MakeWorkFolder(const WorkFolder& folder) {
 }  // namespace
 
 void CreateWorkFolders() {
-    std::memset(g_app.szExePath, 0, sizeof g_app.szExePath);
-    std::memset(g_app.szSettingsPath, 0, sizeof g_app.szSettingsPath);
-    std::memset(g_app.szLogPath, 0, sizeof g_app.szLogPath);
-    std::memset(g_app.szBinPath, 0, sizeof g_app.szBinPath);
+    g_folders.Reset();
 
     ConPrintf("FOPEN_MAX = %d\r\n", 20);
     std::string cwd;
@@ -62,15 +59,15 @@ void CreateWorkFolders() {
         ConPrintf("Path Error, GetModuleFileName\r\n");
         return;
     }
-    if (cwd.size() >= sizeof g_app.szExePath) {
+    if (cwd.size() >= sizeof g_folders.szExePath) {
         // Cutting it would put the folders somewhere else; better to have none.
         ConPrintf("Path Error, current directory longer than %d characters:\r\n", kPathSize - 1);
         ConWrite(cwd);
         ConPrintf("\r\n");
         return;
     }
-    std::memcpy(g_app.szExePath, cwd.data(), cwd.size());
-    ConPrintf("szExePath: %s\n", g_app.szExePath);
+    std::memcpy(g_folders.szExePath, cwd.data(), cwd.size());
+    ConPrintf("szExePath: %s\n", g_folders.szExePath);
 
     for (const WorkFolder& folder : kWorkFolders) MakeWorkFolder(folder);
 }

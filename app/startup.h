@@ -1,17 +1,12 @@
 #pragma once
 // Start-up after the main window exists, working folders, banner and shutdown.
-#include "platform/types.h"
+#include "platform/page.h"
 
 constexpr const char* APP_VERSION = "V0.34";
-constexpr int kPathSize = 260;
 
 struct AppState {
     char szAppTitle[100] = {};
     char szAppClass[100] = {};
-    char szExePath[kPathSize] = {};
-    char szSettingsPath[kPathSize] = {};
-    char szLogPath[kPathSize] = {};
-    char szBinPath[kPathSize] = {};
     char szBanner[512] = {};
     bool shutdown_done = false;
     void Reset() { *this = AppState{}; }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "boot/flash_dump.h"
 #include "platform/env.h"
 #include "serial/com_log.h"

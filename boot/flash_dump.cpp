@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 #include "serial/com_log.h"

@@ -1,6 +1,6 @@
 #include "generator/autoread.h"
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
 #include "platform/text_format.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"

@@ -1,6 +1,6 @@
 #include "generator/gen_page.h"
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "platform/env.h"
 
 GenPageHandles g_gen;

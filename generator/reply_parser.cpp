@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "platform/env.h"

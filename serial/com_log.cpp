@@ -14,8 +14,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/com_page.h"
-#include "app/startup.h"
+#include "platform/page.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 
@@ -77,11 +76,11 @@ void StartLog(platform::Wnd wnd) {
         if (n == 1) {
             fits = FormatBounded(
                 name, sizeof name, "%s" LRX_DIR_SEP "COM_log_%04d-%02d-%02d_%02dh%02dm%02d.txt",
-                g_app.szLogPath, t.year, t.month, t.day, t.hour, t.minute, t.second);
+                g_folders.szLogPath, t.year, t.month, t.day, t.hour, t.minute, t.second);
         } else {
             fits = FormatBounded(
                 name, sizeof name, "%s" LRX_DIR_SEP "COM_log_%04d-%02d-%02d_%02dh%02dm%02d_%d.txt",
-                g_app.szLogPath, t.year, t.month, t.day, t.hour, t.minute, t.second, n);
+                g_folders.szLogPath, t.year, t.month, t.day, t.hour, t.minute, t.second, n);
         }
         if (!fits) {
             ConPrintf("Error: log path too long for the log file name (max. %u characters)!\n",

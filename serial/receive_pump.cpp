@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "boot/bootloader.h"
 #include "boot/flash_dump.h"
 #include "generator/reply_parser.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/com_page.h"
+#include "platform/page.h"
 #include "boot/flash_dump.h"
 #include "platform/env.h"
 #include "platform/text_format.h"

@@ -47,8 +47,8 @@ class ComLogTest : public fakes::CoreTest {
         fs::remove_all(dir, ec);
     }
     void SetLogPath(const std::string& path) {
-        ASSERT_LT(path.size(), sizeof g_app.szLogPath);
-        std::snprintf(g_app.szLogPath, sizeof g_app.szLogPath, "%s", path.c_str());
+        ASSERT_LT(path.size(), sizeof g_folders.szLogPath);
+        std::snprintf(g_folders.szLogPath, sizeof g_folders.szLogPath, "%s", path.c_str());
     }
     void Click(uint16_t code = platform::kBnClicked) {
         button_LOG_StartStop_process(page, platform::MakeWParam(1041, code), nullptr);
@@ -135,7 +135,7 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
     };
     const Case cases[] = {{0, false, false},   {223, false, true},
                           {224, false, false}, {221, true, true},
-                          {222, true, false},  {sizeof g_app.szLogPath - 1, false, false}};
+                          {222, true, false},  {sizeof g_folders.szLogPath - 1, false, false}};
     const std::string prefix = dir.string() + "/";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path_len);

@@ -35,8 +35,8 @@ class SettingsTest : public fakes::CoreTest {
         fakes::ResetCoreState();
         console.out.clear();
         std::remove(file_.c_str());
-        ASSERT_LT(folder.size(), sizeof g_app.szSettingsPath);
-        std::snprintf(g_app.szSettingsPath, sizeof g_app.szSettingsPath, "%s", folder.c_str());
+        ASSERT_LT(folder.size(), sizeof g_folders.szSettingsPath);
+        std::snprintf(g_folders.szSettingsPath, sizeof g_folders.szSettingsPath, "%s", folder.c_str());
         file_ = folder + "\\Lum_Rax.setup";
         if (content != nullptr) std::ofstream(file_, std::ios::binary) << *content;
     }

@@ -73,8 +73,8 @@ TEST_F(WorkFolders, ConsoleFoldersAndPaths) {
                                           c.exe + "\\LUMRAXbin"};
         paths.resize(c.made);
         if (c.exist) system.existing = {paths.begin(), paths.end()};
-        char* const fields[] = {g_app.szSettingsPath, g_app.szLogPath, g_app.szBinPath,
-                                g_app.szExePath};
+        char* const fields[] = {g_folders.szSettingsPath, g_folders.szLogPath, g_folders.szBinPath,
+                                g_folders.szExePath};
         for (char* f : fields) std::strcpy(f, "old");  // must not survive a failure
 
         CreateWorkFolders();

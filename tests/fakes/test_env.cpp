@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/com_page.h"
+#include "platform/page.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -28,6 +29,7 @@ void ResetCoreState() {
     g_autoread.Reset();
     g_gen.Reset();
     g_com.Reset();
+    g_folders.Reset();
     g_settings.Reset();
     g_app.Reset();
     g_main.Reset();

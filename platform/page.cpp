@@ -1,5 +1,9 @@
-#include "app/com_page.h"
+#include "platform/page.h"
+
 #include "platform/env.h"
+
+ComPageHandles g_com;
+WorkFolders g_folders;
 
 void AppendComText(std::string_view text) {
     platform::Wnd area = g_com.hWndComText;
