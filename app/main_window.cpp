@@ -1,6 +1,9 @@
 #include "app/main_window.h"
 
 #include "app/startup.h"
+#include "boot/boot_commands.h"
+#include "firmware/chip_table.h"
+#include "firmware/hex_file.h"
 #include "generator/gen_commands.h"
 #include "platform/env.h"
 #include "serial/com_log.h"
@@ -28,8 +31,7 @@ bool MainWindowCommand(platform::Wnd main, uint16_t id) {
             return true;
         case IDM_OPEN:
             ConPrintf("IDM_OPEN\n");
-            // HEX FILE DIALOG: HexFileOpen with main as the owner goes here, the same operation
-            // as the File Open button of the page, once the firmware loading is in.
+            HexFileOpen(main);
             return true;
         case IDM_EXIT:
             ConPrintf("IDM_EXIT\n");
@@ -63,6 +65,19 @@ void RouteBaudSelect(platform::Wnd, uint32_t wParam, platform::Wnd lParam) {
     BaudSelect_process(wParam, lParam);
 }
 
+void RouteFileOpen(platform::Wnd page, uint32_t, platform::Wnd) {
+    ConPrintf("WM_BUTTON_BOOT_FOPEN\n");
+    HexFileOpen(page);
+}
+
+void RouteFileCheck(platform::Wnd page, uint32_t, platform::Wnd) {
+    button_FileCheck_process(page);
+}
+
+void RouteChipSelect(platform::Wnd, uint32_t wParam, platform::Wnd lParam) {
+    ChipSelect_process(wParam, lParam);
+}
+
 void RouteFreqLimWriteMax(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
     button_Pwm_FreqLim_Wr_process(page, wParam, lParam, 0);
 }
@@ -72,7 +87,7 @@ void RouteFreqLimWriteMin(platform::Wnd page, uint32_t wParam, platform::Wnd lPa
 }
 
 // Ids 1037 (text area), 1038 (Reg: field) and 1024 (labels, read-outs) are deliberately absent.
-// Still to come with the firmware update: 1064, 1065, 1066, 1069, 1070, 1071.
+// Still to come with the firmware update: 1066, 1070, 1071.
 const Route kRoutes[] = {
     {1034, RouteComSelect},
     {1035, RouteBaudSelect},
@@ -81,6 +96,9 @@ const Route kRoutes[] = {
     {1040, button_Reg_Write_process},
     {1041, button_LOG_StartStop_process},
     {1042, button_ClearScr_process},
+    {1064, RouteFileOpen},
+    {1065, RouteFileCheck},
+    {1069, RouteChipSelect},
     {1084, button_Pwm_OnOff_process},
     {1085, button_PwmSet_read},
     {1086, button_Pwm_Step_process},
