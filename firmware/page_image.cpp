@@ -110,9 +110,10 @@ void CloseImage(uint32_t end) {
     while (g_image.page_count < pages) PageClose();
 }
 
-// The application ends at line i: it is streamed up to and including line i.
+// The application ends with the end-of-file record in line i, which is streamed too: the
+// device answers it with the end of bootloading.
 void EndApplication(uint32_t i) {
-    g_image.ihex_line_num_max_app = i + (g_hex.ihex_hex_line[0][1] < 16 ? 1 : 0);
+    g_image.ihex_line_num_max_app = i + 1;
     g_image.ihex_line_eof = i;
 }
 

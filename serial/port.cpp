@@ -68,6 +68,10 @@ void OpenComPort(platform::Wnd wnd) {
         ComLogPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
         ComLogText("--------------------------\n\n");
     }
+    if (!g_port.fine_timer) {
+        platform::Sys().FineTimer(true);
+        g_port.fine_timer = true;
+    }
     platform::UI().StartTimer(wnd, RECEIVE_TIMER_ID, 10, ReceiveTimerProc);
 }
 
@@ -77,6 +81,10 @@ void CloseComPort(platform::Wnd wnd) {
     ConWrite("Closing com port\n");
     platform::Serial().Close(g_port.port_handle);
     g_port.port_handle = nullptr;
+    if (g_port.fine_timer) {
+        platform::Sys().FineTimer(false);
+        g_port.fine_timer = false;
+    }
 }
 
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {

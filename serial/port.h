@@ -15,6 +15,7 @@ struct PortState {
     uint32_t COM_timeout_max = 5;  // receive idle time-out, 10 ms ticks
     platform::PortHandle port_handle = nullptr;
     uint8_t com_port_open = 0;
+    bool fine_timer = false;  // the 1 ms timer resolution is held while the port is open
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;

@@ -98,17 +98,17 @@ TEST_F(HexImageTest, ContiguousFileGivesNumberedPagesAndAnExtraBlankPage) {
     EXPECT_EQ(bin, BinImage(avr, 64));
     ASSERT_EQ(bin.size(), 26u * 71);
     EXPECT_EQ(static_cast<uint8_t>(bin[25 * 71 + 68]), 0x40);  // 64 bytes of 0xFF
-    EXPECT_EQ(g_image.ihex_line_num_max_app, 100u);
+    EXPECT_EQ(g_image.ihex_line_num_max_app, 101u);  // the end record is streamed too
     EXPECT_EQ(g_image.hex_file_valid, 1u);
     EXPECT_EQ(g_hex.hex_file_open, 1u);
     EXPECT_EQ(ui.Text(g_com.hWndCheckResult), "Check: OK");
     EXPECT_EQ(ui.Text(g_com.hWndHexFileName), "motor.hex");
     EXPECT_EQ(ui.Text(g_com.hWndStatusLeft), path);
-    EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: 0 / 100");
+    EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: 0 / 101");
     EXPECT_EQ(console.out.rfind("WM_BUTTON_BOOT_FOPEN\n" + path + "\r\nFile Size: ", 0), 0u);
     EXPECT_NE(console.out.find("\nEOF found!\nFinished in line 100\n"), std::string::npos);
     EXPECT_NE(console.out.find("Start *.bin / *.avr file writing...\n\nHex File Check: Okay!\n"
-                               "Number of lines - app: 100\n"),
+                               "Number of lines - app: 101\n"),
               std::string::npos);
 }
 
@@ -170,7 +170,7 @@ TEST_F(HexImageTest, DataInTheBootloaderSectionEndsTheApplication) {
     Bytes two = data;
     two.insert(two.end(), data.begin(), data.end());
     EXPECT_EQ(Out(".avr"), AvrImage(two, 64, 448));
-    EXPECT_NE(console.out.find("new last line:\nihex_line_num_max_app = 2\nihex_hex_len[2] = 8\n"
+    EXPECT_NE(console.out.find("new last line:\nihex_line_num_max_app = 3\nihex_hex_len[2] = 8\n"
                                ":00000001FF\r\n" +
                                std::string(56, '\0') +
                                "\nBootloader section found!\nFinished in line 2\n"),
