@@ -1,11 +1,13 @@
 #pragma once
 // The one serial port: choice of port and baud rate, opening, closing, COM Start/Stop.
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/types.h"
 
 constexpr unsigned RECEIVE_TIMER_ID = 1;
 constexpr int kBaudRows = 9;
+constexpr std::size_t kDevicePathMax = 256;
 extern const int32_t baudrate_table[kBaudRows];
 extern const uint32_t com_timeout_table[kBaudRows];
 
@@ -15,6 +17,9 @@ struct PortState {
     uint32_t COM_timeout_max = 5;  // receive idle time-out, 10 ms ticks
     platform::PortHandle port_handle = nullptr;
     uint8_t com_port_open = 0;
+    // A front end that names its port by a device path (a POSIX tty) sets it here; while it
+    // is empty the port is the Windows port COM<com_port_number>.
+    char com_device_path[kDevicePathMax] = {};
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;
