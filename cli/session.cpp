@@ -183,6 +183,9 @@ void Session::BuildPage(bool autoread) {
 
 int Session::Open(bool autoread) {
     const Options& opt = ctx_.opt;
+    PortChoice choice;
+    std::string error;
+    if (!ResolvePort(opt.port, choice, error)) return ctx_.out.Fail(kExitUsage, error);
     BuildPage(autoread);
 
     if (!opt.log_file.empty() && !ComLogStartFile(opt.log_file.c_str())) {
@@ -193,9 +196,6 @@ int Session::Open(bool autoread) {
     ctx_.ui.ComboSetSelection(g_com.hWndBaudSelect, opt.baud_row);
     BaudSelect_process(platform::MakeWParam(kBaudSelectId, platform::kCbnSelEndOk), nullptr);
 
-    PortChoice choice;
-    std::string error;
-    if (!ResolvePort(opt.port, choice, error)) return ctx_.out.Fail(kExitUsage, error);
     if (!choice.device_path.empty()) {
         std::memcpy(g_port.com_device_path, choice.device_path.c_str(),
                     choice.device_path.size() + 1);

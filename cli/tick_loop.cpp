@@ -42,7 +42,8 @@ bool TickLoop::RunUntil(const std::function<bool()>& done) {
         if (timers_.empty()) return false;
         const auto first =
             std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
-                return a.next != b.next ? a.next < b.next : a.id < b.id;
+                if (a.next != b.next) return a.next < b.next;
+                return a.id != b.id ? a.id < b.id : a.generation < b.generation;
             });
         const int64_t now = clock_.NowNs();
         if (first->next > now) {
@@ -52,10 +53,11 @@ bool TickLoop::RunUntil(const std::function<bool()>& done) {
         // A copy: the procedure may stop or restart timers, its own among them.
         const Timer due = *first;
         due.proc(due.wnd);
+        const int64_t after = clock_.NowNs();
         for (Timer& t : timers_) {
             if (t.generation != due.generation) continue;
             t.next += t.interval;
-            if (t.next <= now) t.next += ((now - t.next) / t.interval + 1) * t.interval;
+            if (t.next <= after) t.next += ((after - t.next) / t.interval + 1) * t.interval;
         }
     }
 }

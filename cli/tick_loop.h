@@ -35,10 +35,11 @@ class TickLoop {
     void Stop(platform::Wnd wnd, unsigned id);
     bool Running(platform::Wnd wnd, unsigned id) const;
 
-    // Calls each timer procedure when its deadline comes, the earliest first (the lower id
-    // first at the same deadline), and sleeps in between, until done() holds; done() is
-    // asked before every call and every sleep. A call that comes more than one interval
-    // late is not repeated: that timer goes on with its next deadline still ahead.
+    // Calls each timer procedure when its deadline comes, the earliest first (at the same
+    // deadline the lower id, then the one started first), and sleeps in between, until
+    // done() holds; done() is asked before every call and every sleep. Deadlines that
+    // passed while a call was late or long are dropped, not made up in a burst: the timer
+    // goes on with its next deadline still ahead.
     // False when no timer runs, so nothing could ever change.
     bool RunUntil(const std::function<bool()>& done);
 

@@ -108,7 +108,7 @@ std::size_t PosixSerial::Read(PortHandle h, uint8_t* buf, std::size_t max) {
         const ssize_t n = read(ToFd(h), buf, max);
         if (n > 0) return static_cast<std::size_t>(n);
         if (n == 0) {
-            // A non-blocking tty reads 0 only after a hang-up.
+            // With VMIN 1, a non-blocking tty reads 0 bytes only after a hang-up.
             Fail("the line was hung up", EIO, true);
             return 0;
         }
@@ -136,9 +136,13 @@ std::size_t PosixSerial::Write(PortHandle h, const uint8_t* data, std::size_t le
             break;
         }
         // The output buffer is full: wait for room, within the write time-out.
-        pollfd p{fd, POLLOUT, 0};
-        if (budget <= 0 || poll(&p, 1, 10) < 0) {
+        if (budget <= 0) {
             Fail("write timed out", ETIMEDOUT, false);
+            break;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 10) < 0 && errno != EINTR) {
+            Fail("write failed", errno, true);
             break;
         }
         budget -= 10;
