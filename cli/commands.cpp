@@ -186,6 +186,10 @@ int RunDump(Context& ctx) {
     return kExitDone;
 }
 
+// check, flash and verify (parsed already, refused by CommandAvailable) join this switch
+// with the firmware update: check reads the file through HexFileRead and HexFileCheck with
+// the chip selected in hWndChipSelect and szBinPath set to --out; flash and verify run on a
+// Session like dump, answering the core's questions through AnswerQuestion.
 int RunCommand(Context& ctx) {
     const Options& opt = ctx.opt;
     if (!CommandAvailable(opt.command)) {

@@ -155,7 +155,6 @@ int Monitor::Run() {
         std::fflush(csv_);
     }
     csv_to_stdout_ = csv_ == nullptr && !ctx_.out.json();
-    if (csv_to_stdout_) ctx_.out.Write(std::string(kCsvHeader) + "\n");
 
     Session s(ctx_);
     int rc = s.Open(true);
@@ -170,6 +169,8 @@ int Monitor::Run() {
     if (g_dev.uCisBootloader == 1)
         return ctx_.out.Fail(kExitDevice, "the device runs its bootloader: no measurements");
 
+    // The header once the device is known to measure, so that a refused run writes nothing.
+    if (csv_to_stdout_) ctx_.out.Write(std::string(kCsvHeader) + "\n");
     button_AutoRead_process(s.page(), platform::MakeWParam(kAutoReadId, platform::kBnClicked),
                             nullptr);
     row_base_ = Counts();

@@ -99,9 +99,12 @@ JsonLine& JsonLine::Strs(std::string_view key, const std::vector<std::string>& v
 }
 
 void Output::Message(std::string_view text) {
+    Prompt(std::string(text) + "\n");
+}
+
+void Output::Prompt(std::string_view text) {
     std::string line = "lumrax: ";
     line += text;
-    line += "\n";
     std::fwrite(line.data(), 1, line.size(), err_);
     std::fflush(err_);
 }

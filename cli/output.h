@@ -52,6 +52,8 @@ class Output {
 
     // A line on standard error, prefixed "lumrax: ".
     void Message(std::string_view text);
+    // The same without the line end, for an answer typed behind it.
+    void Prompt(std::string_view text);
     // A failure: its line on standard error and, with --json, an error object. Returns code.
     int Fail(int code, std::string_view text);
     void Emit(const JsonLine& line);

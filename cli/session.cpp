@@ -112,13 +112,11 @@ class Session::WatchedPort final : public platform::SerialPort {
     }
     std::size_t Read(platform::PortHandle h, uint8_t* buf, std::size_t max) override {
         const std::size_t n = inner_.Read(h, buf, max);
-        watch_.bytes_in += n;
         if (n > 0 && watch_.bytes_answer) watch_.unanswered_since = -1;
         return n;
     }
     std::size_t Write(platform::PortHandle h, const uint8_t* data, std::size_t len) override {
         const std::size_t n = inner_.Write(h, data, len);
-        watch_.bytes_out += n;
         if (watch_.unanswered_since < 0) {
             watch_.unanswered_since = clock_.NowNs();
             watch_.unanswered_command = Printable(data, len);
@@ -137,6 +135,30 @@ std::string BoxLine(const MessageBox& box) {
     std::string line = box.caption.empty() ? "" : box.caption + ": ";
     for (char c : box.text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
     return line;
+}
+
+int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream& in, Output& out,
+                   bool& refused) {
+    const std::string line = BoxLine(box);
+    int answer = platform::kIdCancel;
+    if (yes) {
+        answer = platform::kIdOk;
+        out.Message(line + " -> OK (--yes)");
+    } else if (terminal) {
+        out.Prompt(line + " [y/N] ");
+        std::string reply;
+        std::getline(in, reply);
+        if (reply == "y" || reply == "Y" || reply == "yes") answer = platform::kIdOk;
+    } else {
+        refused = true;
+        out.Message(line + " -> Cancel: no terminal to ask, --yes answers OK");
+    }
+    if (out.json()) {
+        out.Emit(JsonLine("question")
+                     .Str("text", box.text)
+                     .Str("answer", answer == platform::kIdOk ? "ok" : "cancel"));
+    }
+    return answer;
 }
 
 std::string ReplyText(std::string_view reply) {
@@ -305,30 +327,7 @@ int Session::AnswerBox(const MessageBox& box) {
             out.Emit(JsonLine("message").Str("caption", box.caption).Str("text", box.text));
         return platform::kIdOk;
     }
-    int answer = platform::kIdCancel;
-    std::string how;
-    if (ctx_.opt.yes) {
-        answer = platform::kIdOk;
-        how = "OK (--yes)";
-    } else if (ctx_.stdin_terminal) {
-        std::fprintf(stderr, "lumrax: %s [y/N] ", line.c_str());
-        std::fflush(stderr);
-        std::string reply;
-        std::getline(std::cin, reply);
-        answer =
-            reply == "y" || reply == "Y" || reply == "yes" ? platform::kIdOk : platform::kIdCancel;
-        how = answer == platform::kIdOk ? "OK" : "Cancel";
-    } else {
-        how = "Cancel: no terminal to ask, --yes answers OK";
-        question_refused_ = true;
-    }
-    if (!ctx_.stdin_terminal || ctx_.opt.yes) out.Message(line + " -> " + how);
-    if (out.json()) {
-        out.Emit(JsonLine("question")
-                     .Str("text", box.text)
-                     .Str("answer", answer == platform::kIdOk ? "ok" : "cancel"));
-    }
-    return answer;
+    return AnswerQuestion(box, ctx_.opt.yes, ctx_.stdin_terminal, std::cin, out, question_refused_);
 }
 
 int Session::TakeBoxFailure(int code) {

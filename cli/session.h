@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <istream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,8 +41,6 @@ struct LinkWatch {
     std::vector<std::string> replies;  // complete replies as the parser got them
     std::vector<uint8_t> flash;        // the flash stream, once it has ended
     bool flash_ended = false;
-    uint64_t bytes_in = 0;
-    uint64_t bytes_out = 0;
     // When the first command after the last answer was written; -1 while none waits.
     int64_t unanswered_since = -1;
     std::string unanswered_command;
@@ -77,7 +76,6 @@ class Session {
     bool question_refused() const { return question_refused_; }
     platform::Wnd page() const { return page_; }
     LinkWatch& watch() { return watch_; }
-    Context& ctx() { return ctx_; }
 
   private:
     class WatchedPort;
@@ -101,6 +99,11 @@ class Session {
 
 // The text of a box as one line: its caption first, line breaks as blanks.
 std::string BoxLine(const MessageBox& box);
+// A question of the core (OK / Cancel): OK with --yes, else the terminal is asked (y/N), and
+// without a terminal it is refused: Cancel, with refused set. The question goes to standard
+// error with its answer; with --json a question object follows.
+int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream& in, Output& out,
+                   bool& refused);
 // A reply as the user reads it: CR dropped, the framing's line feeds at both ends trimmed.
 std::string ReplyText(std::string_view reply);
 

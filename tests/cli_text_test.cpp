@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -86,6 +88,52 @@ TEST(CliTextTest, RepliesAndBoxesAsLines) {
     EXPECT_EQ(cli::BoxLine({"Erase Lum_Rax Flash?", "", 0x21}), "Erase Lum_Rax Flash?");
     EXPECT_EQ(cli::BoxLine({"Auto Search is always ON!\nSave to Eeprom!", "Info!", 0x30}),
               "Info!: Auto Search is always ON! Save to Eeprom!");
+}
+
+std::string FileText(std::FILE* f) {
+    std::rewind(f);
+    std::string s;
+    for (int c; (c = std::fgetc(f)) != EOF;) s.push_back(static_cast<char>(c));
+    return s;
+}
+
+TEST(CliTextTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
+    struct Case {
+        bool yes;
+        bool terminal;
+        const char* typed;
+        int answer;
+        bool refused;
+        const char* err;
+    };
+    const Case cases[] = {
+        {true, false, "", platform::kIdOk, false, "lumrax: Erase Lum_Rax Flash? -> OK (--yes)\n"},
+        {true, true, "n\n", platform::kIdOk, false, "lumrax: Erase Lum_Rax Flash? -> OK (--yes)\n"},
+        {false, true, "y\n", platform::kIdOk, false, "lumrax: Erase Lum_Rax Flash? [y/N] "},
+        {false, true, "yes\n", platform::kIdOk, false, "lumrax: Erase Lum_Rax Flash? [y/N] "},
+        {false, true, "\n", platform::kIdCancel, false, "lumrax: Erase Lum_Rax Flash? [y/N] "},
+        {false, true, "", platform::kIdCancel, false, "lumrax: Erase Lum_Rax Flash? [y/N] "},
+        {false, false, "y\n", platform::kIdCancel, true,
+         "lumrax: Erase Lum_Rax Flash? -> Cancel: no terminal to ask, --yes answers OK\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.yes << c.terminal << c.typed);
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out != nullptr && err != nullptr);
+        cli::Output output(true, out, err);
+        std::istringstream typed(c.typed);
+        bool refused = false;
+        const cli::MessageBox box{"Erase Lum_Rax Flash?", "", 0x21};
+        EXPECT_EQ(cli::AnswerQuestion(box, c.yes, c.terminal, typed, output, refused), c.answer);
+        EXPECT_EQ(refused, c.refused);
+        EXPECT_EQ(FileText(err), c.err);
+        EXPECT_EQ(FileText(out), std::string("{\"event\":\"question\",\"text\":\"Erase Lum_Rax "
+                                             "Flash?\",\"answer\":\"") +
+                                     (c.answer == platform::kIdOk ? "ok" : "cancel") + "\"}\n");
+        std::fclose(out);
+        std::fclose(err);
+    }
 }
 
 }  // namespace
