@@ -151,7 +151,10 @@ std::size_t PosixSerial::Write(PortHandle h, const uint8_t* data, std::size_t le
 }
 
 void PosixSerial::Close(PortHandle h) {
-    if (h != nullptr) close(ToFd(h));
+    if (h == nullptr) return;
+    // The exclusive flag lives with the tty, which a pty's other side keeps alive.
+    ioctl(ToFd(h), TIOCNXCL);
+    close(ToFd(h));
 }
 
 }  // namespace platform
