@@ -261,17 +261,19 @@ int Session::Wait(const std::function<bool()>& done, int box_code) {
     Clock& clock = ctx_.ticks.clock();
     const bool ran = ctx_.ticks.RunUntil([&]() {
         if (done()) return true;
+        if (ctx_.port.LineFailed()) {
+            // The system's reason says more than what the core may show about it.
+            pending_box_ = false;
+            result =
+                ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + ": " + ctx_.port.LastError());
+            return true;
+        }
         if (pending_box_) {
             result = TakeBoxFailure(box_code);
             return true;
         }
         if (*ctx_.interrupted != 0) {
             result = kExitInterrupted;
-            return true;
-        }
-        if (ctx_.port.LineFailed()) {
-            result =
-                ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + ": " + ctx_.port.LastError());
             return true;
         }
         if (watch_.unanswered_since >= 0 &&
