@@ -40,32 +40,50 @@ int ReadSelection(platform::Wnd combo, const char* error_line) {
 }  // namespace
 
 void OpenComPort(platform::Wnd wnd) {
-    if (g_port.com_port_number == 0) return;
+    const bool by_path = g_port.com_device_path[0] != '\0';
+    if (!by_path && g_port.com_port_number == 0) return;
     // A second handle on the same port would leak the first one and its timer.
     if (g_port.port_handle != nullptr) CloseComPort(wnd);
 
     const int number = g_port.com_port_number;
     char path[kDevicePathSize];
-    if (!FormatBounded(path, sizeof path, "\\\\.\\COM%i", number)) {
-        ConPrintf("Error opening COM%i: device path too long\n", number);
-        return;
+    const char* device = g_port.com_device_path;
+    if (by_path) {
+        ConPrintf("Opening %s\n", device);
+    } else {
+        if (!FormatBounded(path, sizeof path, "\\\\.\\COM%i", number)) {
+            ConPrintf("Error opening COM%i: device path too long\n", number);
+            return;
+        }
+        device = path;
+        ConPrintf("Opening COM%i\n", number);
     }
-    ConPrintf("Opening COM%i\n", number);
 
-    platform::PortHandle h = platform::Serial().Open(path, g_port.com_baudrate);
+    platform::PortHandle h = platform::Serial().Open(device, g_port.com_baudrate);
     if (h == nullptr) {
         g_port.port_handle = nullptr;
-        ConPrintf("Error opening COM%i\n", number);
+        if (by_path) {
+            ConPrintf("Error opening %s\n", device);
+        } else {
+            ConPrintf("Error opening COM%i\n", number);
+        }
         return;
     }
     g_port.port_handle = h;
 
     const long baud = g_port.com_baudrate;
+    char port_line[kDevicePathMax + 32];
+    if (by_path) {
+        FormatBounded(port_line, sizeof port_line, "%s, %li bps\n", device, baud);
+    } else {
+        FormatBounded(port_line, sizeof port_line, "COM %li, %li bps\n", static_cast<long>(number),
+                      baud);
+    }
     ConPrintf("Com port open (handle %li)\n", HandleValue(h));
-    ConPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
+    ConWrite(port_line);
     if (g_log.com_log_active) {
         ComLogPrintf("Com port open (handle %li)\n", HandleValue(h));
-        ComLogPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
+        ComLogText(port_line);
         ComLogText("--------------------------\n\n");
     }
     if (!g_port.fine_timer) {

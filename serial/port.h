@@ -1,11 +1,13 @@
 #pragma once
 // The one serial port: choice of port and baud rate, opening, closing, COM Start/Stop.
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/types.h"
 
 constexpr unsigned RECEIVE_TIMER_ID = 1;
 constexpr int kBaudRows = 9;
+constexpr std::size_t kDevicePathMax = 256;
 extern const int32_t baudrate_table[kBaudRows];
 extern const uint32_t com_timeout_table[kBaudRows];
 
@@ -16,6 +18,9 @@ struct PortState {
     platform::PortHandle port_handle = nullptr;
     uint8_t com_port_open = 0;
     bool fine_timer = false;  // the 1 ms timer resolution is held while the port is open
+    // A front end that names its port by a device path (a POSIX tty) sets it here; while it
+    // is empty the port is the Windows port COM<com_port_number>.
+    char com_device_path[kDevicePathMax] = {};
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;
