@@ -1,5 +1,6 @@
 // The register console with arbitrary text in its Reg: field: the line polling timer and
-// the Read and Write buttons, with the port open or closed and the COM log on or off.
+// the Read and Write buttons, with the port open or closed and the COM log on or off, and the
+// polling timer running inside every message box.
 //
 // Input: operations until the input ends:
 //   0 N bytes  the field holds these N bytes (up to the first NUL, as an edit field would)
@@ -62,6 +63,15 @@ class Console {
   public:
     explicit Console(fuzz::FreshCore& core) : core_(core), page_(core.ui.NewWindow("page")) {
         CreateComPageControls(page_);
+        // A message box runs its own message loop, and the polling timer goes on in it.
+        core.ui.on_box = [this] {
+            if (in_box_) return;
+            in_box_ = true;
+            const std::size_t writes = core_.serial.writes.size();
+            RegLinePollTimerProc(page_);
+            FUZZ_CHECK(core_.serial.writes.size() == writes);
+            in_box_ = false;
+        };
     }
     void Type(std::string text) {
         text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
@@ -117,6 +127,7 @@ class Console {
     fuzz::FreshCore& core_;
     Wnd page_;
     MemoryLog log_;
+    bool in_box_ = false;
 };
 
 }  // namespace

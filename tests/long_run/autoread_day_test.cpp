@@ -9,7 +9,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <deque>
-#include <memory>
 #include <string>
 
 #include "app/com_page.h"
@@ -129,8 +128,8 @@ struct Tally {
     std::deque<Expected> in_flight;  // sent whole by the device, not yet handed on
     uint64_t handed_on = 0;          // replies the pump passed to the parser
     uint64_t whole = 0;              // ... that were a whole reply of the device
+    uint64_t measurements = 0;       // ... of them measurements, their fields checked
     uint64_t lost = 0;               // whole replies overtaken by a later one
-    uint64_t measurements = 0;       // ... that were measurement replies, fields checked
     uint64_t fields_wrong = 0;
     std::string first_wrong;
     LeanUi* ui = nullptr;
