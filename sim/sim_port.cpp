@@ -27,7 +27,7 @@ std::size_t SimSerialPort::Read(platform::PortHandle h, uint8_t* buf, std::size_
 
 std::size_t SimSerialPort::Write(platform::PortHandle h, const uint8_t* data, std::size_t len) {
     if (!Owns(h) || data == nullptr) return 0;
-    writes_.emplace_back(reinterpret_cast<const char*>(data), len);
+    if (keep_writes_) writes_.emplace_back(reinterpret_cast<const char*>(data), len);
     device_.HostWrite(data, len);
     return len;
 }
