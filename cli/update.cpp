@@ -23,7 +23,6 @@ constexpr uint16_t kChipSelectId = 1069;
 constexpr uint16_t kBootSwitchId = 1070;
 constexpr uint16_t kFlashEraseId = 1071;
 constexpr uint32_t kPercentStep = 5;
-constexpr int64_t kBarRedrawNs = 100 * kNsPerMs;
 constexpr double kNsPerSecond = 1e9;
 
 // The core's trace while a file is checked, passed on and kept: the check names what it
@@ -358,11 +357,7 @@ std::string TransferProgress::StepText(uint32_t percent, uint32_t sent, uint32_t
 }
 
 void TransferProgress::Update(uint32_t sent, uint32_t total, int64_t now_ns) {
-    if (sent == sent_ && total == total_) {
-        if (bar_ && !drawn_final_ && drawn_ns_ >= 0 && now_ns - drawn_ns_ >= kBarRedrawNs)
-            Draw(now_ns);
-        return;
-    }
+    if (sent == sent_ && total == total_) return;
     if (sent > sent_) {
         if (first_ns_ < 0) first_ns_ = now_ns;
         latest_ns_ = now_ns;
@@ -370,7 +365,9 @@ void TransferProgress::Update(uint32_t sent, uint32_t total, int64_t now_ns) {
     sent_ = sent;
     total_ = total;
     if (bar_) {
-        if (drawn_ns_ < 0 || now_ns - drawn_ns_ >= kBarRedrawNs || sent >= total) Draw(now_ns);
+        // At every line, so that a message of the core always follows the bar's last state;
+        // not before the first line, which the start message precedes.
+        if (sent > 0) out_.Live(BarText(sent, total, Rate()));
         return;
     }
     // Each 5 % step once, the highest one reached when several are passed at once.
@@ -389,17 +386,8 @@ void TransferProgress::Update(uint32_t sent, uint32_t total, int64_t now_ns) {
     }
 }
 
-void TransferProgress::Draw(int64_t now_ns) {
-    drawn_ns_ = now_ns;
-    out_.Live(BarText(sent_, total_, Rate()));
-}
-
 void TransferProgress::Finish() {
-    if (bar_ && drawn_ns_ >= 0) {
-        Draw(drawn_ns_);
-        out_.EndLive();
-    }
-    drawn_final_ = true;
+    out_.EndLive();
 }
 
 int RunCheck(Context& ctx) {

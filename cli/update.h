@@ -36,7 +36,7 @@ class TransferProgress {
     TransferProgress(Output& out, bool bar) : out_(out), bar_(bar) {}
     // sent: the lines gone out so far; now: a monotonic time.
     void Update(uint32_t sent, uint32_t total, int64_t now_ns);
-    // The bar's last state stays on its line.
+    // The bar's last state stays on its line; what follows starts below it.
     void Finish();
     // Lines per second from the first line to the latest; 0 while that cannot be told.
     double Rate() const;
@@ -48,8 +48,6 @@ class TransferProgress {
                                 double lines_per_s);
 
   private:
-    void Draw(int64_t now_ns);
-
     Output& out_;
     bool bar_;
     uint32_t sent_ = 0;
@@ -57,8 +55,6 @@ class TransferProgress {
     uint32_t steps_ = 0;      // 5 % steps reported
     int64_t first_ns_ = -1;   // when the first line went out
     int64_t latest_ns_ = -1;  // when the last line seen went out
-    int64_t drawn_ns_ = -1;
-    bool drawn_final_ = false;
 };
 
 }  // namespace cli
