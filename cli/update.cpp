@@ -47,7 +47,7 @@ class TraceCapture final : public platform::Console {
     const std::string& text() const { return text_; }
 
   private:
-    static constexpr std::size_t kKeep = 64 * 1024;
+    static constexpr std::size_t kKeep = std::size_t{64} * 1024;
     platform::Env saved_;
     std::string text_;
 };
@@ -86,9 +86,9 @@ int LoadHexFile(Context& ctx, Session& s, const std::string& out_dir) {
     const std::string& path = ctx.opt.args[0];
     if (path.size() >= static_cast<std::size_t>(kPathSize) ||
         out_dir.size() >= static_cast<std::size_t>(kPathSize)) {
-        return ctx.out.Fail(kExitUsage,
-                            "path longer than " + std::to_string(kPathSize - 1) +
-                                " characters: " + (path.size() >= kPathSize ? path : out_dir));
+        return ctx.out.Fail(
+            kExitUsage, "path longer than " + std::to_string(kPathSize - 1) + " characters: " +
+                            (path.size() >= static_cast<std::size_t>(kPathSize) ? path : out_dir));
     }
     s.BuildPage(false);
     int row = 0;
@@ -398,6 +398,12 @@ int RunCheck(Context& ctx) {
     const int rc = LoadHexFile(ctx, s, out_dir);
     if (rc != kExitDone) return rc;
     if (g_image.image_files_written == 0) {
+        if (g_image.szAVRbinPath[0] == '\0' || g_image.szFlashImagePath[0] == '\0') {
+            return ctx.out.Fail(kExitLocalFile, "cannot write the page images into " + out_dir +
+                                                    ": path longer than " +
+                                                    std::to_string(kImagePathSize - 1) +
+                                                    " characters");
+        }
         return ctx.out.Fail(kExitLocalFile, "cannot write the page images " +
                                                 std::string(g_image.szAVRbinPath) + " and " +
                                                 g_image.szFlashImagePath);

@@ -109,7 +109,7 @@ TEST_F(CliImageTest, ExpectedApplicationIsTheFixtureThenErasedFlash) {
 
 TEST(CliUpdateTest, PlainProgressIsOneLineEveryFivePercent) {
     constexpr uint32_t kTotal = 1269;
-    constexpr int64_t kLineNs = 30 * 1000000;  // three ticks a line: 33.3 lines/s
+    constexpr int64_t kLineNs = int64_t{30} * 1000000;  // three ticks a line: 33.3 lines/s
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     ASSERT_TRUE(out != nullptr && err != nullptr);
