@@ -39,7 +39,7 @@ int ReadSelection(platform::Wnd combo, const char* error_line) {
 
 }  // namespace
 
-void OpenComPort(platform::Wnd wnd) {
+void OpenComPort(platform::Wnd wnd, std::string* refused) {
     if (g_port.com_port_number == 0) return;
     // A second handle on the same port would leak the first one and its timer.
     if (g_port.port_handle != nullptr) CloseComPort(wnd);
@@ -52,13 +52,27 @@ void OpenComPort(platform::Wnd wnd) {
     }
     ConPrintf("Opening COM%i\n", number);
 
-    platform::PortHandle h = platform::Serial().Open(path, g_port.com_baudrate);
+    platform::SerialPort& serial = platform::Serial();
+    platform::PortHandle h = serial.Open(path);
     if (h == nullptr) {
         g_port.port_handle = nullptr;
         ConPrintf("Error opening COM%i\n", number);
         return;
     }
+    // A port that cannot be set to the line's rate and time-outs would read and write
+    // garbage, or block the program: it is not used at all.
+    std::string reason;
+    if (!serial.Configure(h, g_port.com_baudrate, reason)) {
+        serial.Close(h);
+        g_port.port_handle = nullptr;
+        ConPrintf("Error opening COM%i: ", number);
+        ConWrite(reason);
+        ConWrite("\n");
+        if (refused != nullptr) *refused = reason.empty() ? "configuration failed" : reason;
+        return;
+    }
     g_port.port_handle = h;
+    g_port.open_port_number = static_cast<uint8_t>(number);
 
     const long baud = g_port.com_baudrate;
     ConPrintf("Com port open (handle %li)\n", HandleValue(h));
@@ -79,6 +93,26 @@ void CloseComPort(platform::Wnd wnd) {
     g_port.port_handle = nullptr;
 }
 
+void ComPortLost(platform::Wnd wnd) {
+    if (g_port.port_handle == nullptr && g_port.com_port_open == 0) return;
+    const int number = g_port.open_port_number;
+    char text[96];
+    FormatBounded(text, sizeof text, "\r\nWIN info: COM%i lost (reading failed), port closed\r\n",
+                  number);
+    ConWrite(text);
+    AppendComText(text);
+    // Closed before the box: its message loop runs the timers, which must find the port gone.
+    platform::Ui& ui = platform::UI();
+    ui.SetControlText(g_com.hWndComStartStop, "COM Start");
+    CloseComPort(wnd);
+    g_port.com_port_open = 0;
+    char box[128];
+    FormatBounded(box, sizeof box,
+                  "COM%i lost!\nThe port has been closed; click COM Start once it is back.",
+                  number);
+    ui.ShowMessageBox(wnd, box, "Error", platform::kMbIconError);
+}
+
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
     platform::Ui& ui = platform::UI();
@@ -90,9 +124,20 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
         return;
     }
 
-    OpenComPort(wnd);
+    std::string refused;
+    OpenComPort(wnd, &refused);
     if (g_port.port_handle == nullptr) {
-        ui.ShowMessageBox(wnd, "No COM Port available!", "Error", platform::kMbIconWarning);
+        if (refused.empty()) {
+            ui.ShowMessageBox(wnd, "No COM Port available!", "Error", platform::kMbIconWarning);
+        } else {
+            char text[320];
+            if (!FormatBounded(text, sizeof text, "COM%i cannot be set up:\n%s",
+                               static_cast<int>(g_port.com_port_number), refused.c_str())) {
+                FormatBounded(text, sizeof text, "COM%i cannot be set up.",
+                              static_cast<int>(g_port.com_port_number));
+            }
+            ui.ShowMessageBox(wnd, text, "Error", platform::kMbIconError);
+        }
         g_port.com_port_open = 0;
         return;
     }
@@ -100,7 +145,7 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
     g_port.com_port_open = 1;
     ClearReadouts();
     g_autoread.autoread_step = 0;
-    g_rx.rx_idle_countdown = 0;
+    RxPortOpened();
     if (g_dev.uCisBootloader == 1) {
         // Ask the bootloader to identify itself so the page shows what is running.
         char cmd[kCommandSize];
@@ -141,9 +186,27 @@ void ClearReadouts() {
         if (w != nullptr) ui.SetControlText(w, "-");
 }
 
-void PortWriteText(const char* text) {
-    if (g_port.port_handle == nullptr || text == nullptr) return;
+bool PortWriteText(const char* text) {
+    if (g_port.port_handle == nullptr || text == nullptr) return false;
     const std::size_t len = std::strlen(text);
-    if (len == 0) return;
-    platform::Serial().Write(g_port.port_handle, reinterpret_cast<const uint8_t*>(text), len);
+    if (len == 0) return true;
+    std::size_t put = 0;
+    const bool ok = platform::Serial().Write(g_port.port_handle,
+                                             reinterpret_cast<const uint8_t*>(text), len, put) &&
+                    put == len;
+    // Even a part of a command makes the device answer (or complain): a reply is due.
+    if (ok || put > 0) RxCommandSent();
+    if (!ok) {
+        ConPrintf("Error: writing to COM%i failed, %lu of %lu bytes sent!\n",
+                  static_cast<int>(g_port.open_port_number), static_cast<unsigned long>(put),
+                  static_cast<unsigned long>(len));
+    }
+    return ok;
+}
+
+void ShowWriteFailed(platform::Wnd owner) {
+    char text[96];
+    FormatBounded(text, sizeof text, "Sending to COM%i failed!\nThe command was not carried out.",
+                  static_cast<int>(g_port.open_port_number));
+    platform::UI().ShowMessageBox(owner, text, "Error", platform::kMbIconError);
 }

@@ -8,7 +8,9 @@
 #include "generator/gen_commands.h"
 #include "generator/reply_parser.h"
 #include "serial/port.h"
+#include "serial/receive_pump.h"
 #include "tests/fakes/test_env.h"
+#include "tests/fakes/timer_clock.h"
 
 namespace {
 
@@ -40,25 +42,36 @@ class AutoReadTest : public fakes::CoreTest {
     void SetUp() override {
         CoreTest::SetUp();
         g_com.hWndStatusRight = ui.NewWindow("status right");
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
+        // The receive pump runs beside the sequencer, as the port's timer does.
+        clock.Add(10, [this](int64_t) { ReceiveTimerProc(nullptr); });
+        clock.Add(25, [this](int64_t) { AutoReadTick(); });
     }
-    // Runs the timer procedure n times and lists what went out on which tick, with the
+    // Runs the sequencer for n of its ticks and lists what went out on which tick, with the
     // status line that the tick left.
     Texts Run(int n) {
-        Texts sent;
-        for (int tick = 1; tick <= n; ++tick) {
-            const std::size_t writes = serial.writes.size();
-            ui.controls[g_com.hWndStatusRight].text = "-";
-            AutoReadTimerProc(nullptr);
-            for (std::size_t i = writes; i < serial.writes.size(); ++i) {
-                sent.push_back(Read(tick, serial.writes[i], ui.Text(g_com.hWndStatusRight)));
-            }
-            EXPECT_TRUE(serial.writes.size() > writes || ui.Text(g_com.hWndStatusRight) == "-")
-                << "status changed without a read on tick " << tick;
-        }
+        sent.clear();
+        first_tick = ticks + 1;
+        clock.RunFor(int64_t{n} * 25000);
         return sent;
     }
+    void AutoReadTick() {
+        ++ticks;
+        const std::size_t writes = serial.writes.size();
+        ui.controls[g_com.hWndStatusRight].text = "-";
+        AutoReadTimerProc(nullptr);
+        for (std::size_t i = writes; i < serial.writes.size(); ++i) {
+            sent.push_back(
+                Read(ticks - first_tick + 1, serial.writes[i], ui.Text(g_com.hWndStatusRight)));
+        }
+        EXPECT_TRUE(serial.writes.size() > writes || ui.Text(g_com.hWndStatusRight) == "-")
+            << "status changed without a read on tick " << ticks;
+    }
+
+    fakes::TimerClock clock{0};
+    int ticks = 0, first_tick = 1;
+    Texts sent;
 };
 
 // With AutoRead off, the start-up reads are all; the first waits for the interval in force.

@@ -84,7 +84,7 @@ class GenCommandsTest : public fakes::CoreTest {
         page = ui.NewWindow("page");
         g_com.hWndComText = ui.NewWindow("com text");
         CreateGeneratorPage(page);
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
     }
     void Click(Handler h, uint16_t id, uint16_t code = platform::kBnClicked) {
@@ -236,8 +236,6 @@ TEST_F(GenCommandsTest, TemperatureThresholdIsSentAsAWholeNumber) {
     const std::pair<std::string, const char*> cases[] = {
         {"75 \260C", "cw Pt 75\r"},
         {"-3.7", "cw Pt -3\r"},
-        {"abc", "cw Pt 0\r"},
-        {std::string(63, ' ') + "42", "cw Pt 0\r"},  // beyond the 64-byte read
         {std::string(61, ' ') + "42", "cw Pt 42\r"},
         // Out of the int range: the nearest whole number that the command can carry.
         {"1e20", "cw Pt 2147483647\r"},
@@ -245,15 +243,26 @@ TEST_F(GenCommandsTest, TemperatureThresholdIsSentAsAWholeNumber) {
         {"2147483648", "cw Pt 2147483647\r"},
         {"-2147483648", "cw Pt -2147483648\r"},
         {"2147483520", "cw Pt 2147483520\r"},  // the largest float below 2^31
-        {"nan", "cw Pt 0\r"},
+        // No number: refused, nothing sent (never the "cw Pt 0" that %f's 0 would give).
+        {"-", nullptr},  // the box after COM Start
+        {"abc", nullptr},
+        {"", nullptr},
+        {"nan", nullptr},
+        {std::string(63, ' ') + "42", nullptr},  // beyond the 64-byte read
     };
     for (const auto& [text, wire] : cases) {
         SCOPED_TRACE(text);
         ui.controls[g_gen.hWndTempThresh].text = text;
         Click(button_TempThresh_Wr, 1125);
-        EXPECT_EQ(serial.writes, Texts{wire});
-        EXPECT_EQ(console.out, std::string("button_TempThresh_Wr\n") + wire + "\n");
-        EXPECT_EQ(Boxes(), Texts{});
+        EXPECT_EQ(serial.writes, wire != nullptr ? Texts{wire} : Texts{});
+        EXPECT_EQ(console.out, wire != nullptr ? std::string("button_TempThresh_Wr\n") + wire + "\n"
+                                               : "Error: Not a number!\n");
+        EXPECT_EQ(Boxes(), wire != nullptr ? Texts{}
+                                           : Texts{Box("Error",
+                                                       "Enter valid temperature threshold (in "
+                                                       "\260C)",
+                                                       kWarn)});
+        EXPECT_EQ(ui.Text(g_gen.hWndTempThresh), text);
     }
 }
 

@@ -29,7 +29,7 @@ class RegConsoleTest : public fakes::CoreTest {
         g_com.hWndComText = ui.NewWindow("ComText");
     }
     void OpenPort() {
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
     }
     // A fresh log in a scratch file that the test reads back.
