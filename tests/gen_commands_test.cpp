@@ -301,3 +301,57 @@ TEST_F(GenCommandsTest, EepromPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+// A command the port did not take says so and changes nothing: no caption, no flag, no echo,
+// no info box, no "started" text, no cleared password.
+TEST_F(GenCommandsTest, FailedWriteIsToldAndChangesNothing) {
+    ui.controls[g_gen.hWndFmax].text = "200";
+    ui.controls[g_gen.hWndFmin].text = "110";
+    ui.controls[g_gen.hWndVmin].text = "25";
+    ui.controls[g_gen.hWndTempThresh].text = "50";
+    g_port.open_port_number = 15;
+    serial.fail_write = true;
+    const std::string failed =
+        Box("Error", "Sending to COM15 failed!\nThe command was not carried out.",
+            platform::kMbIconError);
+    const auto state = [] {
+        return std::make_tuple(g_dev.pwm_on, g_dev.pwm_ctl_on, g_dev.search_always_on,
+                               g_autoread.autoread_on);
+    };
+    std::vector<std::pair<uint16_t, Handler>> buttons(std::begin(kOtherButtons),
+                                                      std::end(kOtherButtons));
+    for (const Step& s : kSteps) {
+        if (*s.wire != '\0') buttons.emplace_back(s.id, s.handler);
+    }
+    for (std::size_t put : {0u, 3u}) {  // nothing taken, or a time-out after 3 bytes
+        serial.write_put = put;
+        for (uint8_t flags : {0, 1}) {
+            g_dev.pwm_on = g_dev.pwm_ctl_on = g_dev.search_always_on = flags;
+            for (const auto& [id, handler] : buttons) {
+                SCOPED_TRACE(testing::Message() << "button " << id << ", put " << put);
+                ui.controls[g_gen.hWndEepPassword].text = "KTZ73";
+                const auto before = state();
+                serial.write_calls = 0;
+                Click(handler, id);
+                EXPECT_EQ(serial.write_calls, 1);
+                EXPECT_TRUE(serial.writes.empty());
+                EXPECT_TRUE(ui.set_texts.empty());
+                EXPECT_TRUE(ui.appended.empty());
+                EXPECT_EQ(state(), before);
+                const Texts boxes = Boxes();
+                ASSERT_FALSE(boxes.empty());
+                EXPECT_EQ(boxes.back(), failed);
+                EXPECT_EQ(boxes.size(), id == 1107 ? 2u : 1u);  // after the auto search question
+                const std::string tail =
+                    "Error: writing to COM15 failed, " + std::to_string(put) + " of ";
+                EXPECT_NE(console.out.find(tail), std::string::npos) << console.out;
+                EXPECT_EQ(console.out.find("cw "), std::string::npos) << console.out;
+                EXPECT_EQ(console.out.find("cr "), std::string::npos) << console.out;
+            }
+        }
+    }
+}
+
+}  // namespace
