@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,39 @@ TEST_F(AutoReadTest, StepsWithoutAReadOnlyMoveOn) {
     EXPECT_EQ(serial.writes, Texts{});
     EXPECT_TRUE(ui.set_texts.empty());
     EXPECT_EQ(console.out, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes that arrive while a read-back is collected are taken as flash: no read goes out
+// until the stream has been dumped. A read the port did not take is tried again.
+TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead) {
+    g_autoread.autoread_on = 1;
+    Run(200);  // start-up reads done
+    g_rx.flash_stream_mode = 1;
+    EXPECT_EQ(Run(2000), Texts{});
+    EXPECT_EQ(g_autoread.autoread_tick, g_autoread.autoread_interval);  // due, not wrapped
+    g_rx.flash_stream_mode = 0;
+    const Texts resumed = Run(1);
+    ASSERT_EQ(resumed.size(), 1u);
+
+    const Texts cycle = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
+    const auto last = std::find(cycle.begin(), cycle.end(), serial.writes.back());
+    ASSERT_NE(last, cycle.end());
+    const std::string next = cycle[static_cast<std::size_t>(last - cycle.begin() + 1) % 4];
+    g_port.open_port_number = 15;
+    serial.fail_write = true;
+    serial.write_calls = 0;
+    console.out.clear();
+    EXPECT_EQ(Run(82), Texts{});  // two attempts, 41 ticks apart
+    EXPECT_EQ(serial.write_calls, 2);
+    const std::string failed = "Error: writing to COM15 failed, 0 of 6 bytes sent!\n";
+    EXPECT_EQ(console.out, failed + failed);
+    serial.fail_write = false;
+    Run(41);
+    EXPECT_EQ(serial.writes.back(), next);  // the read that failed, not the one after it
 }
 
 }  // namespace
