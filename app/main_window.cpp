@@ -1,6 +1,10 @@
 #include "app/main_window.h"
 
 #include "app/startup.h"
+#include "boot/boot_commands.h"
+#include "firmware/chip_table.h"
+#include "firmware/hex_file.h"
+#include "platform/page.h"
 #include "generator/gen_commands.h"
 #include "platform/env.h"
 #include "serial/com_log.h"
@@ -28,8 +32,7 @@ bool MainWindowCommand(platform::Wnd main, uint16_t id) {
             return true;
         case IDM_OPEN:
             ConPrintf("IDM_OPEN\n");
-            // HEX FILE DIALOG: HexFileOpen with main as the owner goes here, the same operation
-            // as the File Open button of the page, once the firmware loading is in.
+            if (!RefusedDuringTransfer(main, "File Open")) HexFileOpen(main);
             return true;
         case IDM_EXIT:
             ConPrintf("IDM_EXIT\n");
@@ -50,8 +53,7 @@ struct Route {
 };
 
 void RouteComStartStop(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
-    // BOOT STOP QUESTION: while a firmware image is streamed, the question whether to stop
-    // bootloading comes first here and may end the command; it arrives with the boot commands.
+    if (platform::HighWord(wParam) == platform::kBnClicked && !BootStopQuestion(page)) return;
     button_COM_StartStop_process(page, wParam, lParam);
 }
 
@@ -63,6 +65,39 @@ void RouteBaudSelect(platform::Wnd, uint32_t wParam, platform::Wnd lParam) {
     BaudSelect_process(wParam, lParam);
 }
 
+void RouteFileOpen(platform::Wnd page, uint32_t, platform::Wnd) {
+    ConPrintf("WM_BUTTON_BOOT_FOPEN\n");
+    if (!RefusedDuringTransfer(page, "File Open")) HexFileOpen(page);
+}
+
+void RouteFileCheck(platform::Wnd page, uint32_t, platform::Wnd) {
+    button_FileCheck_process(page);
+}
+
+void RouteGo(platform::Wnd page, uint32_t, platform::Wnd) {
+    button_BootGo_process(page);
+}
+
+void RouteBootSwitch(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    ConPrintf("WM_BUTTON_BOOT_SWITCH\n");
+    button_BootSwitch_process(page, wParam, lParam);
+}
+
+void RouteFlashErase(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    ConPrintf("WM_BUTTON_BOOT_FERASE\n");
+    button_FlashErase_process(page, wParam, lParam);
+}
+
+void RouteChipSelect(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
+    if (platform::HighWord(wParam) == platform::kCbnSelEndOk &&
+        RefusedDuringTransfer(page, "Choosing the chip")) {
+        // The list shows the chip of the image being sent.
+        platform::UI().ComboSetSelection(g_com.hWndChipSelect, g_chip.chip_index);
+        return;
+    }
+    ChipSelect_process(wParam, lParam);
+}
+
 void RouteFreqLimWriteMax(platform::Wnd page, uint32_t wParam, platform::Wnd lParam) {
     button_Pwm_FreqLim_Wr_process(page, wParam, lParam, 0);
 }
@@ -72,7 +107,6 @@ void RouteFreqLimWriteMin(platform::Wnd page, uint32_t wParam, platform::Wnd lPa
 }
 
 // Ids 1037 (text area), 1038 (Reg: field) and 1024 (labels, read-outs) are deliberately absent.
-// Still to come with the firmware update: 1064, 1065, 1066, 1069, 1070, 1071.
 const Route kRoutes[] = {
     {1034, RouteComSelect},
     {1035, RouteBaudSelect},
@@ -81,6 +115,12 @@ const Route kRoutes[] = {
     {1040, button_Reg_Write_process},
     {1041, button_LOG_StartStop_process},
     {1042, button_ClearScr_process},
+    {1064, RouteFileOpen},
+    {1065, RouteFileCheck},
+    {1066, RouteGo},
+    {1069, RouteChipSelect},
+    {1070, RouteBootSwitch},
+    {1071, RouteFlashErase},
     {1084, button_Pwm_OnOff_process},
     {1085, button_PwmSet_read},
     {1086, button_Pwm_Step_process},

@@ -1,6 +1,8 @@
 #pragma once
-// The AVR controllers a firmware image can be built for.
+// The AVR controllers a firmware image can be built for, and the user's choice among them.
 #include <cstdint>
+
+#include "platform/types.h"
 
 struct ChipRow {
     const char* name;  // after "ATmega"
@@ -19,3 +21,6 @@ struct ChipState {
     void Reset() { *this = ChipState{}; }
 };
 extern ChipState g_chip;
+
+// The chip combo box: acts on a confirmed selection only.
+void ChipSelect_process(uint32_t wParam, platform::Wnd lParam);

@@ -1,6 +1,7 @@
 #include "generator/autoread.h"
 
 #include "platform/page.h"
+#include "boot/bootloader.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
@@ -100,7 +101,11 @@ void RunStep() {
 }  // namespace
 
 void AutoReadTimerProc(platform::Wnd) {
-    if (g_port.com_port_open == 0 || g_dev.uCisBootloader != 0) return;
+    // During a transfer every byte on the line belongs to the image.
+    if (g_port.com_port_open == 0 || g_dev.uCisBootloader != 0 ||
+        g_boot.process_state_bootloader != 0) {
+        return;
+    }
     AutoReadState& a = g_autoread;
     if (a.autoread_tick < a.autoread_interval) {
         ++a.autoread_tick;

@@ -35,3 +35,10 @@ struct WorkFolders {
     void Reset() { *this = WorkFolders{}; }
 };
 extern WorkFolders g_folders;
+
+// A folder and a file name are joined by the host's folder separator.
+#if defined(_WIN32)
+#define LRX_DIR_SEP "\\"
+#else
+#define LRX_DIR_SEP "/"
+#endif

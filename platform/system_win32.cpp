@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "platform/env_win32.h"
+// After <windows.h>, which it needs.
+#include <timeapi.h>
 
 namespace platform {
 namespace {
@@ -25,6 +27,14 @@ class Win32System final : public System {
     }
 
     bool CreateFolder(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }
+
+    void FineTimer(bool on) override {
+        if (on) {
+            timeBeginPeriod(1);
+        } else {
+            timeEndPeriod(1);
+        }
+    }
 };
 
 // stdout reopened on the console in binary mode, so every text reaches it with

@@ -20,13 +20,6 @@
 
 ComLogState g_log;
 
-// The log folder and the file name are joined by the host's folder separator.
-#if defined(_WIN32)
-#define LRX_DIR_SEP "\\"
-#else
-#define LRX_DIR_SEP "/"
-#endif
-
 namespace {
 
 // Two starts within one second get the same time stamp; later ones are numbered.

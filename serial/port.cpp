@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/page.h"
+#include "boot/bootloader.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
@@ -82,6 +83,10 @@ void OpenComPort(platform::Wnd wnd, std::string* refused) {
         ComLogPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
         ComLogText("--------------------------\n\n");
     }
+    if (!g_port.fine_timer) {
+        platform::Sys().FineTimer(true);
+        g_port.fine_timer = true;
+    }
     platform::UI().StartTimer(wnd, RECEIVE_TIMER_ID, 10, ReceiveTimerProc);
 }
 
@@ -91,6 +96,10 @@ void CloseComPort(platform::Wnd wnd) {
     ConWrite("Closing com port\n");
     platform::Serial().Close(g_port.port_handle);
     g_port.port_handle = nullptr;
+    if (g_port.fine_timer) {
+        platform::Sys().FineTimer(false);
+        g_port.fine_timer = false;
+    }
 }
 
 void ComPortLost(platform::Wnd wnd) {
@@ -106,6 +115,7 @@ void ComPortLost(platform::Wnd wnd) {
     ui.SetControlText(g_com.hWndComStartStop, "COM Start");
     CloseComPort(wnd);
     g_port.com_port_open = 0;
+    BootloaderPortLost(wnd);
     char box[128];
     FormatBounded(box, sizeof box,
                   "COM%i lost!\nThe port has been closed; click COM Start once it is back.",

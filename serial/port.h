@@ -17,6 +17,7 @@ struct PortState {
     platform::PortHandle port_handle = nullptr;
     uint8_t com_port_open = 0;
     uint8_t open_port_number = 0;  // the port that port_handle holds (the choice may change)
+    bool fine_timer = false;       // the 1 ms timer resolution is held while the port is open
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;

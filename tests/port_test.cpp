@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/com_page.h"
+#include "boot/bootloader.h"
 #include "boot/flash_dump.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
@@ -286,6 +287,27 @@ TEST_F(PortTest, ComAndBaudSelections) {
         EXPECT_EQ(g_port.COM_timeout_max, c.timeout);
         EXPECT_EQ(console.out, c.console);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A transfer that loses its port ends as a time-out does, before the port's own box.
+TEST_F(PortTest, LostPortEndsARunningTransferWithItsTimeOut) {
+    Click();
+    g_boot.process_state_bootloader = 1;
+    serial.fail_read = true;
+    console.out.clear();
+    ReceiveTimerProc(page);
+    EXPECT_EQ(g_boot.process_state_bootloader, 0);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[0].text, "AVR bootloader Timeout!");
+    EXPECT_EQ(ui.boxes[1].text,
+              "COM15 lost!\nThe port has been closed; click COM Start once it is back.");
+    EXPECT_NE(console.out.find("Closing com port\nAVR bootloader Timeout! Line: 0\n"),
+              std::string::npos)
+        << console.out;
 }
 
 }  // namespace

@@ -21,12 +21,16 @@ import harness  # noqa: E402
 
 show = harness.show
 
-ID_COM_START, ID_LOG, ID_BAUD_SELECT, ID_REG_EDIT, ID_REG_READ = 1036, 1041, 1035, 1038, 1039
+ID_COM_START, ID_BAUD, ID_LOG, ID_REG_EDIT, ID_REG_READ = 1036, 1035, 1041, 1038, 1039
 ID_PWM, ID_CTL, ID_PWM_READ, ID_FREQ_UP = 1084, 1104, 1085, 1087
 ID_LIMITS_READ, ID_VMIN_READ, ID_MEAS_READ, ID_AUTOREAD, ID_THRESH_READ = (1090, 1096, 1094,
                                                                            1095, 1124)
 ID_SEARCH_ALWAYS = 1108
 STATUS_RIGHT = "#23"  # the right-hand status line, the last control of the communication area
+ID_REG_EDIT, ID_REG_READ = 1038, 1039
+ID_FILE_OPEN, ID_GO, ID_SWITCH, ID_ERASE = 1064, 1066, 1070, 1071
+CHECK_LABEL, PROGRESS = "#18", "#21"
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures")
 
 STARTUP_READS = b"cr Wo\rcr Sv\rcr Wc\rcr Ww\r"
 MEASUREMENT_READS = b"cr Wi\rcr Wt\rcr Wu\rcr Pi\r"
@@ -228,6 +232,31 @@ class DeviceTest(harness.SandboxTest):
             self.fail(f"{e}: boxes {self.shown_measurements(s, box)}, device "
                       f"{self.expected_measurements(sim)}")
 
+    def answer(self, s, text, answer="IDOK", timeout=10):
+        """Answers the next message box, which must say text."""
+        records = s.call("answer-box", answer, int(timeout * 1000), timeout=timeout + 30)
+        self.assertEqual(records[0][3], text, f"message box {records[0]!r}")
+
+    def switch_firmware(self, s, sim, to):
+        since = len(sim.received())
+        s.call("click", ID_SWITCH)
+        self.answer(s, "Switch between Bootloader / Application?")
+        self.wait_received(sim, b"cw Sboot\r", since)
+        self.wait_reply(sim, b"starting " + to)
+
+    def read_register(self, s, sim, text):
+        since = len(sim.received())
+        s.call("set-text", ID_REG_EDIT, text)
+        s.call("click", ID_REG_READ)
+        self.wait_received(sim, b"cr " + text.encode() + b"\r", since)
+
+    def dumped_flash(self, log):
+        """The bytes of the last flash dump in a COM log: every line, in hex."""
+        body = log[log.rindex(b"Flash stream (hex):\r\n") :]
+        body = body[: body.index(b"\r\n\r\nFlash streaming finished")]
+        return bytes.fromhex(" ".join(m.group(1).decode() for m in
+                                      re.finditer(rb"\r\n0x[0-9A-F]{5}: ((?:[0-9A-F]{2} )*)", body)))
+
     # -- tests --
 
     def test_com_start_reads_state_and_stop_closes_port(self):
@@ -417,6 +446,66 @@ class DeviceTest(harness.SandboxTest):
         s.call("close")
         self.assertEqual(s.wait_exit(), 0, "exit code of the program")
 
+    def test_firmware_update(self):
+        s = self.sandbox()
+        # The fastest rate: each line is answered well within the tick that follows it.
+        sim = s.simulator("--baud", "115200")
+        shutil.copy(os.path.join(FIXTURES, "atmega328p_app.hex"), s.work)
+        s.start().wait_ready()
+        box = self.boxes(s)
+        s.call("select", ID_BAUD, 8)
+        self.wait_console(s, b"Selected baud rate: 115200 bps")
+        self.open_port(s, sim, box)
+        s.call("click", ID_LOG)
+        self.wait_caption(s, ID_LOG, "log STOP")
+
+        self.switch_firmware(s, sim, b"bootloader")
+        self.read_register(s, sim, "Sv")
+        self.wait_console(s, b"uCisBootloader = 1\n")
+        since = len(sim.received())
+        s.call("click", ID_ERASE)
+        self.answer(s, "Erase Lum_Rax Flash?")
+        self.wait_received(sim, b"cw Fe\r", since)
+        self.wait_reply(sim, b"flash erased")
+
+        s.call("click", ID_FILE_OPEN)
+        s.call("open-file", s.windows_path(os.path.join(s.work, "atmega328p_app.hex")))
+        self.wait_console(s, b"\nHex File Check: Okay!\nNumber of lines - app: 1269\n")
+        self.assertEqual(self.text(s, CHECK_LABEL), "Check: OK")
+        self.assertEqual(self.text(s, PROGRESS), "lines: 0 / 1269")
+        bin_dir = os.path.join(s.work, "LUMRAXbin")
+        with open(os.path.join(bin_dir, "atmega328p_app.avr"), "rb") as f:
+            avr = f.read()
+
+        s.call("click", ID_GO)
+        self.answer(s, "Flash erased?\nStart Bootloader?")
+        self.answer(s, "Do NOT remove power or connection to device!!!")
+        self.answer(s, "AVR reports bootloading is finished!", timeout=120)
+        self.assertEqual(self.text(s, PROGRESS), "lines: 1269 / 1269")
+
+        # Back in the application, the device streams its flash: the image is there.
+        self.switch_firmware(s, sim, b"application")
+        self.read_register(s, sim, "Mr")
+        self.wait_console(s, b"Flash streaming finished\r\nRead 32768 / 0x8000 bytes from device",
+                          timeout=60)
+        s.call("click", ID_LOG)
+        self.wait_caption(s, ID_LOG, "LOG Start")
+        s.call("close")
+        self.assertEqual(s.wait_exit(), 0, "exit code of the program")
+
+        (name,) = os.listdir(os.path.join(s.work, "COMlog"))
+        with open(os.path.join(s.work, "COMlog", name), "rb") as f:
+            log = f.read()
+        flash = self.dumped_flash(log)
+        self.assertEqual(len(flash), 32768)
+        self.assertEqual(flash[: len(avr)], avr, "the device's flash holds the image")
+        self.assertEqual(flash[len(avr) : 0x7000], b"\xff" * (0x7000 - len(avr)),
+                         "erased flash behind the image")
+        for chunk in (b"cw Sboot\r\n", b"cw Fe\r\n", b"Bootloader - AVR replies line 1 written\n",
+                      b"Bootloader, uC reports writing flash finished, wrote 1269 of 1269 lines\n",
+                      b"Read 32768 / 0x08000 bytes from device\r\n"):
+            self.assertIn(chunk, log)
+
 
     def test_startup_reads_at_low_rates(self):
         # Below 14400 bps a reply outlasts the 150 ms between the start-up reads; each read
@@ -427,7 +516,7 @@ class DeviceTest(harness.SandboxTest):
             with self.subTest(rate=rate):
                 sim = s.simulator("--baud", str(rate))
                 box = self.boxes(s)
-                s.call("select", ID_BAUD_SELECT, index)
+                s.call("select", ID_BAUD, index)
                 self.wait_console(s, f"Selected baud rate: {rate} bps".encode())
                 # Captions nobody would set: only the device's replies can put them back.
                 for ctrl in (ID_PWM, ID_CTL, ID_SEARCH_ALWAYS):

@@ -31,7 +31,9 @@ class FakeSystem : public platform::System {
         created.emplace_back(path);
         return existing.insert(path).second && !fail_create;
     }
+    void FineTimer(bool on) override { fine_timer_calls.push_back(on); }
     platform::LocalTime now{2024, 3, 5, 14, 7, 9};
+    std::vector<bool> fine_timer_calls;
     std::string cwd = "C:\\work";
     bool cwd_ok = true;
     bool fail_create = false;

@@ -1,6 +1,11 @@
 #include "tests/fakes/test_env.h"
 
+#include <stdlib.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/com_page.h"
 #include "platform/page.h"
@@ -10,6 +15,8 @@
 #include "boot/bootloader.h"
 #include "boot/flash_dump.h"
 #include "firmware/chip_table.h"
+#include "firmware/hex_file.h"
+#include "firmware/page_image.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
@@ -36,6 +43,8 @@ void ResetCoreState() {
     g_boot.Reset();
     g_flash.Reset();
     g_chip.Reset();
+    g_hex.Reset();
+    g_image.Reset();
 }
 
 void StartScratchLog() {
@@ -52,6 +61,28 @@ std::string ScratchLogBytes() {
     for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) out += static_cast<char>(ch);
     std::fseek(f, 0, SEEK_END);
     return out;
+}
+
+ScratchDir::ScratchDir() {
+    std::string templ = ::testing::TempDir() + "lrx_XXXXXX";
+    if (mkdtemp(templ.data()) != nullptr) path_ = templ;
+    EXPECT_FALSE(path_.empty());
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::string ScratchDir::Write(const std::string& name, const std::string& bytes) const {
+    const std::string full = path_ + "/" + name;
+    std::ofstream(full, std::ios::binary) << bytes;
+    return full;
+}
+
+std::string ScratchDir::Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void CoreTest::SetUp() {

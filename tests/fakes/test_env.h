@@ -18,6 +18,22 @@ void StartScratchLog();
 // Everything written to the log so far.
 std::string ScratchLogBytes();
 
+// A fresh folder under the test temp folder, removed with everything in it.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    // Writes bytes to a file of the folder and returns its full path.
+    std::string Write(const std::string& name, const std::string& bytes) const;
+    static std::string Read(const std::string& path);
+
+  private:
+    std::string path_;
+};
+
 class CoreTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -35,6 +35,7 @@
 //   boxes                 box HWND CAPTION TEXT BUTTONS OWNER ...  (BUTTONS: id:text,...)
 //   wait-box [ms]         box ...                   (the first message box to appear)
 //   answer-box IDOK|IDCANCEL|ID [ms]   box ..., answered (once the box has closed)
+//   open-file PATH [ms]   opened    (types PATH into the open-file dialog and presses Open)
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -488,6 +489,42 @@ void CmdAnswerBox(const std::string& answer, DWORD timeout) {
     Out("answered");
 }
 
+BOOL CALLBACK FindFileNameEdit(HWND w, LPARAM lp) {
+    // The Explorer-style dialog's name field: an Edit inside its ComboBoxEx32.
+    if (GetDlgCtrlID(w) == 1148 && _stricmp(ClassOf(w).c_str(), "Edit") == 0) {
+        *reinterpret_cast<HWND*>(lp) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CmdOpenFile(const std::string& path, DWORD timeout) {
+    const DWORD pid = ProgramPid();
+    const DWORD start = GetTickCount();
+    for (;;) {
+        for (HWND dialog : Boxes(pid)) {
+            HWND edit = nullptr;
+            EnumChildWindows(dialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&edit));
+            if (edit == nullptr) continue;
+            std::wstring wide = Wide(path);
+            DWORD_PTR r = 0;
+            if (!SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                                     SMTO_NORMAL, 5000, &r)) {
+                throw Failure{"WM_SETTEXT timed out"};
+            }
+            PostCommand(dialog, IDOK, BN_CLICKED, GetDlgItem(dialog, IDOK));
+            while (IsWindow(dialog)) {
+                if (GetTickCount() - start >= timeout) throw Failure{"file dialog did not close"};
+                Sleep(kPollMs);
+            }
+            Out("opened");
+            return;
+        }
+        if (GetTickCount() - start >= timeout) throw Failure{"no file dialog appeared"};
+        Sleep(kPollMs);
+    }
+}
+
 DWORD TimeoutArg(const std::vector<std::string>& a, size_t i, DWORD def) {
     return i < a.size() ? static_cast<DWORD>(ParseNumber(a[i], "timeout")) : def;
 }
@@ -513,6 +550,7 @@ void Run(const std::vector<std::string>& a) {
     if (c == "combo-sel") return CmdComboSel(a[1]);
     if (c == "menu") return CmdMenu(a[1]);
     if (c == "answer-box") return CmdAnswerBox(a[1], TimeoutArg(a, 2, 10000));
+    if (c == "open-file") return CmdOpenFile(a[1], TimeoutArg(a, 2, 20000));
     Need(a, 3);
     if (c == "set-text") return CmdSetText(a[1], a[2]);
     if (c == "send") return CmdSend(a);

@@ -1,0 +1,137 @@
+#include "boot/boot_commands.h"
+
+#include "boot/bootloader.h"
+#include "firmware/hex_file.h"
+#include "firmware/page_image.h"
+#include "platform/env.h"
+#include "platform/page.h"
+#include "platform/text_format.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+
+namespace {
+
+struct BootCommand {
+    const char* question;
+    const char* info;
+    const char* cancelled;
+    const char* command;
+    bool clear_readouts;
+};
+
+const BootCommand kFlashErase = {"Erase Lum_Rax Flash?", "\r\nWIN info: Flash erasing...\r\n",
+                                 "\r\nWIN info: Flash erasing canceled\r\n", "Fe", false};
+const BootCommand kBootSwitch = {
+    "Switch between Bootloader / Application?",
+    "\r\nWIN info: Switching...\r\nCheck Firmware (Read <Sv>) version to find out if Bootloader "
+    "or Application is active!\r\n",
+    "\r\nWIN info: Switching canceled\r\n", "Sboot", true};
+
+void Say(const char* text) {
+    ConWrite(text);
+    AppendComText(text);
+}
+
+void Run(platform::Wnd wnd, uint32_t wParam, const BootCommand& c) {
+    if (platform::HighWord(wParam) != platform::kBnClicked) return;
+    platform::Ui& ui = platform::UI();
+    if (g_port.com_port_open == 0) {
+        ConPrintf("Error: Open COM port!\n");
+        ui.ShowMessageBox(wnd, "Open COM port!", "Error", platform::kMbIconWarning);
+        return;
+    }
+    if (ui.ShowMessageBox(wnd, c.question, "", platform::kMbIconQuestion | platform::kMbOkCancel) !=
+        platform::kIdOk) {
+        Say(c.cancelled);
+        return;
+    }
+    if (c.clear_readouts) ClearReadouts();
+    Say(c.info);
+    char szRdCmndBuf[64] = {};
+    if (!FormatBounded(szRdCmndBuf, sizeof szRdCmndBuf, "cw %s\r", c.command)) return;
+    g_rx.flash_stream_mode = 0;
+    PortWriteText(szRdCmndBuf);
+    ConWrite(szRdCmndBuf);
+    ConPrintf("\n");
+    ComLogText(szRdCmndBuf);
+    ComLogText("\n");
+}
+
+long BootFlag() {
+    return static_cast<long>(g_boot.process_state_bootloader);
+}
+
+}  // namespace
+
+void button_BootSwitch_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
+    Run(wnd, wParam, kBootSwitch);
+}
+
+void button_FlashErase_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
+    Run(wnd, wParam, kFlashErase);
+}
+
+void button_FileCheck_process(platform::Wnd wnd) {
+    ConPrintf("WM_BUTTON_BOOT_FCHECK\n");
+    if (RefusedDuringTransfer(wnd, "File Check")) return;
+    platform::Ui& ui = platform::UI();
+    if (g_hex.hex_file_open == 0) {
+        ui.ShowMessageBox(wnd, "Open *.hex file first!", "Error", platform::kMbIconWarning);
+        return;
+    }
+    if (HexFileCheck() != 0) {
+        ui.ShowMessageBox(wnd, "*.hex file valid!", "Okay", platform::kMbIconInformation);
+    } else {
+        ui.ShowMessageBox(wnd, "*.hex file Error!!!", "Error", platform::kMbIconError);
+    }
+}
+
+void button_BootGo_process(platform::Wnd wnd) {
+    ConPrintf("WM_BUTTON_BOOT_GO\n");
+    platform::Ui& ui = platform::UI();
+    if (g_boot.process_state_bootloader == 0) {
+        ui.SetControlText(g_com.hWndRegEdit, "");
+        if (g_port.com_port_open == 1 && g_port.port_handle != nullptr &&
+            g_hex.hex_file_open == 1 && g_image.hex_file_valid == 1) {
+            if (ui.ShowMessageBox(wnd, "Flash erased?\nStart Bootloader?", "",
+                                  platform::kMbIconQuestion | platform::kMbOkCancel) ==
+                platform::kIdOk) {
+                g_rx.boot_rx_countdown = kBootRxTimeoutTicks;
+                g_boot.process_state_bootloader = 1;
+            } else {
+                Say("\r\nWIN info: Bootloader not started\r\n");
+            }
+        } else if (g_port.com_port_open == 0) {
+            ui.ShowMessageBox(wnd, "Open valid COMport!", "COM?", platform::kMbIconWarning);
+        } else {
+            ui.ShowMessageBox(wnd, "Open valid *.hex File!", "*.hex file?",
+                              platform::kMbIconWarning);
+        }
+    }
+    ConPrintf("process_state_bootloader = %li\n", BootFlag());
+}
+
+bool BootStopQuestion(platform::Wnd wnd) {
+    if (g_boot.process_state_bootloader == 0) return true;
+    const int answer =
+        platform::UI().ShowMessageBox(wnd, "Stop bootloader?", "Bootloading in progress...",
+                                      platform::kMbIconQuestion | platform::kMbOkCancel);
+    if (answer != platform::kIdOk) {
+        ConPrintf("process_state_bootloader = %li\n", BootFlag());
+        return false;
+    }
+    g_boot.process_state_bootloader = 0;
+    ConPrintf("process_state_bootloader = %li\n", BootFlag());
+    return true;
+}
+
+bool RefusedDuringTransfer(platform::Wnd wnd, const char* action) {
+    if (g_boot.process_state_bootloader == 0) return false;
+    ConPrintf("Error: bootloading in progress, %s refused!\n", action);
+    char text[128];
+    FormatBounded(text, sizeof text, "Bootloading in progress!\n%s is possible again when it ends.",
+                  action);
+    platform::UI().ShowMessageBox(wnd, text, "Error", platform::kMbIconWarning);
+    return true;
+}

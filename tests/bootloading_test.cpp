@@ -1,0 +1,420 @@
+// Firmware updates against the simulated generator's bootloader: the boot buttons, the
+// transfer's steps, replies and time-out, with the receive timer driven tick by tick.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/com_page.h"
+#include "app/main_window.h"
+#include "boot/bootloader.h"
+#include "firmware/chip_table.h"
+#include "generator/autoread.h"
+#include "firmware/hex_file.h"
+#include "firmware/page_image.h"
+#include "platform/env.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+#include "sim/sim_port.h"
+#include "tests/fakes/test_env.h"
+
+namespace {
+
+using platform::MakeWParam;
+using platform::Wnd;
+
+const std::string kFixtures = LRX_FIXTURES;
+const char* const kFinished = "AVR reports bootloading is finished!";
+const char* const kDeviceError = "AVR bootloader error message!";
+// The ATmega328P fixture: 0x4F3A bytes in lines of 16, then the end record.
+constexpr uint32_t kLines = (0x4F3A + 15) / 16 + 1;
+
+class BootloadingTest : public fakes::CoreTest {
+  protected:
+    void Start(sim::Chip chip = sim::Chip::kAtmega328P, sim::Faults faults = {}) {
+        sim::Scenario s;
+        s.firmware = sim::Firmware::kBootloader;
+        s.flash = sim::FlashContent::kBlank;
+        s.chip = chip;
+        s.faults = std::move(faults);
+        dev_ = std::make_unique<sim::Device>(s);
+        port_ = std::make_unique<sim::SimSerialPort>(*dev_);
+        platform::SetEnv(platform::Env{&ui, port_.get(), &system, &console});
+        page_ = ui.NewWindow("page");
+        CreateComPageControls(page_);
+        g_chip.chip_index = static_cast<uint8_t>(chip);
+        std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", dir_.path().c_str());
+    }
+    void Command(uint16_t id, uint16_t code = platform::kBnClicked) {
+        PageCommand(page_, MakeWParam(id, code), nullptr);
+    }
+    void Load(const std::string& fixture) {
+        ui.dialog_answers.push_back(kFixtures + "/" + fixture + ".hex");
+        Command(1064);
+        ASSERT_EQ(g_image.hex_file_valid, 1u);
+    }
+    void ComStartStop() { Command(1036); }
+    void Tick() {
+        port_->Tick();
+        ReceiveTimerProc(page_);
+        ++ticks_;
+    }
+    // Go! (answered OK) and ticks until the transfer ends.
+    void Transfer(uint32_t limit = 100000) {
+        Command(1066);
+        for (uint32_t i = 0; i < limit && g_boot.process_state_bootloader != 0; ++i) Tick();
+    }
+    std::string LastBox() { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
+    std::string Reference(const std::string& fixture) {
+        return fakes::ScratchDir::Read(kFixtures + "/" + fixture + ".ref");
+    }
+    // The application section as a fully programmed device would hold it.
+    std::string ExpectedFlash(const std::string& ref) {
+        std::string flash(dev_->flash().boot_start(), '\xFF');
+        flash.replace(0, ref.size(), ref);
+        return flash;
+    }
+    std::string Flash() {
+        const auto& b = dev_->flash().bytes();
+        return std::string(b.begin(), b.begin() + dev_->flash().boot_start());
+    }
+    // Lines the port was given, one entry each, starting with the record's colon.
+    std::size_t RecordsWritten() {
+        std::size_t n = 0;
+        for (const std::string& w : port_->writes()) n += !w.empty() && w[0] == ':';
+        return n;
+    }
+
+    fakes::ScratchDir dir_;
+    std::unique_ptr<sim::Device> dev_;
+    std::unique_ptr<sim::SimSerialPort> port_;
+    Wnd page_ = nullptr;
+    uint32_t ticks_ = 0;
+};
+
+TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
+    struct Case {
+        const char* fixture;
+        sim::Chip chip;
+    };
+    for (const Case& c : {Case{"atmega328p_app", sim::Chip::kAtmega328P},
+                          Case{"atmega1284p_app", sim::Chip::kAtmega1284P}}) {
+        SCOPED_TRACE(c.fixture);
+        fakes::ResetCoreState();
+        ui.boxes.clear();
+        console.out.clear();
+        Start(c.chip);
+        Load(c.fixture);
+        ComStartStop();
+        Transfer();
+        const uint32_t lines = g_image.ihex_line_num_max_app;
+        EXPECT_EQ(lines, g_hex.ihex_line_num);
+        EXPECT_EQ(Flash(), ExpectedFlash(Reference(c.fixture)));
+        EXPECT_EQ(LastBox(), kFinished);
+        EXPECT_EQ(ui.boxes.back().caption, "Bootloading finished");
+        EXPECT_EQ(RecordsWritten(), lines);
+        const std::string n = std::to_string(lines);
+        EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: " + n + " / " + n);
+        EXPECT_NE(console.out.find("wrote " + n + " of " + n + " lines\n"), std::string::npos);
+        // Every line is a 10 ms tick to send, one to hear the letter, one silent one.
+        EXPECT_LE(ticks_, lines * 4 + 10);
+        ticks_ = 0;
+    }
+    // Lines above index 1000 are echoed as they go out.
+    EXPECT_NE(console.out.find("lines_sent: 1000\nuC_reply: "), std::string::npos);
+    const std::string line1001(reinterpret_cast<const char*>(g_hex.ihex_hex_line[1001]) + 1,
+                               g_hex.ihex_hex_len[1001] - 3);
+    std::string hex;
+    for (unsigned char b : line1001) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02X", b);
+        hex += pair;
+    }
+    EXPECT_NE(console.out.find("lines_sent: 1001\nsent: :" + hex + "\r\n\n"), std::string::npos);
+}
+
+TEST_F(BootloadingTest, StartMessagesAndTheFirstLineOnTheWire) {
+    system.now = {2026, 12, 7, 9, 5, 3};
+    Start();
+    Load("atmega328p_app");
+    ComStartStop();
+    const std::size_t before = port_->writes().size();
+    console.out.clear();
+    Command(1066);
+    EXPECT_EQ(ui.boxes.back().text, "Flash erased?\nStart Bootloader?");
+    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconQuestion | platform::kMbOkCancel);
+    EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "");
+    Tick();  // step 0: messages, nothing sent
+    EXPECT_EQ(port_->writes().size(), before);
+    EXPECT_EQ(console.out,
+              "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\nBootloading started: "
+              "09h05m03\r\nDo NOT remove power or connection to device!!!\r\n");
+    EXPECT_EQ(ui.boxes.back().caption, "Bootloading started!");
+    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconInformation);
+    Tick();  // step 1: line 0 as binary bytes
+    ASSERT_EQ(port_->writes().size(), before + 1);
+    const std::string want(reinterpret_cast<const char*>(g_hex.ihex_hex_line[0]), 24);
+    EXPECT_EQ(port_->writes().back(), want);
+    EXPECT_EQ(want.substr(0, 5), std::string(":\x10\0\0\0", 5));
+    EXPECT_EQ(want.substr(22), "\r\n");
+    EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: 1 / " + std::to_string(kLines));
+}
+
+TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {
+    struct Case {
+        const char* what;
+        std::map<uint32_t, char> letters;  // by record ordinal
+        std::string box;
+        uint32_t lines_sent;  // when the transfer ended
+        uint32_t records;     // written to the port, resends included
+        std::string console;
+    };
+    std::map<uint32_t, char> nine_c;
+    for (uint32_t i = 0; i < 9; ++i) nine_c[2 * i] = 'c';  // each line refused once
+    std::vector<Case> cases = {
+        {"two resends",
+         {{3, 'c'}, {7, 'c'}},
+         kFinished,
+         kLines,
+         kLines + 2,
+         "uC_reply: c : Bootloader, error from uC: c\nuC_msg: c\n"},
+        {"ninth c", nine_c, kDeviceError, 9, 17,
+         "uC_reply: c : Bootloader, error from uC: c\nuC_msg: c\n"},
+        {"unknown W",
+         {{4, 'W'}},
+         "AVR bootloader unknown reply!",
+         5,
+         5,
+         "uC_reply: W : Bootloader, unknown reply from uC: W\nuC_msg: W\n"},
+        {"early end",
+         {{4, 'n'}},
+         "AVR reports bootloading is finished,\nbut we don't think so!!!\n"
+         "lines_sent < ihex_line_num_max_app",
+         5,
+         5,
+         "uC_reply: n : Bootloading stopped: 14h07m09\r\nBootloader, uC reports writing flash "
+         "finished, wrote 5 of " +
+             std::to_string(kLines) + " lines\n"},
+        {"w to the end record",
+         {{kLines - 1, 'w'}},
+         "AVR did not report the end of bootloading\nafter the end-of-file line!\nNothing more is "
+         "sent.",
+         kLines,
+         kLines,
+         "uC_reply: w : Bootloader - AVR replies line " + std::to_string(kLines) + " written\n"},
+    };
+    for (char letter : {'e', 'f', 's', 'x'}) {
+        const std::string l(1, letter);
+        cases.push_back(
+            {"error letter",
+             {{6, letter}},
+             kDeviceError,
+             7,
+             7,
+             "uC_reply: " + l + " : Bootloader, error from uC: " + l + "\nuC_msg: " + l + "\n"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + c.console);
+        fakes::ResetCoreState();
+        ui.boxes.clear();
+        console.out.clear();
+        sim::Faults f;
+        f.record_letter = c.letters;
+        Start(sim::Chip::kAtmega328P, f);
+        Load("atmega328p_app");
+        ComStartStop();
+        fakes::StartScratchLog();
+        Transfer();
+        EXPECT_EQ(LastBox(), c.box);
+        EXPECT_EQ(g_boot.lines_sent, c.lines_sent);
+        EXPECT_EQ(RecordsWritten(), c.records);
+        EXPECT_NE(console.out.find(c.console), std::string::npos);
+        // The log has the lines after the reply's echo.
+        EXPECT_NE(fakes::ScratchLogBytes().find(c.console.substr(c.console.find("Bootloader"))),
+                  std::string::npos);
+        // Nothing goes out after the end.
+        const std::size_t writes = port_->writes().size();
+        for (int i = 0; i < 10; ++i) Tick();
+        EXPECT_EQ(port_->writes().size(), writes);
+    }
+}
+
+TEST_F(BootloadingTest, SilenceAfterAReplyWithoutLetterTimesOut) {
+    sim::Faults f;
+    f.record_letter = {{2, '1'}};
+    Start(sim::Chip::kAtmega328P, f);
+    Load("atmega328p_app");
+    ComStartStop();
+    fakes::StartScratchLog();
+    Command(1066);
+    uint32_t heard = 0;
+    while (g_boot.process_state_bootloader != 0 && ticks_ < 2000) {
+        Tick();
+        if (heard == 0 && console.out.find("uC_reply: 1 : ") != std::string::npos) heard = ticks_;
+    }
+    // The '1' arrived the tick before it was handed on; 500 silent ticks after that one.
+    EXPECT_EQ(ticks_ - (heard - 1), 500u);
+    EXPECT_EQ(LastBox(), "AVR bootloader Timeout!");
+    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconError);
+    EXPECT_NE(console.out.find("AVR bootloader Timeout! Line: 3\n"), std::string::npos);
+    EXPECT_NE(fakes::ScratchLogBytes().find("AVR bootloader Timeout! Line: 3\n"),
+              std::string::npos);
+}
+
+TEST_F(BootloadingTest, LineThatDiesMidwayTimesOutAndThePortOpensAgain) {
+    sim::Faults f;
+    f.disconnect_after_records = 20;
+    Start(sim::Chip::kAtmega328P, f);
+    Load("atmega328p_app");
+    ComStartStop();
+    Transfer(1000);
+    EXPECT_EQ(g_boot.process_state_bootloader, 0u);
+    EXPECT_EQ(LastBox(), "AVR bootloader Timeout!");
+    ComStartStop();
+    ComStartStop();
+    EXPECT_EQ(g_port.com_port_open, 1u);
+    EXPECT_TRUE(port_->is_open());
+    EXPECT_EQ(system.fine_timer_calls, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(BootloadingTest, ComStopDuringATransferAsksFirst) {
+    Start();
+    Load("atmega328p_app");
+    ComStartStop();
+    Command(1066);
+    g_autoread.autoread_on = 1;  // measurements must wait for the end of the transfer
+    const std::size_t first = port_->writes().size();
+    for (int i = 0; i < 30; ++i) {
+        Tick();
+        AutoReadTimerProc(page_);
+    }
+    for (std::size_t i = first; i < port_->writes().size(); ++i) {
+        EXPECT_EQ(port_->writes()[i][0], ':') << i;
+    }
+    ui.answers = {platform::kIdCancel};
+    console.out.clear();
+    ComStartStop();
+    EXPECT_EQ(ui.boxes.back().text, "Stop bootloader?");
+    EXPECT_EQ(ui.boxes.back().caption, "Bootloading in progress...");
+    EXPECT_EQ(console.out, "process_state_bootloader = 1\n");
+    EXPECT_TRUE(port_->is_open());
+    for (int i = 0; i < 30; ++i) Tick();
+    EXPECT_GT(g_boot.lines_sent, 10u);  // it went on
+
+    // Actions that would change the lines being sent are refused meanwhile.
+    const std::vector<uint16_t> refused = {1064, 1065};
+    for (uint16_t id : refused) {
+        Command(id);
+        EXPECT_EQ(ui.boxes.back().caption, "Error") << id;
+        EXPECT_EQ(ui.boxes.back().text.rfind("Bootloading in progress!\n", 0), 0u) << id;
+    }
+    ui.controls[g_com.hWndChipSelect].selection = 1;
+    Command(1069, platform::kCbnSelEndOk);
+    EXPECT_EQ(g_chip.chip_index, 0u);
+    EXPECT_EQ(ui.controls[g_com.hWndChipSelect].selection, 0);
+    EXPECT_TRUE(ui.dialog_owners.size() == 1);  // only the Load above opened the dialog
+
+    const uint32_t sent = g_boot.lines_sent;
+    console.out.clear();
+    ComStartStop();  // answered OK
+    EXPECT_EQ(console.out, "process_state_bootloader = 0\nClosing com port\n");
+    EXPECT_FALSE(port_->is_open());
+    EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Start");
+    EXPECT_EQ(g_boot.lines_sent, sent);
+}
+
+TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFile) {
+    Start();
+    struct Case {
+        bool port, file;
+        std::string box, caption;
+    };
+    const Case cases[] = {
+        {false, false, "Open valid COMport!", "COM?"},
+        {false, true, "Open valid COMport!", "COM?"},
+        {true, false, "Open valid *.hex File!", "*.hex file?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box);
+        if (c.file && g_hex.hex_file_open == 0) Load("atmega328p_app");
+        if (c.port != (g_port.com_port_open == 1)) ComStartStop();
+        if (!c.file) g_image.hex_file_valid = 0;
+        ui.SetControlText(g_com.hWndRegEdit, "Sv");
+        console.out.clear();
+        Command(1066);
+        EXPECT_EQ(ui.boxes.back().text, c.box);
+        EXPECT_EQ(ui.boxes.back().caption, c.caption);
+        EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 0\n");
+        EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "");
+        if (!c.file) g_image.hex_file_valid = 1;
+    }
+    // Cancel starts nothing; a second Go! during a transfer changes nothing.
+    ui.answers = {platform::kIdCancel};
+    console.out.clear();
+    Command(1066);
+    EXPECT_EQ(console.out,
+              "WM_BUTTON_BOOT_GO\n\r\nWIN info: Bootloader not started\r\n"
+              "process_state_bootloader = 0\n");
+    Command(1066);
+    ui.SetControlText(g_com.hWndRegEdit, "Sv");
+    console.out.clear();
+    const std::size_t boxes = ui.boxes.size();
+    Command(1066);
+    EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\n");
+    EXPECT_EQ(ui.boxes.size(), boxes);
+    EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "Sv");
+}
+
+TEST_F(BootloadingTest, EraseAndSwitchAskThenSendTheirCommand) {
+    Start();
+    struct Case {
+        uint16_t id;
+        const char* name;
+        const char* question;
+        std::string info, cancelled, command;
+    };
+    const Case cases[] = {
+        {1071, "WM_BUTTON_BOOT_FERASE\n", "Erase Lum_Rax Flash?",
+         "\r\nWIN info: Flash erasing...\r\n", "\r\nWIN info: Flash erasing canceled\r\n",
+         "cw Fe\r"},
+        {1070, "WM_BUTTON_BOOT_SWITCH\n", "Switch between Bootloader / Application?",
+         "\r\nWIN info: Switching...\r\nCheck Firmware (Read <Sv>) version to find out if "
+         "Bootloader or Application is active!\r\n",
+         "\r\nWIN info: Switching canceled\r\n", "cw Sboot\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (g_port.com_port_open == 1) ComStartStop();
+        console.out.clear();
+        Command(c.id);
+        EXPECT_EQ(console.out, std::string(c.name) + "Error: Open COM port!\n");
+        EXPECT_EQ(ui.boxes.back().text, "Open COM port!");
+        EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconWarning);
+
+        ComStartStop();
+        fakes::StartScratchLog();
+        g_rx.flash_stream_mode = 1;
+        ui.SetControlText(g_com.hWndComText, "");
+        const std::size_t writes = port_->writes().size();
+        ui.answers = {platform::kIdCancel};
+        console.out.clear();
+        Command(c.id);
+        EXPECT_EQ(ui.boxes.back().text, c.question);
+        EXPECT_EQ(ui.boxes.back().caption, "");
+        EXPECT_EQ(console.out, c.name + c.cancelled);
+        EXPECT_EQ(port_->writes().size(), writes);
+
+        console.out.clear();
+        ui.SetControlText(g_com.hWndComText, "");
+        Command(c.id);
+        EXPECT_EQ(port_->WrittenSince(writes), c.command);
+        EXPECT_EQ(console.out, c.name + c.info + c.command + "\n");
+        EXPECT_EQ(ui.Text(g_com.hWndComText), c.info);
+        EXPECT_EQ(g_rx.flash_stream_mode, 0u);
+        EXPECT_EQ(fakes::ScratchLogBytes(), c.command + "\n");
+    }
+}
+
+}  // namespace
