@@ -52,6 +52,19 @@ CreateResult CreateNewFile(const char* name, std::FILE** out) {
     return CreateResult::kCreated;
 }
 
+// The file becomes the log: its name is kept and the two header lines are written.
+void BeginLog(std::FILE* file, const char* name, const platform::LocalTime& t) {
+    g_log.pCOMLogFile = file;
+    std::memset(g_log.szCOMLogFileName, 0, sizeof g_log.szCOMLogFileName);
+    const std::size_t len = std::strlen(name);
+    const std::size_t room = sizeof g_log.szCOMLogFileName - 1;
+    std::memcpy(g_log.szCOMLogFileName, name, len < room ? len : room);
+    std::fprintf(file, "COM Port log file\n");
+    std::fprintf(file, "Started: %02d:%02d:%02d, %02d.%02d.%04d\n", t.hour, t.minute, t.second,
+                 t.day, t.month, t.year);
+    std::fflush(file);
+}
+
 void ReportCreationFailure(platform::Wnd wnd) {
     ConPrintf("Error: COM Log file creation failed!\n");
     platform::UI().ShowMessageBox(wnd, "Log File Creation Error!\nlog path available?", "Error!",
@@ -89,12 +102,7 @@ void StartLog(platform::Wnd wnd) {
         return;
     }
 
-    g_log.pCOMLogFile = file;
-    std::memcpy(g_log.szCOMLogFileName, name, sizeof name);
-    std::fprintf(file, "COM Port log file\n");
-    std::fprintf(file, "Started: %02d:%02d:%02d, %02d.%02d.%04d\n", t.hour, t.minute, t.second,
-                 t.day, t.month, t.year);
-    std::fflush(file);
+    BeginLog(file, name, t);
 
     ConPrintf("Created log file: ");
     ConWrite(name);
@@ -119,6 +127,16 @@ void button_LOG_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
         return;
     }
     StartLog(wnd);
+}
+
+bool ComLogStartFile(const char* path) {
+    ComLogClose();
+    if (path == nullptr || path[0] == '\0') return false;
+    std::FILE* file = std::fopen(path, "wb+");
+    if (file == nullptr) return false;
+    BeginLog(file, path, platform::Sys().Now());
+    g_log.com_log_active = 1;
+    return true;
 }
 
 void ComLogWrite(const void* data, std::size_t len) {

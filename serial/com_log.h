@@ -21,6 +21,10 @@ extern ComLogState g_log;
 
 void button_LOG_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
 
+// Starts the log in the given file, created or emptied, instead of a new time-stamped file
+// in the log folder. False, with errno set, when it cannot be opened.
+bool ComLogStartFile(const char* path);
+
 // Writers: each does nothing while the log is off, and flushes so that a crash loses nothing.
 void ComLogWrite(const void* data, std::size_t len);
 void ComLogText(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/page.h"
 #include "boot/bootloader.h"
@@ -41,46 +42,70 @@ int ReadSelection(platform::Wnd combo, const char* error_line) {
 }  // namespace
 
 void OpenComPort(platform::Wnd wnd, std::string* refused) {
-    if (g_port.com_port_number == 0) return;
+    const bool by_path = g_port.com_device_path[0] != '\0';
+    if (!by_path && g_port.com_port_number == 0) return;
     // A second handle on the same port would leak the first one and its timer.
     if (g_port.port_handle != nullptr) CloseComPort(wnd);
 
     const int number = g_port.com_port_number;
     char path[kDevicePathSize];
-    if (!FormatBounded(path, sizeof path, "\\\\.\\COM%i", number)) {
-        ConPrintf("Error opening COM%i: device path too long\n", number);
-        return;
+    const char* device = g_port.com_device_path;
+    if (by_path) {
+        ConPrintf("Opening %s\n", device);
+    } else {
+        if (!FormatBounded(path, sizeof path, "\\\\.\\COM%i", number)) {
+            ConPrintf("Error opening COM%i: device path too long\n", number);
+            return;
+        }
+        device = path;
+        ConPrintf("Opening COM%i\n", number);
     }
-    ConPrintf("Opening COM%i\n", number);
 
     platform::SerialPort& serial = platform::Serial();
-    platform::PortHandle h = serial.Open(path);
+    platform::PortHandle h = serial.Open(device);
     if (h == nullptr) {
         g_port.port_handle = nullptr;
-        ConPrintf("Error opening COM%i\n", number);
+        if (by_path) {
+            ConPrintf("Error opening %s\n", device);
+        } else {
+            ConPrintf("Error opening COM%i\n", number);
+        }
         return;
     }
     // A port that cannot be set to the line's rate and time-outs would read and write
     // garbage, or block the program: it is not used at all.
+    char name[sizeof g_port.open_port_name];
+    if (by_path) {
+        FormatBounded(name, sizeof name, "%s", device);
+    } else {
+        FormatBounded(name, sizeof name, "COM%i", number);
+    }
     std::string reason;
     if (!serial.Configure(h, g_port.com_baudrate, reason)) {
         serial.Close(h);
         g_port.port_handle = nullptr;
-        ConPrintf("Error opening COM%i: ", number);
+        ConPrintf("Error opening %s: ", name);
         ConWrite(reason);
         ConWrite("\n");
         if (refused != nullptr) *refused = reason.empty() ? "configuration failed" : reason;
         return;
     }
     g_port.port_handle = h;
-    g_port.open_port_number = static_cast<uint8_t>(number);
+    std::memcpy(g_port.open_port_name, name, sizeof name);
 
     const long baud = g_port.com_baudrate;
+    char port_line[kDevicePathMax + 32];
+    if (by_path) {
+        FormatBounded(port_line, sizeof port_line, "%s, %li bps\n", device, baud);
+    } else {
+        FormatBounded(port_line, sizeof port_line, "COM %li, %li bps\n", static_cast<long>(number),
+                      baud);
+    }
     ConPrintf("Com port open (handle %li)\n", HandleValue(h));
-    ConPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
+    ConWrite(port_line);
     if (g_log.com_log_active) {
         ComLogPrintf("Com port open (handle %li)\n", HandleValue(h));
-        ComLogPrintf("COM %li, %li bps\n", static_cast<long>(number), baud);
+        ComLogText(port_line);
         ComLogText("--------------------------\n\n");
     }
     if (!g_port.fine_timer) {
@@ -104,10 +129,10 @@ void CloseComPort(platform::Wnd wnd) {
 
 void ComPortLost(platform::Wnd wnd) {
     if (g_port.port_handle == nullptr && g_port.com_port_open == 0) return;
-    const int number = g_port.open_port_number;
-    char text[96];
-    FormatBounded(text, sizeof text, "\r\nWIN info: COM%i lost (reading failed), port closed\r\n",
-                  number);
+    const char* name = g_port.open_port_name;
+    char text[kDevicePathMax + 64];
+    FormatBounded(text, sizeof text, "\r\nWIN info: %s lost (reading failed), port closed\r\n",
+                  name);
     ConWrite(text);
     AppendComText(text);
     // Closed before the box: its message loop runs the timers, which must find the port gone.
@@ -116,10 +141,9 @@ void ComPortLost(platform::Wnd wnd) {
     CloseComPort(wnd);
     g_port.com_port_open = 0;
     BootloaderPortLost(wnd);
-    char box[128];
+    char box[kDevicePathMax + 96];
     FormatBounded(box, sizeof box,
-                  "COM%i lost!\nThe port has been closed; click COM Start once it is back.",
-                  number);
+                  "%s lost!\nThe port has been closed; click COM Start once it is back.", name);
     ui.ShowMessageBox(wnd, box, "Error", platform::kMbIconError);
 }
 
@@ -140,11 +164,13 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
         if (refused.empty()) {
             ui.ShowMessageBox(wnd, "No COM Port available!", "Error", platform::kMbIconWarning);
         } else {
-            char text[320];
-            if (!FormatBounded(text, sizeof text, "COM%i cannot be set up:\n%s",
-                               static_cast<int>(g_port.com_port_number), refused.c_str())) {
-                FormatBounded(text, sizeof text, "COM%i cannot be set up.",
-                              static_cast<int>(g_port.com_port_number));
+            char text[kDevicePathMax + 320];
+            const std::string name = g_port.com_device_path[0] != '\0'
+                                         ? std::string(g_port.com_device_path)
+                                         : "COM" + std::to_string(g_port.com_port_number);
+            if (!FormatBounded(text, sizeof text, "%s cannot be set up:\n%s", name.c_str(),
+                               refused.c_str())) {
+                FormatBounded(text, sizeof text, "%s cannot be set up.", name.c_str());
             }
             ui.ShowMessageBox(wnd, text, "Error", platform::kMbIconError);
         }
@@ -207,16 +233,15 @@ bool PortWriteText(const char* text) {
     // Even a part of a command makes the device answer (or complain): a reply is due.
     if (ok || put > 0) RxCommandSent();
     if (!ok) {
-        ConPrintf("Error: writing to COM%i failed, %lu of %lu bytes sent!\n",
-                  static_cast<int>(g_port.open_port_number), static_cast<unsigned long>(put),
-                  static_cast<unsigned long>(len));
+        ConPrintf("Error: writing to %s failed, %lu of %lu bytes sent!\n", g_port.open_port_name,
+                  static_cast<unsigned long>(put), static_cast<unsigned long>(len));
     }
     return ok;
 }
 
 void ShowWriteFailed(platform::Wnd owner) {
-    char text[96];
-    FormatBounded(text, sizeof text, "Sending to COM%i failed!\nThe command was not carried out.",
-                  static_cast<int>(g_port.open_port_number));
+    char text[kDevicePathMax + 64];
+    FormatBounded(text, sizeof text, "Sending to %s failed!\nThe command was not carried out.",
+                  g_port.open_port_name);
     platform::UI().ShowMessageBox(owner, text, "Error", platform::kMbIconError);
 }

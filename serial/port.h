@@ -1,5 +1,6 @@
 #pragma once
 // The one serial port: choice of port and baud rate, opening, closing, COM Start/Stop.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -7,6 +8,7 @@
 
 constexpr unsigned RECEIVE_TIMER_ID = 1;
 constexpr int kBaudRows = 9;
+constexpr std::size_t kDevicePathMax = 256;
 extern const int32_t baudrate_table[kBaudRows];
 extern const uint32_t com_timeout_table[kBaudRows];
 
@@ -16,8 +18,13 @@ struct PortState {
     uint32_t COM_timeout_max = 5;  // receive idle time-out, 10 ms ticks
     platform::PortHandle port_handle = nullptr;
     uint8_t com_port_open = 0;
-    uint8_t open_port_number = 0;  // the port that port_handle holds (the choice may change)
-    bool fine_timer = false;       // the 1 ms timer resolution is held while the port is open
+    bool fine_timer = false;  // the 1 ms timer resolution is held while the port is open
+    // A front end that names its port by a device path (a POSIX tty) sets it here; while it
+    // is empty the port is the Windows port COM<com_port_number>.
+    char com_device_path[kDevicePathMax] = {};
+    // The port that port_handle holds ("COM15" or the path), for messages about it: the
+    // choice may change while it is open.
+    char open_port_name[kDevicePathMax] = {};
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;

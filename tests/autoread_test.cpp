@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -177,7 +178,7 @@ TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead)
     const auto last = std::find(cycle.begin(), cycle.end(), serial.writes.back());
     ASSERT_NE(last, cycle.end());
     const std::string next = cycle[static_cast<std::size_t>(last - cycle.begin() + 1) % 4];
-    g_port.open_port_number = 15;
+    std::strcpy(g_port.open_port_name, "COM15");
     serial.fail_write = true;
     serial.write_calls = 0;
     console.out.clear();

@@ -178,4 +178,23 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
     }
 }
 
+TEST_F(ComLogTest, StartInAGivenFileEmptiesItAndWritesTheHeader) {
+    const fs::path file = dir / "given.log";
+    std::ofstream(file, std::ios::binary) << "an earlier run";
+    ASSERT_TRUE(ComLogStartFile(file.string().c_str()));
+    EXPECT_EQ(g_log.com_log_active, 1);
+    EXPECT_EQ(std::string(g_log.szCOMLogFileName), file.string());
+    ComLogText("cr Wo\r\n");
+    EXPECT_EQ(FileBytes(file), kHeader + "cr Wo\r\n");
+
+    // A second start closes the first file; a path that cannot be created leaves the log off.
+    EXPECT_FALSE(ComLogStartFile((dir / "no" / "such.log").string().c_str()));
+    EXPECT_FALSE(ComLogStartFile(""));
+    EXPECT_EQ(g_log.com_log_active, 0);
+    EXPECT_EQ(g_log.pCOMLogFile, nullptr);
+    EXPECT_EQ(FileBytes(file), kHeader + "cr Wo\r\n");
+    EXPECT_EQ(console.out, "");
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 }  // namespace

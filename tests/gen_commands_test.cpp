@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -311,7 +312,7 @@ TEST_F(GenCommandsTest, FailedWriteIsToldAndChangesNothing) {
     ui.controls[g_gen.hWndFmin].text = "110";
     ui.controls[g_gen.hWndVmin].text = "25";
     ui.controls[g_gen.hWndTempThresh].text = "50";
-    g_port.open_port_number = 15;
+    std::strcpy(g_port.open_port_name, "COM15");
     serial.fail_write = true;
     const std::string failed =
         Box("Error", "Sending to COM15 failed!\nThe command was not carried out.",

@@ -289,6 +289,27 @@ TEST_F(PortTest, ComAndBaudSelections) {
     }
 }
 
+TEST_F(PortTest, PortNamedByDevicePath) {
+    // No COM number is needed; the path takes its place in the console and the log.
+    std::snprintf(g_port.com_device_path, sizeof g_port.com_device_path, "%s", "/dev/ttyUSB0");
+    g_port.com_port_number = 0;
+    serial.fail_open = true;
+    Click();
+    EXPECT_EQ(console.out, "Opening /dev/ttyUSB0\nError opening /dev/ttyUSB0\n");
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "No COM Port available!");
+
+    serial.fail_open = false;
+    console.out.clear();
+    fakes::StartScratchLog();
+    Click();
+    EXPECT_EQ(serial.opened_paths, (Strings{"/dev/ttyUSB0", "/dev/ttyUSB0"}));
+    const std::string opened = "Com port open (handle 16)\n/dev/ttyUSB0, 38400 bps\n";
+    EXPECT_EQ(console.out, "Opening /dev/ttyUSB0\n" + opened);
+    EXPECT_EQ(fakes::ScratchLogBytes(), opened + "--------------------------\n\n");
+    EXPECT_EQ(g_port.com_port_open, 1);
+}
+
 }  // namespace
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -260,7 +261,7 @@ TEST_F(RegConsoleTest, FailedWriteIsToldAndChangesNothing) {
     const std::pair<uint16_t, std::string> cases[] = {
         {kRead, "Mr"}, {kWrite, "Wo1"}, {kPoll, "Mr\r"}, {kPoll, "Wo\r\n"}};
     OpenPort();
-    g_port.open_port_number = 15;
+    std::strcpy(g_port.open_port_name, "COM15");
     serial.fail_write = true;
     ui.on_box = [this] { Press(kPoll); };
     for (const auto& [via, text] : cases) {

@@ -22,5 +22,5 @@ lrx_build_windows() {
     local root=$1 dir=$2
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$dir" --target LUM_RAX_COM lrx_driver -j"$(nproc)"
+    cmake --build "$dir" --target LUM_RAX_COM lumrax lrx_driver -j"$(nproc)"
 }

@@ -1,0 +1,42 @@
+#pragma once
+// What lumrax needs from its operating system beyond the core's seam.
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/serial_port.h"
+#include "platform/system.h"
+
+namespace cli {
+
+// The platform's serial port, with the system's text for its failures.
+class PortIo : public platform::SerialPort {
+  public:
+    // "what: system text" of the last failure; empty while there is none.
+    virtual std::string LastError() const = 0;
+    // The open line has failed (device removed, hung up): nothing more will come.
+    virtual bool LineFailed() const = 0;
+};
+
+std::unique_ptr<PortIo> NewPortIo();
+std::unique_ptr<platform::System> NewSystem();
+
+// Binary standard streams, a fine timer resolution, no death by a closed pipe.
+void PlatformInit();
+// Ctrl-C (and a terminal hang-up or termination) sets *flag instead of ending the program.
+void CatchInterrupt(volatile std::sig_atomic_t* flag);
+bool IsTerminal(int fd);
+
+// How the core is to open the port the user named: a device path (POSIX) or the number
+// of COM1..COM40 (Windows). False with a message when the name is not a port here.
+struct PortChoice {
+    std::string device_path;
+    int com_number = 0;
+};
+bool ResolvePort(const std::string& name, PortChoice& out, std::string& error);
+
+// The serial ports that can be opened now, by the names --port takes.
+std::vector<std::string> ListPorts();
+
+}  // namespace cli

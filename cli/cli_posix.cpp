@@ -1,0 +1,133 @@
+// lumrax on POSIX systems: the tty serial port, terminals, signals and the port list.
+#include <dirent.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+
+#include "cli/cli_platform.h"
+#include "platform/env_posix.h"
+#include "serial/port.h"
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace cli {
+namespace {
+
+class PosixPortIo final : public PortIo {
+  public:
+    platform::PortHandle Open(const char* path) override { return tty_.Open(path); }
+    bool Configure(platform::PortHandle h, int32_t baudrate, std::string& error) override {
+        return tty_.Configure(h, baudrate, error);
+    }
+    bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        return tty_.Read(h, buf, max, got);
+    }
+    bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+               std::size_t& put) override {
+        return tty_.Write(h, data, len, put);
+    }
+    void Close(platform::PortHandle h) override { tty_.Close(h); }
+    std::string LastError() const override { return tty_.LastError(); }
+    bool LineFailed() const override { return tty_.LineFailed(); }
+
+  private:
+    platform::PosixSerial tty_;
+};
+
+volatile std::sig_atomic_t* g_interrupt_flag = nullptr;
+
+void OnInterrupt(int) {
+    if (g_interrupt_flag != nullptr) *g_interrupt_flag = 1;
+}
+
+// The families of serial devices a technician plugs in or a board has built in.
+constexpr const char* kPortPrefixes[] = {"ttyUSB", "ttyACM", "ttyS", "ttyAMA", "rfcomm"};
+
+bool UsablePort(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    termios t{};
+    bool ok = tcgetattr(fd, &t) == 0;
+#if defined(__linux__)
+    // Every ttyS node exists whether or not a UART stands behind it.
+    serial_struct info{};
+    if (ok && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN) ok = false;
+#endif
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::unique_ptr<PortIo> NewPortIo() {
+    return std::make_unique<PosixPortIo>();
+}
+
+std::unique_ptr<platform::System> NewSystem() {
+    return platform::NewPosixSystem();
+}
+
+void PlatformInit() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void CatchInterrupt(volatile std::sig_atomic_t* flag) {
+    g_interrupt_flag = flag;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+bool IsTerminal(int fd) {
+    return isatty(fd) == 1;
+}
+
+bool ResolvePort(const std::string& name, PortChoice& out, std::string& error) {
+    if (name.empty()) {
+        error = "empty port name";
+        return false;
+    }
+    if (name.size() >= kDevicePathMax) {
+        error = "port path longer than " + std::to_string(kDevicePathMax - 1) + " characters";
+        return false;
+    }
+    out = PortChoice{};
+    out.device_path = name;
+    return true;
+}
+
+std::vector<std::string> ListPorts() {
+    std::vector<std::string> found;
+    DIR* dev = opendir("/dev");
+    if (dev == nullptr) return found;
+    while (const dirent* e = readdir(dev)) {
+        const std::string name = e->d_name;
+        for (const char* prefix : kPortPrefixes) {
+            const std::size_t n = std::strlen(prefix);
+            const bool numbered =
+                name.size() > n && name.compare(0, n, prefix) == 0 &&
+                std::all_of(name.begin() + static_cast<std::ptrdiff_t>(n), name.end(),
+                            [](char c) { return c >= '0' && c <= '9'; });
+            if (numbered && UsablePort("/dev/" + name)) found.push_back("/dev/" + name);
+        }
+    }
+    closedir(dev);
+    // By family, then by number: ttyUSB2 before ttyUSB10.
+    auto key = [](const std::string& path) {
+        const std::size_t digits = path.find_last_not_of("0123456789") + 1;
+        return std::make_pair(path.substr(0, digits), std::stoul(path.substr(digits)));
+    };
+    std::sort(found.begin(), found.end(),
+              [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
+    return found;
+}
+
+}  // namespace cli

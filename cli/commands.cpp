@@ -1,0 +1,217 @@
+#include "cli/commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "serial/receive_pump.h"
+
+namespace cli {
+
+namespace {
+
+// The first line of an identification box (the box may hold the rest of the reply).
+std::string FirstLine(const std::string& text) {
+    const std::size_t start = text.find_first_not_of("\r\n ");
+    if (start == std::string::npos) return {};
+    const std::size_t end = text.find_first_of("\r\n", start);
+    std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+// A register text holding a line break would make the device take two commands.
+bool PlainRegisterText(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
+int Interrupted(Context& ctx) {
+    return ctx.out.Fail(kExitInterrupted, "interrupted");
+}
+
+}  // namespace
+
+int RunPorts(Context& ctx) {
+    const std::vector<std::string> ports = ListPorts();
+    if (ctx.out.json()) {
+        ctx.out.Emit(JsonLine("result").Str("command", "ports").Strs("ports", ports));
+        return kExitDone;
+    }
+    for (const std::string& p : ports) ctx.out.Write(p + "\n");
+    return kExitDone;
+}
+
+int RunInfo(Context& ctx) {
+    Session s(ctx);
+    int rc = s.Open(true);
+    if (rc != kExitDone) return rc;
+    rc = s.Wait([&]() { return s.StartUpReadsDone(); });
+    if (rc == kExitInterrupted) return Interrupted(ctx);
+    if (rc != kExitDone) return rc;
+
+    HeadlessUi& ui = ctx.ui;
+    const bool boot = g_dev.uCisBootloader == 1;
+    const std::string firmware = FirstLine(ui.Text(g_gen.hWndFwVersion));
+    const std::string hardware = boot ? std::string() : FirstLine(ui.Text(g_gen.hWndHwVersion));
+    s.Close();
+
+    auto on_off = [](uint8_t flag) { return flag != 0 ? "on" : "off"; };
+    if (ctx.out.json()) {
+        JsonLine j("result");
+        j.Str("command", "info").Str("firmware", firmware);
+        if (boot) {
+            j.Null("hardware")
+                .Str("running", "bootloader")
+                .Null("pwm")
+                .Null("ctl")
+                .Null("search_always");
+        } else {
+            j.Str("hardware", hardware)
+                .Str("running", "application")
+                .Bool("pwm", g_dev.pwm_on != 0)
+                .Bool("ctl", g_dev.pwm_ctl_on != 0)
+                .Bool("search_always", g_dev.search_always_on != 0);
+        }
+        ctx.out.Emit(j);
+        return kExitDone;
+    }
+    std::string text = "firmware: " + firmware + "\n";
+    if (boot) {
+        text += "running: bootloader\n";
+    } else {
+        text += "hardware: " + hardware + "\nrunning: application\n";
+        text += std::string("pwm: ") + on_off(g_dev.pwm_on) + "\n";
+        text += std::string("ctl: ") + on_off(g_dev.pwm_ctl_on) + "\n";
+        text += std::string("search_always: ") + on_off(g_dev.search_always_on) + "\n";
+    }
+    ctx.out.Write(text);
+    return kExitDone;
+}
+
+int RunRegisters(Context& ctx, bool write) {
+    for (const std::string& text : ctx.opt.args) {
+        if (!PlainRegisterText(text))
+            return ctx.out.Fail(kExitUsage, "register text with a control character: refused");
+    }
+    Session s(ctx);
+    int rc = s.Open(false);
+    if (rc != kExitDone) return rc;
+    for (const std::string& text : ctx.opt.args) {
+        const std::size_t before = s.watch().replies.size();
+        rc = s.RegisterCommand(write, text);
+        if (rc != kExitDone) return rc;
+        rc = s.Wait([&]() { return s.watch().replies.size() > before; });
+        if (rc == kExitInterrupted) return Interrupted(ctx);
+        if (rc != kExitDone) return rc;
+        const std::string command = (write ? "cw " : "cr ") + text;
+        const std::string reply = ReplyText(s.watch().replies[before]);
+        if (ctx.out.json()) {
+            ctx.out.Emit(JsonLine("reply").Str("command", command).Str("reply", reply));
+        } else {
+            ctx.out.Write(reply + "\n");
+        }
+    }
+    return kExitDone;
+}
+
+int RunDump(Context& ctx) {
+    const Options& opt = ctx.opt;
+    // Only a read of a register whose name begins with Mr makes the core take the answer
+    // as flash bytes.
+    if (opt.reg.compare(0, 2, "Mr") != 0 || !PlainRegisterText(opt.reg))
+        return ctx.out.Fail(kExitUsage, "--reg " + opt.reg + ": must begin with Mr");
+    if (opt.out.empty() && (ctx.out.json() || IsTerminal(1))) {
+        return ctx.out.Fail(kExitUsage, ctx.out.json()
+                                            ? "dump with --json needs --out FILE"
+                                            : "raw bytes are not for a terminal: give --out FILE");
+    }
+    std::FILE* file = stdout;
+    if (!opt.out.empty()) {
+        file = std::fopen(opt.out.c_str(), "wb");
+        if (file == nullptr) {
+            return ctx.out.Fail(kExitLocalFile,
+                                "cannot create " + opt.out + ": " + std::strerror(errno));
+        }
+    }
+    // A dump that fails leaves no file behind that could pass for the flash.
+    struct Remover {
+        std::FILE* f;
+        const std::string& path;
+        ~Remover() {
+            if (f == nullptr || f == stdout) return;
+            std::fclose(f);
+            std::remove(path.c_str());
+        }
+    } remover{file, opt.out};
+
+    Session s(ctx);
+    int rc = s.Open(false);
+    if (rc != kExitDone) return rc;
+    s.watch().bytes_answer = true;
+    rc = s.RegisterCommand(false, opt.reg);
+    if (rc != kExitDone) return rc;
+    rc = s.Wait([&]() { return s.watch().flash_ended; });
+    if (rc == kExitInterrupted) return Interrupted(ctx);
+    if (rc != kExitDone) return rc;
+    const bool cut = g_rx.flash_stream_cut != 0;
+    s.Close();
+
+    const std::vector<uint8_t>& bytes = s.watch().flash;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0;
+    remover.f = nullptr;  // closed above, whatever fclose reported
+    if (!written || !closed) {
+        if (file != stdout) std::remove(opt.out.c_str());
+        return ctx.out.Fail(kExitLocalFile, "cannot write " +
+                                                (opt.out.empty() ? "standard output" : opt.out) +
+                                                ": " + std::strerror(errno));
+    }
+    if (cut) {
+        return ctx.out.Fail(kExitDevice, "the device sent more than 131072 bytes; the first " +
+                                             std::to_string(bytes.size()) + " are kept");
+    }
+    if (ctx.out.json()) {
+        ctx.out.Emit(JsonLine("result")
+                         .Str("command", "dump")
+                         .Int("bytes", static_cast<int64_t>(bytes.size()))
+                         .Str("out", opt.out));
+    } else if (!opt.out.empty()) {
+        ctx.out.Write(std::to_string(bytes.size()) + " bytes into " + opt.out + "\n");
+    }
+    return kExitDone;
+}
+
+// check, flash and verify (parsed already, refused by CommandAvailable) join this switch
+// with the firmware update: check reads the file through HexFileRead and HexFileCheck with
+// the chip selected in hWndChipSelect and szBinPath set to --out; flash and verify run on a
+// Session like dump, answering the core's questions through AnswerQuestion.
+int RunCommand(Context& ctx) {
+    const Options& opt = ctx.opt;
+    if (!CommandAvailable(opt.command)) {
+        return ctx.out.Fail(kExitUsage, opt.command_name + ": not available in this build");
+    }
+    switch (opt.command) {
+        case Command::kPorts:
+            return RunPorts(ctx);
+        case Command::kInfo:
+            return RunInfo(ctx);
+        case Command::kRead:
+            return RunRegisters(ctx, false);
+        case Command::kWrite:
+            return RunRegisters(ctx, true);
+        case Command::kMonitor:
+            return RunMonitor(ctx);
+        case Command::kDump:
+            return RunDump(ctx);
+        default:
+            break;
+    }
+    return ctx.out.Fail(kExitUsage, opt.command_name + ": not available in this build");
+}
+
+}  // namespace cli

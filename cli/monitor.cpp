@@ -1,0 +1,198 @@
+#include "cli/monitor.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+#include "generator/autoread.h"
+#include "generator/gen_commands.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "platform/text_format.h"
+
+namespace cli {
+
+// In the order of the CSV columns; the units are those of the reply parser's formats.
+const MeasurementColumn kMeasurementColumns[kMeasurementCount] = {
+    {"vpeak_V", &GenPageHandles::hWndAntVpeak, "Vp"},
+    {"ipeak_A", &GenPageHandles::hWndAntIpeak, "Ap"},
+    {"vsupply_V", &GenPageHandles::hWndVsupply, "V"},
+    {"iavg_A", &GenPageHandles::hWndAntIavg, "A"},
+    {"pavg_W", &GenPageHandles::hWndAntPavg, "W"},
+    {"pcb_temp_C", &GenPageHandles::hWndPcbTemp,
+     "\xB0"
+     "C"},
+};
+
+std::string ReadoutValue(std::string_view text, std::string_view unit) {
+    if (text.size() <= unit.size() || text.substr(text.size() - unit.size()) != unit) return {};
+    const std::string_view number = text.substr(0, text.size() - unit.size());
+    return IsPlainNumber(number) ? std::string(number) : std::string();
+}
+
+std::string IsoTime(const platform::LocalTime& t) {
+    char buf[32];
+    if (!FormatBounded(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
+                       t.hour, t.minute, t.second))
+        return {};
+    return buf;
+}
+
+namespace {
+
+constexpr uint16_t kAutoReadId = 1095;
+constexpr int64_t kNsPerSecond = 1000 * kNsPerMs;
+
+class Monitor {
+  public:
+    explicit Monitor(Context& ctx) : ctx_(ctx), live_(IsTerminal(2) && !ctx.out.json()) {}
+    ~Monitor() {
+        if (csv_ != nullptr) std::fclose(csv_);
+    }
+
+    int Run();
+
+  private:
+    std::array<unsigned, kMeasurementCount> Counts() const {
+        std::array<unsigned, kMeasurementCount> c{};
+        for (int i = 0; i < kMeasurementCount; ++i)
+            c[i] = ctx_.ui.SetCount(g_gen.*kMeasurementColumns[i].readout);
+        return c;
+    }
+    std::array<std::string, kMeasurementCount> Values() const {
+        std::array<std::string, kMeasurementCount> v;
+        for (int i = 0; i < kMeasurementCount; ++i) {
+            const MeasurementColumn& col = kMeasurementColumns[i];
+            v[i] = ReadoutValue(ctx_.ui.Text(g_gen.*col.readout), col.unit);
+        }
+        return v;
+    }
+    // Called after every tick; false when the output cannot take more.
+    bool Tick();
+    bool Row();
+    void DrawLive();
+    void ClearLive();
+
+    Context& ctx_;
+    bool live_;
+    bool live_shown_ = false;
+    std::FILE* csv_ = nullptr;
+    bool csv_to_stdout_ = false;
+    bool output_failed_ = false;
+    std::array<unsigned, kMeasurementCount> row_base_{};
+    std::array<unsigned, kMeasurementCount> drawn_{};
+    unsigned rows_ = 0;
+};
+
+bool Monitor::Row() {
+    const std::string time = IsoTime(platform::Sys().Now());
+    const auto values = Values();
+    std::string line = time;
+    for (const std::string& v : values) line += "," + v;
+    line += "\n";
+    ++rows_;
+    if (csv_ != nullptr) {
+        if (std::fputs(line.c_str(), csv_) < 0 || std::fflush(csv_) != 0) return false;
+    }
+    if (ctx_.out.json()) {
+        JsonLine j("row");
+        j.Str("time", time);
+        for (int i = 0; i < kMeasurementCount; ++i)
+            j.Number(kMeasurementColumns[i].name, values[i]);
+        ctx_.out.Emit(j);
+    } else if (csv_to_stdout_) {
+        ClearLive();
+        ctx_.out.Write(line);
+    }
+    return ctx_.out.Healthy();
+}
+
+void Monitor::DrawLive() {
+    const auto v = Values();
+    auto show = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
+    std::string line = "\r" + IsoTime(platform::Sys().Now()).substr(11) + "  Vp " + show(v[0]) +
+                       " V  Ip " + show(v[1]) + " A  Vin " + show(v[2]) + " V  Iavg " + show(v[3]) +
+                       " A  Pavg " + show(v[4]) + " W  PCB " + show(v[5]) + " C  rows " +
+                       std::to_string(rows_) + "\x1b[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    live_shown_ = true;
+}
+
+void Monitor::ClearLive() {
+    if (!live_shown_) return;
+    std::fputs("\r\x1b[K", stderr);
+    std::fflush(stderr);
+    live_shown_ = false;
+}
+
+bool Monitor::Tick() {
+    const auto counts = Counts();
+    bool complete = true;
+    for (int i = 0; i < kMeasurementCount; ++i) complete = complete && counts[i] > row_base_[i];
+    if (complete) {
+        row_base_ = counts;
+        if (!Row()) return false;
+    }
+    if (live_ && counts != drawn_) {
+        drawn_ = counts;
+        DrawLive();
+    }
+    return true;
+}
+
+int Monitor::Run() {
+    const Options& opt = ctx_.opt;
+    if (!opt.csv_file.empty()) {
+        csv_ = std::fopen(opt.csv_file.c_str(), "wb");
+        if (csv_ == nullptr) {
+            return ctx_.out.Fail(kExitLocalFile,
+                                 "cannot create " + opt.csv_file + ": " + std::strerror(errno));
+        }
+        std::fprintf(csv_, "%s\n", kCsvHeader);
+        std::fflush(csv_);
+    }
+    csv_to_stdout_ = csv_ == nullptr && !ctx_.out.json();
+
+    Session s(ctx_);
+    int rc = s.Open(true);
+    if (rc != kExitDone) return rc;
+    Clock& clock = ctx_.ticks.clock();
+    const int64_t end = opt.seconds > 0 ? clock.NowNs() + opt.seconds * kNsPerSecond : -1;
+    auto time_up = [&]() { return end >= 0 && clock.NowNs() >= end; };
+
+    rc = s.Wait([&]() { return s.StartUpReadsDone() || time_up(); });
+    if (rc == kExitInterrupted || time_up()) return kExitDone;
+    if (rc != kExitDone) return rc;
+    if (g_dev.uCisBootloader == 1)
+        return ctx_.out.Fail(kExitDevice, "the device runs its bootloader: no measurements");
+
+    // The header once the device is known to measure, so that a refused run writes nothing.
+    if (csv_to_stdout_) ctx_.out.Write(std::string(kCsvHeader) + "\n");
+    button_AutoRead_process(s.page(), platform::MakeWParam(kAutoReadId, platform::kBnClicked),
+                            nullptr);
+    row_base_ = Counts();
+    drawn_ = row_base_;
+    rc = s.Wait([&]() {
+        if (!Tick()) output_failed_ = true;
+        return output_failed_ || time_up();
+    });
+    ClearLive();
+    if (output_failed_) {
+        return ctx_.out.Fail(kExitLocalFile,
+                             std::string("cannot write the rows: ") + std::strerror(errno));
+    }
+    if (rc == kExitInterrupted) return kExitDone;
+    return rc;
+}
+
+}  // namespace
+
+int RunMonitor(Context& ctx) {
+    Monitor m(ctx);
+    return m.Run();
+}
+
+}  // namespace cli

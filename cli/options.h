@@ -1,0 +1,53 @@
+#pragma once
+// The command line of lumrax: a command, its arguments and options in any order.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Command {
+    kNone,
+    kHelp,
+    kPorts,
+    kInfo,
+    kRead,
+    kWrite,
+    kMonitor,
+    kCheck,
+    kFlash,
+    kDump,
+    kVerify
+};
+
+struct Options {
+    Command command = Command::kNone;
+    std::string command_name;
+    std::vector<std::string> args;  // what follows the command: registers or the hex file
+    std::string port;               // --port, else LUMRAX_PORT
+    int baud_row = 6;               // row of baudrate_table; 38400
+    bool json = false;
+    bool yes = false;
+    bool verbose = false;
+    std::string log_file;
+    std::string csv_file;
+    std::string out;
+    std::string reg = "Mr";
+    std::string chip = "328P";
+    uint32_t seconds = 0;  // 0: until Ctrl-C
+    bool switch_boot = false;
+    bool erase = false;
+    bool verify = false;
+};
+
+// env_port is the value of LUMRAX_PORT (empty when unset). False with a message for a
+// command line that cannot run.
+bool ParseCommandLine(const std::vector<std::string>& argv, const std::string& env_port,
+                      Options& out, std::string& error);
+
+// False for the commands that come with the firmware update and are not in this build.
+bool CommandAvailable(Command c);
+
+const char* HelpText();
+
+}  // namespace cli

@@ -1,0 +1,342 @@
+#include "cli/session.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "boot/flash_dump.h"
+#include "generator/autoread.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "platform/page.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+#include "serial/reg_console.h"
+
+namespace cli {
+
+namespace {
+
+// The session whose watch the pump's consumers fill; one per process.
+LinkWatch* g_watch = nullptr;
+RxConsumers g_saved_consumers;
+
+void WatchReply(char* reply, uint32_t count) {
+    if (g_watch != nullptr && reply != nullptr) {
+        // Copied first: the parser may shorten the reply in place.
+        g_watch->replies.emplace_back(reply);
+        g_watch->unanswered_since = -1;
+    }
+    g_saved_consumers.parse_reply(reply, count);
+}
+
+void WatchFlashDump() {
+    if (g_watch != nullptr) {
+        const uint32_t len = std::min(g_flash.flash_stream_len, kFlashStreamSize);
+        g_watch->flash.assign(g_flash.flash_stream_buf, g_flash.flash_stream_buf + len);
+        g_watch->flash_ended = true;
+    }
+    g_saved_consumers.flash_dump();
+}
+
+bool IsError(const MessageBox& box) {
+    const unsigned icon = box.flags & 0xF0u;
+    return icon == platform::kMbIconWarning || icon == platform::kMbIconError;
+}
+
+// A command as a readable text: its line end dropped, other control bytes escaped.
+std::string Printable(const uint8_t* data, std::size_t len) {
+    std::string s;
+    for (std::size_t i = 0; i < len; ++i) {
+        const uint8_t b = data[i];
+        if (b == '\r' && i + 1 == len) break;
+        if (b < 0x20 || b == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            s += hex;
+        } else {
+            s.push_back(static_cast<char>(b));
+        }
+    }
+    return s;
+}
+
+// The page controls of the communication area that the core reaches by handle, with
+// their start texts.
+struct ComControl {
+    platform::Wnd ComPageHandles::*handle;
+    const char* text;
+};
+const ComControl kComControls[] = {
+    {&ComPageHandles::hWndComStartStop, "COM Start"},
+    {&ComPageHandles::hWndComSelect, ""},
+    {&ComPageHandles::hWndBaudSelect, ""},
+    {&ComPageHandles::hWndRegEdit, ""},
+    {&ComPageHandles::hWndRegRead, "Read"},
+    {&ComPageHandles::hWndRegWrite, "Write"},
+    {&ComPageHandles::hWndLogStartStop, "LOG Start"},
+    {&ComPageHandles::hWndClearScr, "ClearScr"},
+    {&ComPageHandles::hWndComText, ""},
+    {&ComPageHandles::hWndChipSelect, ""},
+    {&ComPageHandles::hWndBootSwitch, "Switch Boot/App"},
+    {&ComPageHandles::hWndFlashErase, "Flash Erase"},
+    {&ComPageHandles::hWndFileOpen, "File Open"},
+    {&ComPageHandles::hWndHexFileName, "..."},
+    {&ComPageHandles::hWndFileCheck, "File Check"},
+    {&ComPageHandles::hWndCheckResult, "Check: -"},
+    {&ComPageHandles::hWndBootGo, "Go!"},
+    {&ComPageHandles::hWndProgress, "lines: - / -"},
+    {&ComPageHandles::hWndStatusLeft, ""},
+    {&ComPageHandles::hWndStatusRight, "..."},
+};
+
+constexpr uint16_t kComSelectId = 1034;
+constexpr uint16_t kBaudSelectId = 1035;
+constexpr uint16_t kComStartStopId = 1036;
+constexpr uint16_t kRegReadId = 1039;
+constexpr uint16_t kRegWriteId = 1040;
+
+}  // namespace
+
+// The port as the core sees it, with what passes it noted in the watch.
+class Session::WatchedPort final : public platform::SerialPort {
+  public:
+    WatchedPort(PortIo& inner, LinkWatch& watch, Clock& clock)
+        : inner_(inner), watch_(watch), clock_(clock) {}
+
+    platform::PortHandle Open(const char* path) override { return inner_.Open(path); }
+    bool Configure(platform::PortHandle h, int32_t baudrate, std::string& error) override {
+        return inner_.Configure(h, baudrate, error);
+    }
+    bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        const bool ok = inner_.Read(h, buf, max, got);
+        if (got > 0 && watch_.bytes_answer) watch_.unanswered_since = -1;
+        return ok;
+    }
+    bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+               std::size_t& put) override {
+        const bool ok = inner_.Write(h, data, len, put);
+        if (watch_.unanswered_since < 0) {
+            watch_.unanswered_since = clock_.NowNs();
+            watch_.unanswered_command = Printable(data, len);
+        }
+        return ok;
+    }
+    void Close(platform::PortHandle h) override { inner_.Close(h); }
+
+  private:
+    PortIo& inner_;
+    LinkWatch& watch_;
+    Clock& clock_;
+};
+
+std::string BoxLine(const MessageBox& box) {
+    std::string line = box.caption.empty() ? "" : box.caption + ": ";
+    for (char c : box.text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
+    return line;
+}
+
+int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream& in, Output& out,
+                   bool& refused) {
+    const std::string line = BoxLine(box);
+    int answer = platform::kIdCancel;
+    if (yes) {
+        answer = platform::kIdOk;
+        out.Message(line + " -> OK (--yes)");
+    } else if (terminal) {
+        out.Prompt(line + " [y/N] ");
+        std::string reply;
+        std::getline(in, reply);
+        if (reply == "y" || reply == "Y" || reply == "yes") answer = platform::kIdOk;
+    } else {
+        refused = true;
+        out.Message(line + " -> Cancel: no terminal to ask, --yes answers OK");
+    }
+    if (out.json()) {
+        out.Emit(JsonLine("question")
+                     .Str("text", box.text)
+                     .Str("answer", answer == platform::kIdOk ? "ok" : "cancel"));
+    }
+    return answer;
+}
+
+std::string ReplyText(std::string_view reply) {
+    std::string s;
+    for (char c : reply)
+        if (c != '\r') s.push_back(c);
+    const std::size_t first = s.find_first_not_of('\n');
+    if (first == std::string::npos) return {};
+    const std::size_t last = s.find_last_not_of('\n');
+    return s.substr(first, last - first + 1);
+}
+
+Session::Session(Context& ctx) : ctx_(ctx) {
+    port_ = std::make_unique<WatchedPort>(ctx.port, watch_, ctx.ticks.clock());
+    platform::SetEnv(platform::Env{&ctx.ui, port_.get(), &ctx.system, &ctx.console});
+    g_watch = &watch_;
+    g_saved_consumers = g_rx_consumers;
+    g_rx_consumers.parse_reply = WatchReply;
+    g_rx_consumers.flash_dump = WatchFlashDump;
+    ctx.ui.SetBoxPolicy([this](const MessageBox& box) { return AnswerBox(box); });
+}
+
+Session::~Session() {
+    Close();
+    if (pending_box_) TakeBoxFailure(kExitDevice);
+    ctx_.ui.SetBoxPolicy(nullptr);
+    g_rx_consumers = g_saved_consumers;
+    g_watch = nullptr;
+    platform::SetEnv(platform::Env{});
+}
+
+void Session::BuildPage(bool autoread) {
+    HeadlessUi& ui = ctx_.ui;
+    main_ = ui.NewWindow();
+    page_ = ui.NewWindow();
+    for (const ComControl& c : kComControls) {
+        const platform::ControlSpec spec{"", c.text, 0, 0, 0, 0, platform::Style::LabelCentre, 0};
+        g_com.*c.handle = ui.CreateControl(page_, spec);
+    }
+    CreateGeneratorPage(page_);
+    ui.StartTimer(main_, REG_POLL_TIMER_ID, 20, RegLinePollTimerProc);
+    if (autoread) ui.StartTimer(main_, AUTOREAD_TIMER_ID, 25, AutoReadTimerProc);
+}
+
+int Session::Open(bool autoread) {
+    const Options& opt = ctx_.opt;
+    PortChoice choice;
+    std::string error;
+    if (!ResolvePort(opt.port, choice, error)) return ctx_.out.Fail(kExitUsage, error);
+    BuildPage(autoread);
+
+    if (!opt.log_file.empty() && !ComLogStartFile(opt.log_file.c_str())) {
+        return ctx_.out.Fail(
+            kExitLocalFile, "cannot create log file " + opt.log_file + ": " + std::strerror(errno));
+    }
+
+    ctx_.ui.ComboSetSelection(g_com.hWndBaudSelect, opt.baud_row);
+    BaudSelect_process(platform::MakeWParam(kBaudSelectId, platform::kCbnSelEndOk), nullptr);
+
+    if (!choice.device_path.empty()) {
+        std::memcpy(g_port.com_device_path, choice.device_path.c_str(),
+                    choice.device_path.size() + 1);
+    } else {
+        ctx_.ui.ComboSetSelection(g_com.hWndComSelect, choice.com_number - 1);
+        ComSelect_process(platform::MakeWParam(kComSelectId, platform::kCbnSelEndOk), nullptr);
+    }
+
+    button_COM_StartStop_process(page_, platform::MakeWParam(kComStartStopId, platform::kBnClicked),
+                                 nullptr);
+    if (g_port.com_port_open != 1) {
+        // The core's "No COM Port available!" says less than the system's own reason.
+        pending_box_ = false;
+        std::string reason = ctx_.port.LastError();
+        if (reason.empty()) reason = "cannot open";
+        return ctx_.out.Fail(kExitPort, "port " + opt.port + ": " + reason);
+    }
+    open_ = true;
+    // Opening resets the identification boxes; only what the device answers from now on
+    // counts.
+    base_.fw = ctx_.ui.SetCount(g_gen.hWndFwVersion);
+    base_.hw = ctx_.ui.SetCount(g_gen.hWndHwVersion);
+    base_.pwm = ctx_.ui.SetCount(g_gen.hWndPwmOnOff);
+    base_.ctl = ctx_.ui.SetCount(g_gen.hWndCtlOnOff);
+    base_.search = ctx_.ui.SetCount(g_gen.hWndSearchAlways);
+    return kExitDone;
+}
+
+bool Session::StartUpReadsDone() const {
+    const HeadlessUi& ui = ctx_.ui;
+    const bool firmware = ui.SetCount(g_gen.hWndFwVersion) > base_.fw;
+    if (g_dev.uCisBootloader == 1) return firmware;
+    return firmware && ui.SetCount(g_gen.hWndHwVersion) > base_.hw &&
+           ui.SetCount(g_gen.hWndPwmOnOff) > base_.pwm &&
+           ui.SetCount(g_gen.hWndCtlOnOff) > base_.ctl &&
+           ui.SetCount(g_gen.hWndSearchAlways) > base_.search;
+}
+
+int Session::Wait(const std::function<bool()>& done, int box_code) {
+    int result = kExitDone;
+    Clock& clock = ctx_.ticks.clock();
+    const bool ran = ctx_.ticks.RunUntil([&]() {
+        if (done()) return true;
+        if (ctx_.port.LineFailed()) {
+            // The system's reason says more than what the core may show about it.
+            pending_box_ = false;
+            result =
+                ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + ": " + ctx_.port.LastError());
+            return true;
+        }
+        if (pending_box_) {
+            result = TakeBoxFailure(box_code);
+            return true;
+        }
+        if (*ctx_.interrupted != 0) {
+            result = kExitInterrupted;
+            return true;
+        }
+        if (watch_.unanswered_since >= 0 &&
+            clock.NowNs() - watch_.unanswered_since >= kDeviceTimeoutNs) {
+            result = ctx_.out.Fail(kExitTimeout, "device time-out: no answer to \"" +
+                                                     watch_.unanswered_command + "\" within 5 s");
+            return true;
+        }
+        return false;
+    });
+    if (!ran) result = ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + " closed");
+    return result;
+}
+
+int Session::RegisterCommand(bool write, const std::string& text) {
+    HeadlessUi& ui = ctx_.ui;
+    ui.SetControlText(g_com.hWndRegEdit, text);
+    const uint16_t id = write ? kRegWriteId : kRegReadId;
+    const uint32_t click = platform::MakeWParam(id, platform::kBnClicked);
+    if (write) {
+        button_Reg_Write_process(page_, click, nullptr);
+    } else {
+        button_Reg_Read_process(page_, click, nullptr);
+    }
+    // The field keeps its text after a click; the 20 ms line polling must not send it again.
+    ui.SetControlText(g_com.hWndRegEdit, "");
+    return pending_box_ ? TakeBoxFailure(kExitUsage) : kExitDone;
+}
+
+void Session::Close() {
+    if (open_ && g_port.com_port_open == 1) {
+        button_COM_StartStop_process(
+            page_, platform::MakeWParam(kComStartStopId, platform::kBnClicked), nullptr);
+    }
+    open_ = false;
+    ComLogClose();
+}
+
+int Session::AnswerBox(const MessageBox& box) {
+    Output& out = ctx_.out;
+    if (IsError(box)) {
+        // Reported once, by whoever waits for the core: the command's failure line.
+        if (!pending_box_) {
+            pending_box_ = true;
+            failure_box_ = box;
+        }
+        return platform::kIdOk;
+    }
+    const std::string line = BoxLine(box);
+    if ((box.flags & 0x0Fu) != platform::kMbOkCancel) {
+        out.Message(line);
+        if (out.json())
+            out.Emit(JsonLine("message").Str("caption", box.caption).Str("text", box.text));
+        return platform::kIdOk;
+    }
+    return AnswerQuestion(box, ctx_.opt.yes, ctx_.stdin_terminal, std::cin, out, question_refused_);
+}
+
+int Session::TakeBoxFailure(int code) {
+    pending_box_ = false;
+    return ctx_.out.Fail(code, BoxLine(failure_box_));
+}
+
+}  // namespace cli

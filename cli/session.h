@@ -1,0 +1,110 @@
+#pragma once
+// One run of the core without its window: the page's controls kept headless, the port
+// opened through COM Start, the timers driven by the tick loop, and what crosses the line
+// watched so that a command can wait for its answer or give up after the time-out.
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_platform.h"
+#include "cli/headless_ui.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/tick_loop.h"
+#include "platform/console.h"
+#include "platform/system.h"
+
+namespace cli {
+
+// A device that has not answered a command within this time has stopped answering: the
+// bootloading protocol's 500 receive ticks.
+constexpr int64_t kDeviceTimeoutNs = 5000 * kNsPerMs;
+
+struct Context {
+    const Options& opt;
+    Output& out;
+    HeadlessUi& ui;
+    TickLoop& ticks;
+    PortIo& port;
+    platform::System& system;
+    platform::Console& console;
+    volatile std::sig_atomic_t* interrupted;
+    bool stdin_terminal;
+};
+
+// What passed the line, as the port and the receive pump's consumers report it.
+struct LinkWatch {
+    std::vector<std::string> replies;  // complete replies as the parser got them
+    std::vector<uint8_t> flash;        // the flash stream, once it has ended
+    bool flash_ended = false;
+    // When the first command after the last answer was written; -1 while none waits.
+    int64_t unanswered_since = -1;
+    std::string unanswered_command;
+    // A received byte counts as the answer (a flash stream has no reply frame).
+    bool bytes_answer = false;
+};
+
+class Session {
+  public:
+    explicit Session(Context& ctx);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Builds the page, starts the register polling (and with autoread the AutoRead) timer,
+    // the log, selects baud rate and port and presses COM Start. kExitDone, or the exit
+    // code of the failure, whose line has been given.
+    int Open(bool autoread);
+    // Runs the timers until done() holds. Ends early, with its exit code and line, on the
+    // device time-out, a lost line or an error box of the core (box_code); on Ctrl-C it
+    // returns kExitInterrupted without a line.
+    int Wait(const std::function<bool()>& done, int box_code = kExitDevice);
+    // The Reg: field holds text, then Read or Write is pressed. kExitDone, or kExitUsage
+    // when the core refused the text (its line given).
+    int RegisterCommand(bool write, const std::string& text);
+    // The start-up reads of AutoRead have all been answered, or the bootloader has
+    // identified itself.
+    bool StartUpReadsDone() const;
+    // COM Stop and the log closed; done by the destructor too.
+    void Close();
+
+    // A question of the core was answered Cancel because nobody could be asked.
+    bool question_refused() const { return question_refused_; }
+    platform::Wnd page() const { return page_; }
+    LinkWatch& watch() { return watch_; }
+
+  private:
+    class WatchedPort;
+    void BuildPage(bool autoread);
+    int AnswerBox(const MessageBox& box);
+    int TakeBoxFailure(int code);
+
+    Context& ctx_;
+    LinkWatch watch_;
+    std::unique_ptr<WatchedPort> port_;
+    platform::Wnd main_ = nullptr;
+    platform::Wnd page_ = nullptr;
+    bool pending_box_ = false;  // an error box of the core that is yet to be reported
+    MessageBox failure_box_;
+    struct Baseline {
+        unsigned fw = 0, hw = 0, pwm = 0, ctl = 0, search = 0;
+    } base_;
+    bool open_ = false;
+    bool question_refused_ = false;
+};
+
+// The text of a box as one line: its caption first, line breaks as blanks.
+std::string BoxLine(const MessageBox& box);
+// A question of the core (OK / Cancel): OK with --yes, else the terminal is asked (y/N), and
+// without a terminal it is refused: Cancel, with refused set. The question goes to standard
+// error with its answer; with --json a question object follows.
+int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream& in, Output& out,
+                   bool& refused);
+// A reply as the user reads it: CR dropped, the framing's line feeds at both ends trimmed.
+std::string ReplyText(std::string_view reply);
+
+}  // namespace cli

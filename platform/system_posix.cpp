@@ -1,0 +1,42 @@
+// Clock and folders on POSIX systems.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "platform/env_posix.h"
+
+namespace platform {
+namespace {
+
+class PosixSystem final : public System {
+  public:
+    LocalTime Now() override {
+        std::time_t now = std::time(nullptr);
+        std::tm t{};
+        localtime_r(&now, &t);
+        return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+    }
+
+    bool CurrentDirectory(std::string& out) override {
+        std::vector<char> buf(4096);
+        if (getcwd(buf.data(), buf.size()) == nullptr) return false;
+        out.assign(buf.data());
+        return true;
+    }
+
+    bool CreateFolder(const char* path) override { return mkdir(path, 0777) == 0; }
+
+    // Linux timers already tick to the millisecond.
+    void FineTimer(bool) override {}
+};
+
+}  // namespace
+
+std::unique_ptr<System> NewPosixSystem() {
+    return std::make_unique<PosixSystem>();
+}
+
+}  // namespace platform
