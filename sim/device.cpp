@@ -33,6 +33,7 @@ Device::Device(Scenario scenario)
     }
     Start(0);
     next_noise_ = scenario_.faults.noise_period;
+    next_burst_ = scenario_.faults.burst_period;
 }
 
 void Device::Start(Nanos t) {
@@ -56,9 +57,30 @@ void Device::Die(Nanos t) {
     to_host_.Cut(t);
 }
 
+void Device::SendBurst(Nanos t) {
+    const Faults& f = scenario_.faults;
+    const uint32_t n =
+        1 + static_cast<uint32_t>(random_.Next() % std::max<uint32_t>(f.burst_bytes, 1));
+    std::string junk;
+    for (uint32_t i = 0; i < n; ++i) junk.push_back(static_cast<char>(random_.Byte()));
+    // Junk that ends like a reply is what could pass for one.
+    if (random_.Next() & 1) junk.back() = kEtx;
+    ++line_count_.bursts;
+    if (junk.back() == kEtx) ++line_count_.bursts_etx;
+    const Nanos start = std::max(t, to_host_.FreeAt() + f.quiet);
+    to_host_.Send(start, reinterpret_cast<const uint8_t*>(junk.data()), junk.size(),
+                  scenario_.baudrate);
+}
+
 void Device::RunTimed(Nanos upto) {
     const Faults& f = scenario_.faults;
     if (f.disconnect_at > 0 && f.disconnect_at <= upto) Die(f.disconnect_at);
+    if (f.burst_period > 0) {
+        while (next_burst_ <= upto) {
+            if (!dead_) SendBurst(next_burst_);
+            next_burst_ += 1 + RandomUpTo(2 * f.burst_period);
+        }
+    }
     if (f.noise_period <= 0) return;
     while (next_noise_ <= upto) {
         if (!dead_) {
@@ -110,28 +132,64 @@ void Device::Emit(Nanos t, const Reply& reply) {
     const Faults& f = scenario_.faults;
     if (dead_ || ListMatches(f.no_reply_to, reply.reg)) return;
     ++replies_;
+    bool whole = reply.framed;
     std::vector<std::string> chunks = reply.chunks;
     if (reply.framed && ListMatches(f.no_etx_to, reply.reg) && !chunks.empty() &&
         !chunks.back().empty() && chunks.back().back() == kEtx) {
         chunks.back().pop_back();
+        whole = false;
     }
     if (f.garbage_every > 0 && f.garbage_bytes > 0 && replies_ % f.garbage_every == 0) {
         std::string junk;
         for (uint32_t i = 0; i < f.garbage_bytes; ++i)
             junk.push_back(static_cast<char>(random_.Byte()));
         chunks.insert(chunks.begin(), junk);
+        whole = false;
     }
+    // The bytes with the pauses before them: the line gaps first, then the clutter.
     const Nanos gap = reply.gap >= 0 ? reply.gap : scenario_.timing.line_gap;
-    Nanos at = t + scenario_.timing.processing + reply.delay + f.late_reply;
-    std::string& last = last_reply_[reply.reg];
-    last.clear();
+    std::string bytes;
+    std::vector<std::pair<std::size_t, Nanos>> pauses;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
-        const std::string& c = chunks[i];
-        Nanos end = to_host_.Send(at, reinterpret_cast<const uint8_t*>(c.data()), c.size(),
-                                  scenario_.baudrate);
-        at = end + gap;
-        last += c;
+        if (i > 0) pauses.emplace_back(bytes.size(), gap);
+        bytes += chunks[i];
     }
+    if (bytes.size() > 1) {
+        auto cut = [&](Nanos pause) {
+            pauses.emplace_back(1 + random_.Next() % (bytes.size() - 1), pause);
+        };
+        if (f.split_gap > 0) {
+            for (uint64_t n = random_.Next() % 3; n > 0; --n) cut(RandomUpTo(f.split_gap));
+        }
+        if (reply.framed && f.break_every > 0 && replies_ % f.break_every == 0) {
+            cut(f.break_gap);
+            whole = false;
+        }
+        std::stable_sort(pauses.begin(), pauses.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    if (whole) {
+        ++line_count_.whole;
+    } else if (reply.framed) {
+        ++line_count_.broken;
+    }
+    if (reply_watch_) reply_watch_(reply.reg, bytes, whole);
+
+    Nanos at =
+        t + scenario_.timing.processing + reply.delay + f.late_reply + RandomUpTo(f.reply_jitter);
+    if (f.quiet > 0) at = std::max(at, to_host_.FreeAt() + f.quiet);
+    std::size_t from = 0;
+    auto send_up_to = [&](std::size_t to) {
+        at = to_host_.Send(at, reinterpret_cast<const uint8_t*>(bytes.data()) + from, to - from,
+                           scenario_.baudrate);
+        from = to;
+    };
+    for (const auto& [pos, pause] : pauses) {
+        send_up_to(pos);
+        at += pause;
+    }
+    send_up_to(bytes.size());
+    last_reply_[reply.reg] = bytes;
 }
 
 std::string Device::LastReply(const std::string& reg) const {
@@ -169,6 +227,7 @@ Nanos Device::NextEvent() {
     take(to_host_.NextArrival(host_baud_));
     take(to_device_.NextArrival(scenario_.baudrate));
     if (scenario_.faults.noise_period > 0) take(next_noise_);
+    if (scenario_.faults.burst_period > 0) take(next_burst_);
     if (scenario_.faults.disconnect_at > 0 && !dead_) take(scenario_.faults.disconnect_at);
     return next;
 }

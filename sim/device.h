@@ -55,6 +55,20 @@ class Device {
     std::string LastReply(const std::string& reg) const;
     uint32_t replies_sent() const { return replies_; }
 
+    // What went to the program: text replies whole (framed, no pause of break_every, no
+    // fault on their bytes), text replies broken on purpose, and bursts between replies.
+    struct LineCount {
+        uint64_t whole = 0;
+        uint64_t broken = 0;
+        uint64_t bursts = 0;
+        uint64_t bursts_etx = 0;  // bursts whose last byte is ETX
+    };
+    const LineCount& line_count() const { return line_count_; }
+    // Sees every reply as it is put on the line: its command, its bytes and whether whole.
+    using ReplyWatch =
+        std::function<void(const std::string& reg, const std::string& bytes, bool whole)>;
+    void set_reply_watch(ReplyWatch watch) { reply_watch_ = std::move(watch); }
+
     // Sees every byte that crosses the line: to_host, the time and the bytes.
     using Trace = std::function<void(bool to_host, Nanos at, const uint8_t* data, std::size_t n)>;
     void set_trace(Trace trace) { trace_ = std::move(trace); }
@@ -63,6 +77,10 @@ class Device {
     void Feed(Nanos t, uint8_t b);
     void Emit(Nanos t, const Reply& reply);
     void RunTimed(Nanos upto);
+    void SendBurst(Nanos t);
+    Nanos RandomUpTo(Nanos max) {
+        return max > 0 ? static_cast<Nanos>(random_.Next() % static_cast<uint64_t>(max + 1)) : 0;
+    }
     void Die(Nanos t);
     void Start(Nanos t);
 
@@ -77,7 +95,10 @@ class Device {
     Nanos now_ = 0;
     bool dead_ = false;
     Nanos next_noise_ = 0;
+    Nanos next_burst_ = 0;
     uint32_t replies_ = 0;
+    LineCount line_count_;
+    ReplyWatch reply_watch_;
     Random random_;
     std::deque<uint8_t> host_rx_;
     std::vector<ReceivedByte> scratch_;

@@ -55,6 +55,19 @@ struct Faults {
     // (0: never).
     uint32_t disconnect_after_records = 0;
     Nanos disconnect_at = 0;  // the line goes dead at this time (0: never)
+
+    // Clutter of a long run that leaves every reply whole when the pauses suit the
+    // receiver: each reply and each burst keeps `quiet` of silence before it, replies start
+    // up to `reply_jitter` late and are cut at up to two random places with pauses of up to
+    // `split_gap` each (on top of the line gaps).
+    Nanos quiet = 0;
+    Nanos reply_jitter = 0;
+    Nanos split_gap = 0;
+    Nanos burst_period = 0;     // random bytes between replies, about this often (0: never)
+    uint32_t burst_bytes = 16;  // 1 to this many per burst; about every other one ends in ETX
+    // Every n-th text reply gets one pause of break_gap at a random place (0: never).
+    uint32_t break_every = 0;
+    Nanos break_gap = 0;
 };
 
 struct Scenario {

@@ -38,7 +38,7 @@ bool SimSerialPort::Write(platform::PortHandle h, const uint8_t* data, std::size
                           std::size_t& put) {
     put = 0;
     if (!Owns(h) || data == nullptr) return false;
-    writes_.emplace_back(reinterpret_cast<const char*>(data), len);
+    if (keep_writes_) writes_.emplace_back(reinterpret_cast<const char*>(data), len);
     device_.HostWrite(data, len);
     put = len;
     return true;

@@ -30,8 +30,9 @@ class SimSerialPort : public platform::SerialPort {
     bool is_open() const { return open_; }
     int32_t baudrate() const { return baud_; }
     const std::vector<std::string>& opened_paths() const { return opened_paths_; }
-    // Every write, one entry per call, in order.
+    // Every write, one entry per call, in order (none kept when switched off for a long run).
     const std::vector<std::string>& writes() const { return writes_; }
+    void set_keep_writes(bool keep) { keep_writes_ = keep; }
     // Writes made since the given index, concatenated.
     std::string WrittenSince(std::size_t index) const;
     Device& device() { return device_; }
@@ -42,6 +43,7 @@ class SimSerialPort : public platform::SerialPort {
     Device& device_;
     std::string path_;
     bool present_ = true;
+    bool keep_writes_ = true;
     bool open_ = false;
     int32_t baud_ = 0;
     uintptr_t opens_ = 0;

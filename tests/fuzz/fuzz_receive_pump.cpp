@@ -1,0 +1,160 @@
+// The receive pump fed arbitrary bytes, split across ticks and pauses as the input says, at
+// the idle time-out of the baud rate it picks, in normal, flash stream and bootloading mode,
+// with the real reply parser and flash dump behind it.
+//
+// Input: one byte picks the baud rate row (modulo 10; 9: none, the start-up time-out), then
+// operations (the op byte modulo 8):
+//   0 N bytes  N bytes arrive in one tick
+//   1 N        N + 1 silent ticks
+//   2          Reg: "Mr" and Read: a flash stream
+//   3          Reg: "Wo" and Read: back to replies
+//   4          bootloading on / off
+//   5          COM log on / off
+//   6 W F      (W % 0x5000) * 8 + 1 bytes F at once, the last one ETX when the op has bit 3
+//   7          COM Start / Stop
+#include <cstring>
+#include <string>
+
+#include "app/com_page.h"
+#include "boot/bootloader.h"
+#include "boot/flash_dump.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/page.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+#include "serial/reg_console.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+using platform::MakeWParam;
+using platform::Wnd;
+
+constexpr uint8_t kEtx = 0x03;
+
+// A reply handed on holds its converted text, the LF that was its ETX, and a NUL.
+void CheckedParse(char* reply, uint32_t count) {
+    FUZZ_CHECK(count >= 2 && count <= kRxMessageSize);
+    FUZZ_CHECK(reply[count - 1] == '\0' && reply[count - 2] == '\n');
+    FUZZ_CHECK(!(reply[0] == 'A' && reply[1] >= '0' && reply[1] <= '7'));
+    ParseDeviceReply(reply, count);
+}
+
+void CheckedBootStep(Wnd wnd, uint8_t complete, uint32_t count, const uint8_t* reply) {
+    if (complete) {
+        FUZZ_CHECK(g_boot.process_state_bootloader == 1);
+        FUZZ_CHECK(count >= 2 && count <= kRxMessageSize && reply[count - 1] == 0);
+    } else {
+        FUZZ_CHECK(count < kRxMessageSize);
+    }
+    // The transfer itself needs a checked hex file, which no input here can give it.
+    if (g_boot.process_state_bootloader == 0) BootloaderStep(wnd, complete, count, reply);
+}
+
+void CheckedDump() {
+    FUZZ_CHECK(g_flash.flash_stream_len > 0 && g_flash.flash_stream_len <= kFlashStreamSize);
+    FlashDump();
+}
+
+// The log gets a reply as received: STX and ETX included, no NUL.
+void CheckedLog(const void* data, std::size_t len) {
+    FUZZ_CHECK(len >= 1 && len < kRxMessageSize);
+    FUZZ_CHECK(static_cast<const uint8_t*>(data)[len - 1] == kEtx);
+}
+
+class Pump {
+  public:
+    explicit Pump(fuzz::FreshCore& core) : core_(core), page_(core.ui.NewWindow("page")) {
+        CreateComPageControls(page_);
+        CreateGeneratorPage(page_);
+    }
+    void Click(void (*handler)(Wnd, uint32_t, Wnd), uint16_t id) {
+        handler(page_, MakeWParam(id, platform::kBnClicked), nullptr);
+    }
+    void SelectBaud(int row) {
+        core_.ui.controls[g_com.hWndBaudSelect].selection = row;
+        BaudSelect_process(MakeWParam(1035, platform::kCbnSelEndOk), g_com.hWndBaudSelect);
+    }
+    void RegRead(const char* text) {
+        core_.ui.SetControlText(g_com.hWndRegEdit, text);
+        Click(button_Reg_Read_process, 1039);
+    }
+    void Tick() {
+        ReceiveTimerProc(page_);
+        FUZZ_CHECK(g_rx.rx_count < kRxMessageSize);
+        FUZZ_CHECK(g_flash.flash_stream_len <= kFlashStreamSize);
+        FUZZ_CHECK(core_.ui.TextLength(g_com.hWndComText) <= kComTextLimit);
+    }
+    // Ticks until the port has handed out everything fed to it (or is closed).
+    void Drain() {
+        while (!core_.serial.chunks.empty() && g_port.com_port_open == 1) Tick();
+    }
+
+  private:
+    fuzz::FreshCore& core_;
+    Wnd page_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    fuzz::FreshCore core;
+    g_rx_consumers = RxConsumers::Defaults();
+    g_rx_consumers.parse_reply = CheckedParse;
+    g_rx_consumers.bootloader_step = CheckedBootStep;
+    g_rx_consumers.flash_dump = CheckedDump;
+    g_rx_consumers.log_write = CheckedLog;
+    fuzz::Input in(data, size);
+    Pump pump(core);
+    const int row = in.Byte() % (kBaudRows + 1);
+    if (row < kBaudRows) pump.SelectBaud(row);
+    pump.Click(button_COM_StartStop_process, 1036);
+    FUZZ_CHECK(g_port.com_port_open == 1);
+
+    while (!in.empty()) {
+        const uint8_t op = in.Byte();
+        switch (op % 8) {
+            case 0:
+                core.serial.Feed(in.Bytes(in.Byte()));
+                pump.Tick();
+                break;
+            case 1:
+                for (int i = in.Byte(); i >= 0; --i) pump.Tick();
+                break;
+            case 2:
+                pump.RegRead("Mr");
+                break;
+            case 3:
+                pump.RegRead("Wo");
+                break;
+            case 4:
+                g_boot.process_state_bootloader ^= 1;
+                // Starting a transfer gives the first reply the full time-out.
+                if (g_boot.process_state_bootloader == 1)
+                    g_rx.boot_rx_countdown = kBootRxTimeoutTicks;
+                break;
+            case 5:
+                g_log.com_log_active ^= 1;
+                break;
+            case 6: {
+                // Up to 160 KiB: past the reply buffer and past the flash buffer.
+                const std::size_t n = std::size_t{in.Word()} % 0x5000 * 8 + 1;
+                std::string bulk(n, static_cast<char>(in.Byte()));
+                if (op & 8) bulk.back() = static_cast<char>(kEtx);
+                core.serial.Feed(bulk);
+                pump.Drain();
+                break;
+            }
+            default:
+                pump.Click(button_COM_StartStop_process, 1036);
+                break;
+        }
+    }
+    // Silence to the end: whatever is pending is handed on or dropped.
+    pump.Drain();
+    for (int i = 0; i < 60; ++i) pump.Tick();
+    g_rx_consumers = RxConsumers::Defaults();
+    return 0;
+}
