@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/update.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
@@ -186,16 +187,8 @@ int RunDump(Context& ctx) {
     return kExitDone;
 }
 
-// check, flash and verify (parsed already, refused by CommandAvailable) join this switch
-// with the firmware update: check reads the file through HexFileRead and HexFileCheck with
-// the chip selected in hWndChipSelect and szBinPath set to --out; flash and verify run on a
-// Session like dump, answering the core's questions through AnswerQuestion.
 int RunCommand(Context& ctx) {
-    const Options& opt = ctx.opt;
-    if (!CommandAvailable(opt.command)) {
-        return ctx.out.Fail(kExitUsage, opt.command_name + ": not available in this build");
-    }
-    switch (opt.command) {
+    switch (ctx.opt.command) {
         case Command::kPorts:
             return RunPorts(ctx);
         case Command::kInfo:
@@ -208,10 +201,16 @@ int RunCommand(Context& ctx) {
             return RunMonitor(ctx);
         case Command::kDump:
             return RunDump(ctx);
+        case Command::kCheck:
+            return RunCheck(ctx);
+        case Command::kFlash:
+            return RunFlash(ctx);
+        case Command::kVerify:
+            return RunVerify(ctx);
         default:
             break;
     }
-    return ctx.out.Fail(kExitUsage, opt.command_name + ": not available in this build");
+    return ctx.out.Fail(kExitUsage, "no command given (lumrax --help lists them)");
 }
 
 }  // namespace cli

@@ -27,22 +27,21 @@ struct CommandRow {
     std::size_t max_args;
     const char* args_usage;
     unsigned options;
-    bool available;
 };
 
 constexpr std::size_t kMany = ~std::size_t{0};
 
 const CommandRow kCommands[] = {
-    {"ports", Command::kPorts, 0, 0, "", 0, true},
-    {"info", Command::kInfo, 0, 0, "", kPortOpts, true},
-    {"read", Command::kRead, 1, kMany, " REG...", kPortOpts, true},
-    {"write", Command::kWrite, 1, kMany, " REG...", kPortOpts, true},
-    {"monitor", Command::kMonitor, 0, 0, "", kPortOpts | kSeconds | kCsv, true},
-    {"check", Command::kCheck, 1, 1, " FILE.hex", kChip | kOut, false},
-    {"flash", Command::kFlash, 1, 1, " FILE.hex", kPortOpts | kChip | kFlashSteps, false},
-    {"dump", Command::kDump, 0, 0, "", kPortOpts | kOut | kReg, true},
-    {"verify", Command::kVerify, 1, 1, " FILE.hex", kPortOpts | kChip, false},
-    {"help", Command::kHelp, 0, 0, "", 0, true},
+    {"ports", Command::kPorts, 0, 0, "", 0},
+    {"info", Command::kInfo, 0, 0, "", kPortOpts},
+    {"read", Command::kRead, 1, kMany, " REG...", kPortOpts},
+    {"write", Command::kWrite, 1, kMany, " REG...", kPortOpts},
+    {"monitor", Command::kMonitor, 0, 0, "", kPortOpts | kSeconds | kCsv},
+    {"check", Command::kCheck, 1, 1, " FILE.hex", kChip | kOut},
+    {"flash", Command::kFlash, 1, 1, " FILE.hex", kPortOpts | kChip | kFlashSteps},
+    {"dump", Command::kDump, 0, 0, "", kPortOpts | kOut | kReg},
+    {"verify", Command::kVerify, 1, 1, " FILE.hex", kPortOpts | kChip},
+    {"help", Command::kHelp, 0, 0, "", 0},
 };
 
 struct OptionRow {
@@ -231,12 +230,6 @@ bool ParseCommandLine(const std::vector<std::string>& argv, const std::string& e
     return true;
 }
 
-bool CommandAvailable(Command c) {
-    for (const CommandRow& r : kCommands)
-        if (r.command == c) return r.available;
-    return false;
-}
-
 const char* HelpText() {
     return "usage: lumrax [options] COMMAND [arguments]   (options may also follow the "
            "command)\n"
@@ -258,6 +251,23 @@ const char* HelpText() {
            "  dump                  the flash read-back as raw bytes\n"
            "      --out FILE        into FILE (needed when standard output is a terminal)\n"
            "      --reg TEXT        the read that starts it (default Mr; must begin with Mr)\n"
+           "  check FILE.hex        checks an Intel HEX file for the chip and writes its page\n"
+           "                        images NAME.bin and NAME.avr; no port\n"
+           "      --chip C          328P (default), 1284P or 1281\n"
+           "      --out DIR         the images into DIR (default: the current directory;\n"
+           "                        made when missing)\n"
+           "  flash FILE.hex        the firmware update: the check, then the application line\n"
+           "                        by line to the device's bootloader until it reports the\n"
+           "                        end; progress on standard error\n"
+           "      --chip C          as for check\n"
+           "      --switch          first puts the device in its bootloader (cw Sboot) unless\n"
+           "                        it runs there already, confirmed by its identification\n"
+           "      --erase           erases the device's flash (cw Fe) before the transfer\n"
+           "      --verify          afterwards switches back to the application and verifies\n"
+           "  verify FILE.hex       reads the flash back (cr Mr) and compares the application\n"
+           "                        section with the image: the first differing address and\n"
+           "                        how many differ\n"
+           "      --chip C          as for check\n"
            "\n"
            "Options:\n"
 #if defined(_WIN32)
@@ -277,9 +287,10 @@ const char* HelpText() {
            "  --help        this text\n"
            "\n"
            "Every failure is one line on standard error. Exit codes:\n"
-           "  0 done   1 a local file cannot be written   2 usage   4 port cannot be opened\n"
-           "  or was lost   5 device time-out   6 device error or unknown reply\n"
-           "  130 interrupted\n";
+           "  0 done   1 a local file cannot be written   2 usage, or a question answered\n"
+           "  Cancel   3 the hex file refused by the check   4 port cannot be opened or was\n"
+           "  lost   5 device time-out   6 device error or unknown reply   7 the device's end\n"
+           "  does not match the lines sent   8 verify found differences   130 interrupted\n";
 }
 
 }  // namespace cli

@@ -45,9 +45,6 @@ struct Options {
 bool ParseCommandLine(const std::vector<std::string>& argv, const std::string& env_port,
                       Options& out, std::string& error);
 
-// False for the commands that come with the firmware update and are not in this build.
-bool CommandAvailable(Command c);
-
 const char* HelpText();
 
 }  // namespace cli

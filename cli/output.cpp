@@ -103,9 +103,26 @@ void Output::Message(std::string_view text) {
 }
 
 void Output::Prompt(std::string_view text) {
+    EndLive();
     std::string line = "lumrax: ";
     line += text;
     std::fwrite(line.data(), 1, line.size(), err_);
+    std::fflush(err_);
+}
+
+void Output::Live(std::string_view text) {
+    std::string line = "\r";
+    line += text;
+    line += "\x1b[K";
+    std::fwrite(line.data(), 1, line.size(), err_);
+    std::fflush(err_);
+    live_shown_ = true;
+}
+
+void Output::EndLive() {
+    if (!live_shown_) return;
+    live_shown_ = false;
+    std::fputc('\n', err_);
     std::fflush(err_);
 }
 

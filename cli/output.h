@@ -54,6 +54,10 @@ class Output {
     void Message(std::string_view text);
     // The same without the line end, for an answer typed behind it.
     void Prompt(std::string_view text);
+    // A line redrawn in place on standard error (a progress bar); the next message starts
+    // on the line below it.
+    void Live(std::string_view text);
+    void EndLive();
     // A failure: its line on standard error and, with --json, an error object. Returns code.
     int Fail(int code, std::string_view text);
     void Emit(const JsonLine& line);
@@ -65,6 +69,7 @@ class Output {
     bool json_;
     std::FILE* out_;
     std::FILE* err_;
+    bool live_shown_ = false;
 };
 
 }  // namespace cli

@@ -194,13 +194,16 @@ Session::~Session() {
 
 void Session::BuildPage(bool autoread) {
     HeadlessUi& ui = ctx_.ui;
-    main_ = ui.NewWindow();
-    page_ = ui.NewWindow();
-    for (const ComControl& c : kComControls) {
-        const platform::ControlSpec spec{"", c.text, 0, 0, 0, 0, platform::Style::LabelCentre, 0};
-        g_com.*c.handle = ui.CreateControl(page_, spec);
+    if (page_ == nullptr) {
+        main_ = ui.NewWindow();
+        page_ = ui.NewWindow();
+        for (const ComControl& c : kComControls) {
+            const platform::ControlSpec spec{"", c.text, 0, 0, 0, 0, platform::Style::LabelCentre,
+                                             0};
+            g_com.*c.handle = ui.CreateControl(page_, spec);
+        }
+        CreateGeneratorPage(page_);
     }
-    CreateGeneratorPage(page_);
     ui.StartTimer(main_, REG_POLL_TIMER_ID, 20, RegLinePollTimerProc);
     if (autoread) ui.StartTimer(main_, AUTOREAD_TIMER_ID, 25, AutoReadTimerProc);
 }
@@ -258,11 +261,11 @@ bool Session::StartUpReadsDone() const {
            ui.SetCount(g_gen.hWndSearchAlways) > base_.search;
 }
 
-int Session::Wait(const std::function<bool()>& done, int box_code) {
+int Session::Wait(const std::function<bool()>& done, const BoxCode& code) {
     int result = kExitDone;
     Clock& clock = ctx_.ticks.clock();
     const bool ran = ctx_.ticks.RunUntil([&]() {
-        if (done()) return true;
+        // Before done(): the tick that ends a transfer may be the one that failed it.
         if (ctx_.port.LineFailed()) {
             // The system's reason says more than what the core may show about it.
             pending_box_ = false;
@@ -271,14 +274,15 @@ int Session::Wait(const std::function<bool()>& done, int box_code) {
             return true;
         }
         if (pending_box_) {
-            result = TakeBoxFailure(box_code);
+            result = TakeBoxFailure(code ? code(failure_box_) : kExitDevice);
             return true;
         }
+        if (done()) return true;
         if (*ctx_.interrupted != 0) {
             result = kExitInterrupted;
             return true;
         }
-        if (watch_.unanswered_since >= 0 &&
+        if (!watch_.core_times_out && watch_.unanswered_since >= 0 &&
             clock.NowNs() - watch_.unanswered_since >= kDeviceTimeoutNs) {
             result = ctx_.out.Fail(kExitTimeout, "device time-out: no answer to \"" +
                                                      watch_.unanswered_command + "\" within 5 s");
@@ -331,7 +335,10 @@ int Session::AnswerBox(const MessageBox& box) {
             out.Emit(JsonLine("message").Str("caption", box.caption).Str("text", box.text));
         return platform::kIdOk;
     }
-    return AnswerQuestion(box, ctx_.opt.yes, ctx_.stdin_terminal, std::cin, out, question_refused_);
+    const int answer =
+        AnswerQuestion(box, ctx_.opt.yes, ctx_.stdin_terminal, std::cin, out, question_refused_);
+    question_cancelled_ = answer != platform::kIdOk;
+    return answer;
 }
 
 int Session::TakeBoxFailure(int code) {

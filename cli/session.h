@@ -46,7 +46,12 @@ struct LinkWatch {
     std::string unanswered_command;
     // A received byte counts as the answer (a flash stream has no reply frame).
     bool bytes_answer = false;
+    // A transfer runs: the core's own reply count-down is the time-out, not this watch.
+    bool core_times_out = false;
 };
+
+// The exit code of an error box of the core.
+using BoxCode = std::function<int(const MessageBox&)>;
 
 class Session {
   public:
@@ -59,10 +64,12 @@ class Session {
     // the log, selects baud rate and port and presses COM Start. kExitDone, or the exit
     // code of the failure, whose line has been given.
     int Open(bool autoread);
+    // The page's controls and the register polling, without a port.
+    void BuildPage(bool autoread);
     // Runs the timers until done() holds. Ends early, with its exit code and line, on the
-    // device time-out, a lost line or an error box of the core (box_code); on Ctrl-C it
-    // returns kExitInterrupted without a line.
-    int Wait(const std::function<bool()>& done, int box_code = kExitDevice);
+    // device time-out, a lost line or an error box of the core (code, else kExitDevice),
+    // which win over done(); on Ctrl-C it returns kExitInterrupted without a line.
+    int Wait(const std::function<bool()>& done, const BoxCode& code = nullptr);
     // The Reg: field holds text, then Read or Write is pressed. kExitDone, or kExitUsage
     // when the core refused the text (its line given).
     int RegisterCommand(bool write, const std::string& text);
@@ -74,12 +81,13 @@ class Session {
 
     // A question of the core was answered Cancel because nobody could be asked.
     bool question_refused() const { return question_refused_; }
+    // The last question of the core was answered Cancel, by whoever answered it.
+    bool question_cancelled() const { return question_cancelled_; }
     platform::Wnd page() const { return page_; }
     LinkWatch& watch() { return watch_; }
 
   private:
     class WatchedPort;
-    void BuildPage(bool autoread);
     int AnswerBox(const MessageBox& box);
     int TakeBoxFailure(int code);
 
@@ -95,6 +103,7 @@ class Session {
     } base_;
     bool open_ = false;
     bool question_refused_ = false;
+    bool question_cancelled_ = false;
 };
 
 // The text of a box as one line: its caption first, line breaks as blanks.

@@ -284,6 +284,7 @@ void PageClose() {
 }
 
 int HexFileCheck() {
+    g_image.image_files_written = 0;
     g_image.ihex_line_num_max_app = g_hex.ihex_line_num;
     g_image.ihex_line_eof = g_hex.ihex_line_num - 1;
     // Line 0 is checked even in a table that holds nothing.
@@ -327,5 +328,6 @@ int HexFileCheck() {
     ok = CloseFile(g_image.pAVRbinFile) && ok;
     ok = CloseFile(g_image.pFlashImageFile) && ok;
     if (!ok) ConPrintf("AVRbin file write ERROR!\n");
+    g_image.image_files_written = ok ? 1 : 0;
     return 1;
 }

@@ -109,15 +109,25 @@ TEST(CliOptionsTest, BadCommandLinesAreRefusedWithOneMessage) {
     EXPECT_EQ(error, "no port: give --port or set LUMRAX_PORT");
 }
 
-TEST(CliOptionsTest, FirmwareUpdateCommandsAreNotInThisBuild) {
-    for (Command c : {Command::kCheck, Command::kFlash, Command::kVerify})
-        EXPECT_FALSE(cli::CommandAvailable(c));
-    for (Command c : {Command::kPorts, Command::kInfo, Command::kRead, Command::kWrite,
-                      Command::kMonitor, Command::kDump})
-        EXPECT_TRUE(cli::CommandAvailable(c));
-    const std::string help = cli::HelpText();
-    for (const char* hidden : {"flash", "verify", "check"})
-        EXPECT_EQ(help.find(std::string("  ") + hidden), std::string::npos) << hidden;
+TEST(CliOptionsTest, FirmwareUpdateCommandsTakeTheirSteps) {
+    cli::Options o;
+    std::string error;
+    ASSERT_TRUE(cli::ParseCommandLine(Words("flash fw.hex --switch --erase --verify --yes"),
+                                      "/dev/x", o, error))
+        << error;
+    EXPECT_EQ(o.command, Command::kFlash);
+    EXPECT_TRUE(o.switch_boot && o.erase && o.verify && o.yes);
+    const std::pair<const char*, const char*> refused[] = {
+        {"verify fw.hex --erase", "--erase does not apply to verify"},
+        {"check fw.hex --port /dev/x", "--port does not apply to check"},
+        {"flash fw.hex --out d", "--out does not apply to flash"},
+        {"check", "usage: lumrax check FILE.hex"},
+    };
+    for (const auto& [line, message] : refused) {
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(cli::ParseCommandLine(Words(line), "/dev/x", o, error));
+        EXPECT_EQ(error, message);
+    }
 }
 
 }  // namespace

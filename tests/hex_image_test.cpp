@@ -98,7 +98,7 @@ TEST_F(HexImageTest, ContiguousFileGivesNumberedPagesAndAnExtraBlankPage) {
     EXPECT_EQ(bin, BinImage(avr, 64));
     ASSERT_EQ(bin.size(), 26u * 71);
     EXPECT_EQ(static_cast<uint8_t>(bin[25 * 71 + 68]), 0x40);  // 64 bytes of 0xFF
-    EXPECT_EQ(g_image.ihex_line_num_max_app, 101u);  // the end record is streamed too
+    EXPECT_EQ(g_image.ihex_line_num_max_app, 101u);            // the end record is streamed too
     EXPECT_EQ(g_image.hex_file_valid, 1u);
     EXPECT_EQ(g_hex.hex_file_open, 1u);
     EXPECT_EQ(ui.Text(g_com.hWndCheckResult), "Check: OK");
@@ -157,6 +157,7 @@ TEST_F(HexImageTest, FixturesGiveTheirReferenceImage) {
         EXPECT_EQ(avr, AvrImage(Bytes(ref.begin(), ref.end()), chip.page_size, chip.max_pages));
         EXPECT_EQ(fakes::ScratchDir::Read(bin_dir + "/" + c.name + ".bin"),
                   BinImage(avr, chip.page_size));
+        EXPECT_EQ(g_image.image_files_written, 1u);
     }
 }
 
@@ -261,6 +262,7 @@ TEST_F(HexImageTest, WithoutImageFilesTheLinesAreStillCutAtTheApplicationEnd) {
     const Bytes data = hexb::Counting(16);
     OpenText(hexb::Data(0, data) + hexb::Data(0x7000, data) + hexb::kEof);
     EXPECT_EQ(g_image.hex_file_valid, 1u);
+    EXPECT_EQ(g_image.image_files_written, 0u);
     EXPECT_EQ(g_image.ihex_line_eof, 1u);
     EXPECT_EQ(g_hex.ihex_hex_len[1], 8u);
     EXPECT_NE(

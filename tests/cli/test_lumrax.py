@@ -9,7 +9,10 @@ Environment: LRX_LUMRAX (the program), LRX_E2E_SIM (lumrax-sim), LRX_CLI_RUNS (s
 
 import json
 import os
+import pty
 import re
+import select
+import struct
 import shutil
 import subprocess
 import sys
@@ -29,6 +32,42 @@ BOOT_INFO = b"firmware: Bootloader for ATmega328P V1.3\nrunning: bootloader\n"
 START_UP_READS = b"cr Wo\rcr Sv\rcr Wc\rcr Ww\r"
 TIME_OUT_S = 5.0
 MARGIN_S = 2.0  # process start, the first read 150 ms after COM Start, a loaded machine
+
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures")
+# name, page size, pages at most, application section (bytes) of each chip
+CHIPS = {"328P": ("ATmega328P", 64, 448, 0x7000), "1284P": ("ATmega1284P", 128, 960, 0x1E000)}
+# A device in its bootloader with an erased application section.
+BOOT = ("--firmware", "boot", "--flash", "blank")
+FAST = ("--baud", "115200")
+
+
+def hex_record(rtype, addr, data):
+    body = bytes([len(data), (addr >> 8) & 0xFF, addr & 0xFF, rtype]) + bytes(data)
+    return ":" + (body + bytes([-sum(body) & 0xFF])).hex().upper() + "\r\n"
+
+
+def records_on_the_wire(hex_text):
+    """Each line of the file as the program streams it: the colon, the record's bytes, CR LF."""
+    return [b":" + bytes.fromhex(line[1:]) + b"\r\n" for line in hex_text.split()]
+
+
+def page_images(image, page_size, max_pages):
+    """The .avr and .bin files of a contiguous image from address 0: whole pages up to the
+    one after the last byte, 0xFF behind it; each .bin record numbered, with its checksum."""
+    pages = min(len(image) // page_size + 1, max_pages)
+    avr = image + b"\xff" * (pages * page_size - len(image))
+    binary = b""
+    for p in range(pages):
+        data = avr[p * page_size:(p + 1) * page_size]
+        binary += struct.pack("<HH", p, pages - 1) + data + bytes([-sum(data) & 0xFF]) + b"\r\n"
+    return avr, binary
+
+
+def read_back(sim):
+    """The device's answer to the last cr Mr: its flash, as the simulator sent it."""
+    traffic = sim.traffic()
+    start = max(i for i, (_, way, d) in enumerate(traffic) if way == "PC>dev" and b"cr Mr\r" in d)
+    return b"".join(d for _, way, d in traffic[start + 1:] if way == "dev>PC")
 
 
 def program():
@@ -221,7 +260,8 @@ class LumraxTest(unittest.TestCase):
             (None, ["info"], 2, b"", "no port: give --port or set LUMRAX_PORT", True),
             (app, ["info", "--baud", "1000"], 2, b"", "--baud 1000: not one of 1200, 2400, "
              "4800, 9600, 14400, 19200, 38400, 57600, 115200", True),
-            (app, ["flash", "fw.hex"], 2, b"", "flash: not available in this build", True),
+            (app, ["flash", "fw.hex"], 2, b"",
+             "flash asks before it starts: give --yes, or run it on a terminal", True),
             (app, ["write", "Wo1\rcw Fe"], 2, b"",
              "register text with a control character: refused", True),
             (app, ["read", "x" * 60], 2, b"", "Error: Register text too long (max. 59 characters)!",
@@ -279,6 +319,227 @@ class LumraxTest(unittest.TestCase):
                     self.assertEqual((proc.returncode, err), (0, b""))
                     self.assertEqual(out, b"time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,"
                                           b"pcb_temp_C\n")
+
+    def small_hex(self, name, lines=20):
+        """A file of lines x 16 bytes from address 0 and the end record; its path, text and
+        image."""
+        image = bytes((i * 13 + 7) & 0xFF for i in range(16 * lines))
+        text = "".join(hex_record(0, a, image[a:a + 16]) for a in range(0, len(image), 16))
+        text += ":00000001FF\r\n"
+        path = self.write(name, text)
+        return path, text, image
+
+    def write(self, name, data):
+        path = os.path.join(self.dir, name)
+        if isinstance(data, str):
+            data = data.encode("latin-1")
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_check(self):
+        rows = [
+            # fixture, chip, --out, --json
+            ("atmega328p_app", "328P", None, False),
+            ("atmega1284p_app", "1284P", "imgs", True),
+        ]
+        for fixture, chip, out, as_json in rows:
+            with self.subTest(fixture=fixture):
+                path = os.path.join(FIXTURES, fixture + ".hex")
+                args = ["check", path, "--chip", chip] + (["--out", out] if out else [])
+                run = self.lumrax(*args, *(["--json"] if as_json else []))
+                self.assert_done(run, args)
+                name, page_size, max_pages, _ = CHIPS[chip]
+                with open(os.path.join(FIXTURES, fixture + ".ref"), "rb") as f:
+                    avr, binary = page_images(f.read(), page_size, max_pages)
+                with open(path, "rb") as f:
+                    lines = f.read().count(b":")
+                folder = out or "."
+                result = {"file": path, "chip": name, "lines": lines,
+                          "pages": len(avr) // page_size, "page_size": page_size,
+                          "bin": f"{folder}/{fixture}.bin", "avr": f"{folder}/{fixture}.avr"}
+                if as_json:
+                    self.assertEqual(json.loads(run.out),
+                                     dict(result, event="result", command="check", chip=chip))
+                else:
+                    self.assertEqual(run.out.decode(), "file: {file}\nchip: {chip}\nlines: {lines}\n"
+                                     "pages: {pages} of {page_size} bytes\nbin: {bin}\n"
+                                     "avr: {avr}\n".format(**result))
+                for ext, want in ((".avr", avr), (".bin", binary)):
+                    with open(os.path.join(self.dir, folder, fixture + ext), "rb") as f:
+                        self.assertEqual(f.read(), want, ext)
+
+        _, good, _ = self.small_hex("good.hex", lines=3)
+        lines = good.split("\r\n")
+        crc = "\r\n".join(lines[:1] + [lines[1][:-2] + "00"] + lines[2:])
+        rows = [
+            # file content (None: no file), chip, what follows "lumrax: PATH: ", exit code
+            (crc, "328P", "refused by the check for ATmega328P: ihex line CRC error, line 2", 3),
+            (good.replace(":00000001FF", ":00000001ff"), "328P", "refused by the check for "
+             "ATmega328P: Error: ihex last line is not ':00000001FF' !!!", 3),
+            (good.replace("\r\n", "\n"), "1281",
+             "refused by the check for ATmega1281: ihex line end error, line 1", 3),
+            (None, "328P", "The file cannot be opened", 3),
+            (os.path.join(FIXTURES, "atmega1284p_app.hex"), "328P", "refused by the check for "
+             "ATmega328P: Hex File Validity Check: too many lines: 5798 !!!; Max. for ATmega328P "
+             "application flash: 1793 lines", 3),
+        ]
+        out = os.path.join(self.dir, "refused")
+        for k, (content, chip, line, rc) in enumerate(rows):
+            with self.subTest(row=k):
+                if content is None or content.startswith("/"):
+                    path = content or os.path.join(self.dir, "nothere.hex")
+                else:
+                    path = self.write(f"bad{k}.hex", content)
+                run = self.lumrax("check", path, "--chip", chip, "--out", out)
+                self.assertEqual((run.rc, run.out, run.err), (rc, b"", f"lumrax: {path}: {line}\n"))
+                self.assertEqual(os.listdir(out), [])  # no images of a refused file
+
+        # Images that cannot be written: the folder is made one level deep only.
+        deep = os.path.join(self.dir, "no", "sub")
+        run = self.lumrax("check", os.path.join(self.dir, "good.hex"), "--out", deep)
+        self.assertEqual((run.rc, run.out, run.err), (1, b"", f"lumrax: cannot write the page "
+                                                             f"images {deep}/good.bin and {deep}/good.avr\n"))
+
+    def flash_fixture(self, fixture, chip):
+        """flash with every step onto a device that runs its application: the device's flash
+        ends up as the reference image, and --verify agrees."""
+        name, _, _, app = CHIPS[chip]
+        sim = self.device("--chip", chip, *FAST)
+        path = os.path.join(FIXTURES, fixture + ".hex")
+        run = self.lumrax("--port", sim.link, *FAST, "flash", path, "--chip", chip, "--switch",
+                          "--erase", "--verify", "--yes", timeout=600)
+        self.assertEqual(run.rc, 0, run.err)
+        with open(path) as f:
+            records = records_on_the_wire(f.read())
+        n = len(records)
+        self.assertRegex(run.out.decode(), rf"^flashed: {n} lines in \d+\.\d\d s \(\d+\.\d\d "
+                         rf"lines/s\)\nverified: {app} bytes \(0x{app:04X}\) match the image\n$")
+        switch = "lumrax: Switch between Bootloader / Application? -> OK (--yes)"
+        steps = [rf"lumrax: {5 * k} % \({(k * n + 19) // 20} / {n} lines\), \d+\.\d lines/s"
+                 for k in range(1, 21)]
+        want = [switch, "lumrax: Erase Lum_Rax Flash? -> OK (--yes)",
+                "lumrax: Flash erased? Start Bootloader? -> OK (--yes)",
+                "lumrax: Bootloading started!: Do NOT remove power or connection to device!!!"]
+        want = [re.escape(w) for w in want] + steps + [re.escape(w) for w in [
+            "lumrax: Bootloading finished: AVR reports bootloading is finished!", switch]]
+        self.assertRegex(run.err, "^" + "\n".join(want) + "\n$")
+        self.assertEqual(sim.received(), b"cr Sv\rcw Sboot\rcr Sv\rcw Fe\r" + b"".join(records)
+                         + b"cw Sboot\rcr Sv\rcr Mr\r")
+        with open(os.path.join(FIXTURES, fixture + ".ref"), "rb") as f:
+            ref = f.read()
+        self.assertEqual(read_back(sim)[:app], ref + b"\xff" * (app - len(ref)))
+        boot_text = f"Bootloader for {name} V1.3"
+        self.assertIn(boot_text.encode(), sim.sent())
+
+    def test_flash_atmega328p(self):
+        self.flash_fixture("atmega328p_app", "328P")
+
+    def test_flash_atmega1284p(self):
+        self.flash_fixture("atmega1284p_app", "1284P")
+
+    def test_flash_and_verify_failures(self):
+        small, text, image = self.small_hex("small.hex")
+        records = records_on_the_wire(text)
+        broken = self.write("broken.hex", text.replace(text.split()[2], text.split()[2][:-2] + "00"))
+        # The application section of a device whose flash differs from the small image twice:
+        # inside it, and in the erased flash behind it.
+        altered = bytearray(image + b"\xff" * (0x7000 - len(image)))
+        altered[0x10] ^= 0x01
+        altered[0x6FFF] = 0x00
+        flash = self.write("altered.bin", bytes(altered))
+        rows = [
+            # simulator options, command line, exit code, the one failure line, what the
+            # device got
+            ((), ["flash", broken, "--yes"], 3, f"{broken}: refused by the check for ATmega328P: "
+             "ihex line CRC error, line 3", b""),
+            ((), ["flash", small], 2,
+             "flash asks before it starts: give --yes, or run it on a terminal", b""),
+            ((), ["flash", small, "--yes"], 6,
+             "the device runs its application: --switch puts it in its bootloader", b"cr Sv\r"),
+            (BOOT + ("--record-letter", "3:e"), ["flash", small, "--yes"], 6,
+             "Error: AVR bootloader error message!", b"cr Sv\r" + b"".join(records[:4])),
+            (BOOT + ("--record-letter", "2:W"), ["flash", small, "--yes"], 6,
+             "Error: AVR bootloader unknown reply!", b"cr Sv\r" + b"".join(records[:3])),
+            (BOOT + ("--record-letter", "5:n"), ["flash", small, "--yes"], 7,
+             "ERROR!: AVR reports bootloading is finished, but we don't think so!!! "
+             "lines_sent < ihex_line_num_max_app", b"cr Sv\r" + b"".join(records[:6])),
+            (BOOT + ("--disconnect-after-records", "3"), ["flash", small, "--yes"], 5,
+             "Error: AVR bootloader Timeout!", b"cr Sv\r" + b"".join(records[:4])),
+            (BOOT, ["verify", small], 6,
+             "the device runs its bootloader: only the application reads the flash back",
+             b"cr Sv\r"),
+            (("--flash", flash), ["verify", small], 8, "verify: 2 of 28672 bytes differ, the "
+             f"first at 0x00010 (device 0x{altered[0x10]:02X}, image 0x{image[0x10]:02X})",
+             b"cr Sv\rcr Mr\r"),
+        ]
+        for options, args, rc, line, wire in rows:
+            with self.subTest(options=options, args=args):
+                sim = self.device(*options, *FAST)
+                run = self.lumrax("--port", sim.link, *FAST, *args)
+                self.assertEqual(run.rc, rc, run.err)
+                self.assertEqual(run.err.splitlines()[-1], f"lumrax: {line}")
+                self.assertEqual(sim.received(), wire)
+                if rc == 5:
+                    # The core's count of 5 s from the last byte heard.
+                    self.assertGreaterEqual(run.seconds, TIME_OUT_S)
+                    self.assertLess(run.seconds, TIME_OUT_S + MARGIN_S)
+
+        # The same image on the device, asked for JSON.
+        sim = self.device("--flash", self.write("same.bin", image), *FAST)
+        run = self.lumrax("--port", sim.link, *FAST, "verify", small, "--json")
+        self.assert_done(run, "verify")
+        self.assertEqual(json.loads(run.out), {"event": "result", "command": "verify",
+                                               "bytes": 0x7000, "differ": 0})
+
+    def test_flash_on_a_terminal(self):
+        """Without --yes the terminal is asked; the progress is a bar redrawn in place."""
+        small, text, _ = self.small_hex("small.hex")
+        for answer, rc in (("n", 2), ("y", 0)):
+            with self.subTest(answer=answer):
+                sim = self.device(*BOOT, *FAST)
+                master, slave = pty.openpty()
+                proc = subprocess.Popen([program(), "--port", sim.link, *FAST, "flash", small],
+                                        cwd=self.dir, stdin=slave, stdout=subprocess.PIPE,
+                                        stderr=slave)
+                os.close(slave)
+                screen = b""
+                try:
+                    deadline = time.monotonic() + 60
+                    asked = False
+                    while time.monotonic() < deadline:
+                        ready, _, _ = select.select([master], [], [], 0.5)
+                        try:
+                            chunk = os.read(master, 4096) if ready else b""
+                        except OSError:  # the program closed its side
+                            break
+                        screen += chunk
+                        if not asked and screen.endswith(b"[y/N] "):
+                            os.write(master, answer.encode() + b"\n")
+                            asked = True
+                        if proc.poll() is not None and not ready:
+                            break
+                    out, _ = proc.communicate(timeout=30)
+                finally:
+                    os.close(master)
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                self.assertEqual(proc.returncode, rc, screen)
+                # The terminal turns each line end into CR LF and echoes the answer.
+                text = screen.decode("latin-1").replace("\r\n", "\n")
+                question = f"lumrax: Flash erased? Start Bootloader? [y/N] {answer}\n"
+                if rc == 2:
+                    self.assertEqual(text, question + "lumrax: cancelled: nothing more is sent\n")
+                    self.assertEqual(sim.received(), b"cr Sv\r")
+                    continue
+                self.assertRegex(text, "^" + re.escape(question + "lumrax: Bootloading started!: "
+                                 "Do NOT remove power or connection to device!!!\n") +
+                                 r"(\r\[[#.]{24}\] \d+ / 21 lines .*\x1b\[K)+"
+                                 r"\r\[#{24}\] 21 / 21 lines  100 %  \d+\.\d lines/s  0:00 "
+                                 r"left\x1b\[K\nlumrax: Bootloading finished: AVR reports "
+                                 r"bootloading is finished!\n$")
+                self.assertRegex(out.decode(), r"^flashed: 21 lines in ")
 
     def test_ports(self):
         run = self.lumrax("ports", "--json")

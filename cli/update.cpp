@@ -1,0 +1,499 @@
+#include "cli/update.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "boot/boot_commands.h"
+#include "boot/bootloader.h"
+#include "firmware/chip_table.h"
+#include "firmware/hex_file.h"
+#include "firmware/page_image.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "platform/page.h"
+#include "platform/text_format.h"
+
+namespace cli {
+
+namespace {
+
+constexpr uint16_t kChipSelectId = 1069;
+constexpr uint16_t kBootSwitchId = 1070;
+constexpr uint16_t kFlashEraseId = 1071;
+constexpr uint32_t kPercentStep = 5;
+constexpr double kNsPerSecond = 1e9;
+
+// The core's trace while a file is checked, passed on and kept: the check names what it
+// refused only there. Only the tail is kept; the findings that end a check come last.
+class TraceCapture final : public platform::Console {
+  public:
+    TraceCapture() : saved_(platform::GetEnv()) {
+        platform::Env env = saved_;
+        env.console = this;
+        platform::SetEnv(env);
+    }
+    ~TraceCapture() override { platform::SetEnv(saved_); }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    void Write(const char* data, std::size_t len) override {
+        if (saved_.console != nullptr) saved_.console->Write(data, len);
+        text_.append(data, len);
+        if (text_.size() > kKeep) text_.erase(0, text_.size() - kKeep / 2);
+    }
+    void Release() override {}
+    const std::string& text() const { return text_; }
+
+  private:
+    static constexpr std::size_t kKeep = std::size_t{64} * 1024;
+    platform::Env saved_;
+    std::string text_;
+};
+
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+std::string Hex(uint32_t value, int digits) {
+    char buf[16];
+    FormatBounded(buf, sizeof buf, "0x%0*lX", digits, static_cast<unsigned long>(value));
+    return buf;
+}
+
+std::string Fixed2(double v) {
+    char buf[32];
+    FormatBounded(buf, sizeof buf, "%.2f", v);
+    return buf;
+}
+
+const ChipRow& SelectedChip() {
+    return chip_table[g_chip.chip_index];
+}
+
+int Interrupted(Context& ctx) {
+    return ctx.out.Fail(kExitInterrupted, "interrupted");
+}
+
+int Cancelled(Context& ctx) {
+    return ctx.out.Fail(kExitUsage, "cancelled: nothing more is sent");
+}
+
+// Reads the file and checks it for --chip, with the images into out_dir (empty: none are
+// written, the pages are still built). Refused before any port is opened.
+int LoadHexFile(Context& ctx, Session& s, const std::string& out_dir) {
+    const std::string& path = ctx.opt.args[0];
+    if (path.size() >= static_cast<std::size_t>(kPathSize) ||
+        out_dir.size() >= static_cast<std::size_t>(kPathSize)) {
+        return ctx.out.Fail(
+            kExitUsage, "path longer than " + std::to_string(kPathSize - 1) + " characters: " +
+                            (path.size() >= static_cast<std::size_t>(kPathSize) ? path : out_dir));
+    }
+    s.BuildPage(false);
+    int row = 0;
+    for (int i = 0; i < kChipRows; ++i)
+        if (ctx.opt.chip == chip_table[i].name) row = i;
+    ctx.ui.ComboSetSelection(g_com.hWndChipSelect, row);
+    ChipSelect_process(platform::MakeWParam(kChipSelectId, platform::kCbnSelEndOk), nullptr);
+    FormatBounded(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", out_dir.c_str());
+
+    TraceCapture trace;
+    if (HexFileRead(path.c_str()) == 0) {
+        // "reason:\npath"
+        std::string reason = g_hex.szReadError;
+        reason = reason.substr(0, reason.find(":\n"));
+        return ctx.out.Fail(kExitFileRefused, path + ": " + reason);
+    }
+    // What the File Open dialog sets after a file was read.
+    g_hex.hex_file_open = 1;
+    if (g_image.hex_file_valid == 0) {
+        return ctx.out.Fail(kExitFileRefused, path + ": refused by the check for ATmega" +
+                                                  SelectedChip().name + ": " +
+                                                  CheckFindings(trace.text()));
+    }
+    return kExitDone;
+}
+
+// The device's answer to a command written by the core: kExitDone once a reply came.
+int AwaitReply(Context& ctx, Session& s, std::size_t before) {
+    const int rc = s.Wait([&]() { return s.watch().replies.size() > before; });
+    return rc == kExitInterrupted ? Interrupted(ctx) : rc;
+}
+
+// Reads Sv; boot tells whether the bootloader runs.
+int Identify(Context& ctx, Session& s, bool& boot) {
+    const unsigned idents = ctx.ui.SetCount(g_gen.hWndFwVersion);
+    const std::size_t before = s.watch().replies.size();
+    int rc = s.RegisterCommand(false, "Sv");
+    if (rc != kExitDone) return rc;
+    rc = AwaitReply(ctx, s, before);
+    if (rc != kExitDone) return rc;
+    if (ctx.ui.SetCount(g_gen.hWndFwVersion) == idents) {
+        return ctx.out.Fail(kExitDevice, "no identification in the answer to \"cr Sv\": " +
+                                             ReplyText(s.watch().replies[before]));
+    }
+    boot = g_dev.uCisBootloader == 1;
+    return kExitDone;
+}
+
+// Switch Boot/App, its answer, then the identification must name the firmware wanted.
+int Switch(Context& ctx, Session& s, bool to_boot) {
+    const std::size_t before = s.watch().replies.size();
+    button_BootSwitch_process(s.page(), platform::MakeWParam(kBootSwitchId, platform::kBnClicked),
+                              nullptr);
+    if (s.question_cancelled()) return Cancelled(ctx);
+    int rc = AwaitReply(ctx, s, before);
+    if (rc != kExitDone) return rc;
+    const std::string answer = ReplyText(s.watch().replies[before]);
+    bool boot = false;
+    rc = Identify(ctx, s, boot);
+    if (rc != kExitDone) return rc;
+    if (boot != to_boot) {
+        return ctx.out.Fail(kExitDevice, std::string("the device still runs its ") +
+                                             (boot ? "bootloader" : "application") +
+                                             " after \"cw Sboot\" (it answered \"" + answer +
+                                             "\")");
+    }
+    return kExitDone;
+}
+
+int Erase(Context& ctx, Session& s) {
+    const std::size_t before = s.watch().replies.size();
+    button_FlashErase_process(s.page(), platform::MakeWParam(kFlashEraseId, platform::kBnClicked),
+                              nullptr);
+    if (s.question_cancelled()) return Cancelled(ctx);
+    return AwaitReply(ctx, s, before);
+}
+
+// Go! and the transfer to its end; seconds: from the first line to the end.
+int Transfer(Context& ctx, Session& s, double& seconds) {
+    Clock& clock = ctx.ticks.clock();
+    const uint32_t total = g_image.ihex_line_num_max_app;
+    TransferProgress progress(ctx.out, IsTerminal(2) && !ctx.out.json());
+    s.watch().core_times_out = true;
+    button_BootGo_process(s.page());
+    if (s.question_cancelled()) return Cancelled(ctx);
+    if (g_boot.process_state_bootloader == 0) {
+        // Only a box of the core can say why.
+        const int rc = s.Wait([]() { return true; });
+        return rc != kExitDone ? rc : ctx.out.Fail(kExitDevice, "the transfer did not start");
+    }
+    int rc = s.Wait(
+        [&]() {
+            progress.Update(g_boot.lines_sent, total, clock.NowNs());
+            return g_boot.process_state_bootloader == 0;
+        },
+        TransferBoxCode);
+    progress.Finish();
+    seconds = progress.Seconds(clock.NowNs());
+    s.watch().core_times_out = false;
+    s.watch().unanswered_since = -1;
+    if (rc == kExitInterrupted) {
+        // As the stop question's OK: the core sends nothing more.
+        g_boot.process_state_bootloader = 0;
+        return ctx.out.Fail(kExitInterrupted,
+                            "interrupted at line " + std::to_string(g_boot.lines_sent) + " of " +
+                                std::to_string(total) + ": the device's flash is incomplete");
+    }
+    if (rc != kExitDone) return rc;
+    if (g_boot.lines_sent != total) {
+        return ctx.out.Fail(kExitEndMismatch, "the transfer ended after " +
+                                                  std::to_string(g_boot.lines_sent) + " of " +
+                                                  std::to_string(total) + " lines");
+    }
+    return kExitDone;
+}
+
+// Mr: the flash read back and compared with the image.
+int ReadBackAndCompare(Context& ctx, Session& s) {
+    LinkWatch& w = s.watch();
+    w.flash.clear();
+    w.flash_ended = false;
+    w.bytes_answer = true;
+    int rc = s.RegisterCommand(false, "Mr");
+    if (rc == kExitDone) rc = s.Wait([&]() { return w.flash_ended; });
+    w.bytes_answer = false;
+    if (rc == kExitInterrupted) return Interrupted(ctx);
+    if (rc != kExitDone) return rc;
+
+    const std::vector<uint8_t> expected = ExpectedApplication();
+    const FlashDifference d = CompareFlash(expected, w.flash);
+    const uint32_t size = static_cast<uint32_t>(expected.size());
+    if (ctx.out.json()) {
+        JsonLine j("result");
+        j.Str("command", "verify").Int("bytes", size).Int("differ", d.count);
+        if (d.count > 0) j.Int("first", d.first);
+        ctx.out.Emit(j);
+    } else if (d.count == 0) {
+        ctx.out.Write("verified: " + std::to_string(size) + " bytes (" + Hex(size, 4) +
+                      ") match the image\n");
+    }
+    if (d.count == 0) return kExitDone;
+    std::string where;
+    if (d.first < w.flash.size()) {
+        where = "device " + Hex(w.flash[d.first], 2) + ", image " + Hex(expected[d.first], 2);
+    } else {
+        where = "the device sent only " + std::to_string(w.flash.size()) + " bytes";
+    }
+    return ctx.out.Fail(kExitVerify, "verify: " + std::to_string(d.count) + " of " +
+                                         std::to_string(size) + " bytes differ, the first at " +
+                                         Hex(d.first, 5) + " (" + where + ")");
+}
+
+}  // namespace
+
+int TransferBoxCode(const MessageBox& box) {
+    struct End {
+        const char* text;
+        int code;
+    };
+    static const End kEnds[] = {
+        {"AVR bootloader Timeout!", kExitTimeout},
+        {"AVR bootloader error message!", kExitDevice},
+        {"AVR bootloader unknown reply!", kExitDevice},
+        {"AVR reports bootloading is finished,\nbut we don't think so!!!\n"
+         "lines_sent < ihex_line_num_max_app",
+         kExitEndMismatch},
+        {"AVR reports bootloading is finished,\nbut WTF???\nlines_sent > ihex_line_num_max_app",
+         kExitEndMismatch},
+        {"AVR did not report the end of bootloading\nafter the end-of-file line!\n"
+         "Nothing more is sent.",
+         kExitEndMismatch},
+        {"AVR bootloader: no line left to send!", kExitEndMismatch},
+    };
+    for (const End& e : kEnds)
+        if (box.text == e.text) return e.code;
+    return kExitDevice;
+}
+
+std::string CheckFindings(const std::string& trace) {
+    static const char* const kFindings[] = {"ihex line ", "Error: ihex last line",
+                                            "Hex File Validity Check: too many lines",
+                                            "Max. for ATmega"};
+    std::string found;
+    std::size_t start = 0;
+    while (start < trace.size()) {
+        std::size_t end = trace.find('\n', start);
+        if (end == std::string::npos) end = trace.size();
+        std::string line = trace.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        // A report only: such a line may still pass.
+        if (StartsWith(line, "ihex line length error")) continue;
+        bool finding = false;
+        for (const char* f : kFindings) finding = finding || StartsWith(line, f);
+        if (!finding) continue;
+        if (!found.empty()) found += "; ";
+        found += line;
+    }
+    return found.empty() ? "the check failed" : found;
+}
+
+std::vector<uint8_t> ExpectedApplication() {
+    const ChipRow& chip = SelectedChip();
+    std::vector<uint8_t> app(chip.app_size, 0xFF);
+    for (uint32_t p = 0; p < g_image.page_count && p < kPageRecords; ++p) {
+        const std::size_t at = std::size_t{p} * chip.page_size;
+        if (at + chip.page_size > app.size()) break;
+        std::memcpy(app.data() + at, g_image.page_table[p].data, chip.page_size);
+    }
+    return app;
+}
+
+FlashDifference CompareFlash(const std::vector<uint8_t>& expected,
+                             const std::vector<uint8_t>& device) {
+    FlashDifference d;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (i < device.size() && device[i] == expected[i]) continue;
+        if (d.count == 0) d.first = static_cast<uint32_t>(i);
+        ++d.count;
+    }
+    return d;
+}
+
+double TransferProgress::Rate() const {
+    if (sent_ < 2 || latest_ns_ <= first_ns_) return 0;
+    return (sent_ - 1) * kNsPerSecond / static_cast<double>(latest_ns_ - first_ns_);
+}
+
+double TransferProgress::Seconds(int64_t now_ns) const {
+    return first_ns_ < 0 ? 0 : static_cast<double>(now_ns - first_ns_) / kNsPerSecond;
+}
+
+std::string TransferProgress::BarText(uint32_t sent, uint32_t total, double lines_per_s) {
+    constexpr uint32_t kWidth = 24;
+    const uint32_t shown = std::min(sent, total);
+    const uint32_t filled = total == 0 ? kWidth : shown * kWidth / total;
+    const uint32_t percent = total == 0 ? 100 : shown * 100 / total;
+    std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "]";
+    char text[128];
+    if (lines_per_s > 0) {
+        const uint32_t left = static_cast<uint32_t>((total - shown) / lines_per_s + 0.999);
+        FormatBounded(text, sizeof text, " %lu / %lu lines  %3lu %%  %.1f lines/s  %lu:%02lu left",
+                      static_cast<unsigned long>(shown), static_cast<unsigned long>(total),
+                      static_cast<unsigned long>(percent), lines_per_s,
+                      static_cast<unsigned long>(left / 60), static_cast<unsigned long>(left % 60));
+    } else {
+        FormatBounded(text, sizeof text, " %lu / %lu lines  %3lu %%  - lines/s  -:-- left",
+                      static_cast<unsigned long>(shown), static_cast<unsigned long>(total),
+                      static_cast<unsigned long>(percent));
+    }
+    return bar + text;
+}
+
+std::string TransferProgress::StepText(uint32_t percent, uint32_t sent, uint32_t total,
+                                       double lines_per_s) {
+    char text[96];
+    FormatBounded(text, sizeof text, "%lu %% (%lu / %lu lines)",
+                  static_cast<unsigned long>(percent), static_cast<unsigned long>(sent),
+                  static_cast<unsigned long>(total));
+    std::string s = text;
+    if (lines_per_s > 0) {
+        FormatBounded(text, sizeof text, ", %.1f lines/s", lines_per_s);
+        s += text;
+    }
+    return s;
+}
+
+void TransferProgress::Update(uint32_t sent, uint32_t total, int64_t now_ns) {
+    if (sent == sent_ && total == total_) return;
+    if (sent > sent_) {
+        if (first_ns_ < 0) first_ns_ = now_ns;
+        latest_ns_ = now_ns;
+    }
+    sent_ = sent;
+    total_ = total;
+    if (bar_) {
+        // At every line, so that a message of the core always follows the bar's last state;
+        // not before the first line, which the start message precedes.
+        if (sent > 0) out_.Live(BarText(sent, total, Rate()));
+        return;
+    }
+    // Each 5 % step once, the highest one reached when several are passed at once.
+    const uint32_t steps =
+        total == 0
+            ? 100 / kPercentStep
+            : static_cast<uint32_t>(uint64_t{std::min(sent, total)} * 100 / kPercentStep / total);
+    if (steps <= steps_) return;
+    steps_ = steps;
+    const uint32_t percent = steps * kPercentStep;
+    if (out_.json()) {
+        out_.Emit(
+            JsonLine("progress").Int("percent", percent).Int("lines", sent).Int("total", total));
+    } else {
+        out_.Message(StepText(percent, sent, total, Rate()));
+    }
+}
+
+void TransferProgress::Finish() {
+    out_.EndLive();
+}
+
+int RunCheck(Context& ctx) {
+    const std::string out_dir = ctx.opt.out.empty() ? "." : ctx.opt.out;
+    Session s(ctx);
+    // One level, as the window program makes its LUMRAXbin; it may exist already.
+    if (!ctx.opt.out.empty()) platform::Sys().CreateFolder(out_dir.c_str());
+    const int rc = LoadHexFile(ctx, s, out_dir);
+    if (rc != kExitDone) return rc;
+    if (g_image.image_files_written == 0) {
+        if (g_image.szAVRbinPath[0] == '\0' || g_image.szFlashImagePath[0] == '\0') {
+            return ctx.out.Fail(kExitLocalFile, "cannot write the page images into " + out_dir +
+                                                    ": path longer than " +
+                                                    std::to_string(kImagePathSize - 1) +
+                                                    " characters");
+        }
+        return ctx.out.Fail(kExitLocalFile, "cannot write the page images " +
+                                                std::string(g_image.szAVRbinPath) + " and " +
+                                                g_image.szFlashImagePath);
+    }
+    const ChipRow& chip = SelectedChip();
+    const std::string& file = ctx.opt.args[0];
+    if (ctx.out.json()) {
+        ctx.out.Emit(JsonLine("result")
+                         .Str("command", "check")
+                         .Str("file", file)
+                         .Str("chip", chip.name)
+                         .Int("lines", g_image.ihex_line_num_max_app)
+                         .Int("pages", g_image.page_count)
+                         .Int("page_size", chip.page_size)
+                         .Str("bin", g_image.szAVRbinPath)
+                         .Str("avr", g_image.szFlashImagePath));
+        return kExitDone;
+    }
+    ctx.out.Write("file: " + file + "\nchip: ATmega" + chip.name +
+                  "\nlines: " + std::to_string(g_image.ihex_line_num_max_app) +
+                  "\npages: " + std::to_string(g_image.page_count) + " of " +
+                  std::to_string(chip.page_size) + " bytes\nbin: " + g_image.szAVRbinPath +
+                  "\navr: " + g_image.szFlashImagePath + "\n");
+    return kExitDone;
+}
+
+int RunFlash(Context& ctx) {
+    const Options& opt = ctx.opt;
+    // Every run asks at least whether to start; refused before anything is done.
+    if (!opt.yes && !ctx.stdin_terminal) {
+        return ctx.out.Fail(kExitUsage,
+                            "flash asks before it starts: give --yes, or run it on a terminal");
+    }
+    Session s(ctx);
+    int rc = LoadHexFile(ctx, s, "");
+    if (rc != kExitDone) return rc;
+    rc = s.Open(false);
+    if (rc != kExitDone) return rc;
+
+    // Which firmware runs decides whether to switch: cw Sboot toggles.
+    bool boot = false;
+    rc = Identify(ctx, s, boot);
+    if (rc != kExitDone) return rc;
+    if (!boot && !opt.switch_boot) {
+        return ctx.out.Fail(kExitDevice,
+                            "the device runs its application: --switch puts it in its bootloader");
+    }
+    if (!boot) {
+        rc = Switch(ctx, s, true);
+    } else if (opt.switch_boot) {
+        ctx.out.Message("the device runs its bootloader already: no switch");
+    }
+    if (rc == kExitDone && opt.erase) rc = Erase(ctx, s);
+    double seconds = 0;
+    if (rc == kExitDone) rc = Transfer(ctx, s, seconds);
+    if (rc != kExitDone) return rc;
+
+    const uint32_t lines = g_image.ihex_line_num_max_app;
+    const double rate = seconds > 0 ? lines / seconds : 0;
+    if (ctx.out.json()) {
+        ctx.out.Emit(JsonLine("result")
+                         .Str("command", "flash")
+                         .Int("lines", lines)
+                         .Number("seconds", Fixed2(seconds))
+                         .Number("lines_per_s", Fixed2(rate)));
+    } else {
+        ctx.out.Write("flashed: " + std::to_string(lines) + " lines in " + Fixed2(seconds) +
+                      " s (" + Fixed2(rate) + " lines/s)\n");
+    }
+    if (!opt.verify) return kExitDone;
+    rc = Switch(ctx, s, false);
+    if (rc != kExitDone) return rc;
+    return ReadBackAndCompare(ctx, s);
+}
+
+int RunVerify(Context& ctx) {
+    Session s(ctx);
+    int rc = LoadHexFile(ctx, s, "");
+    if (rc != kExitDone) return rc;
+    rc = s.Open(false);
+    if (rc != kExitDone) return rc;
+    bool boot = false;
+    rc = Identify(ctx, s, boot);
+    if (rc != kExitDone) return rc;
+    if (boot) {
+        return ctx.out.Fail(kExitDevice,
+                            "the device runs its bootloader: only the application reads the flash "
+                            "back");
+    }
+    return ReadBackAndCompare(ctx, s);
+}
+
+}  // namespace cli
