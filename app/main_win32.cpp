@@ -6,7 +6,9 @@
 #include "app/startup.h"
 #include "platform/env.h"
 #include "platform/env_win32.h"
+#include "platform/page.h"
 #include "resources/resource.h"
+#include "serial/reg_console.h"
 
 using platform::ToHwnd;
 using platform::ToWnd;
@@ -67,6 +69,18 @@ LRESULT CALLBACK PageCommandRouter(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+// A single-line edit field drops Enter (ES_WANTRETURN acts only in a multi-line one), and a
+// pasted text is cut at its first line break: Enter here ends the line for the register
+// read, as a line break in the field would for the polling timer.
+LRESULT CALLBACK RegFieldProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR) {
+    if (msg == WM_CHAR && wParam == '\r') {
+        RegLineEnter(g_main.hWndMain);
+        return 0;
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
 ATOM RegisterMainClass(HINSTANCE instance) {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -124,14 +138,14 @@ bool CreateMainWindow(HINSTANCE instance, int show) {
     return true;
 }
 
-// An accelerator is translated for the window the key message was addressed to, so
-// Alt+? only reaches the main window's menu command when no control has the focus.
+// Key messages go to the control that has the focus, but the accelerators are the main
+// window's menu commands: they are translated for the main window, whoever has the focus.
 int RunMessageLoop(HACCEL accel) {
     MSG msg{};
     BOOL got;
     while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
         if (got == -1) return 0;
-        if (TranslateAcceleratorA(msg.hwnd, accel, &msg)) continue;
+        if (TranslateAcceleratorA(ToHwnd(g_main.hWndMain), accel, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -158,6 +172,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     HACCEL accel = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDC_LUM_RAX_COM));
 
     AppStartup(g_main.hWndMain, g_main.hWndTabCOM);
+    SetWindowSubclass(ToHwnd(g_com.hWndRegEdit), RegFieldProc, 0, 0);
     const int code = RunMessageLoop(accel);
     platform::SetEnv(platform::Env{});
     return code;

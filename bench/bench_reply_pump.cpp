@@ -96,7 +96,7 @@ struct Rig {
         };
         for (platform::Wnd* f : fields) *f = ui.NewWindow("field");
         g_com.hWndComText = ui.NewWindow("ComText");
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
     }
     ~Rig() {

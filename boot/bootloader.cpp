@@ -87,7 +87,8 @@ void SendLine(platform::Wnd wnd) {
     }
     const uint8_t* line = g_hex.ihex_hex_line[n];
     const uint32_t len = g_hex.ihex_hex_len[n];
-    if (g_port.port_handle != nullptr) platform::Serial().Write(g_port.port_handle, line, len);
+    std::size_t put = 0;
+    if (g_port.port_handle != nullptr) platform::Serial().Write(g_port.port_handle, line, len, put);
     ConPrintf("lines_sent: %li\n", static_cast<long>(n));
     if (n > kEchoAbove && len >= 3) {
         ConPrintf("sent: %c", line[0]);

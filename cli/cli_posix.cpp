@@ -22,14 +22,16 @@ namespace {
 
 class PosixPortIo final : public PortIo {
   public:
-    platform::PortHandle Open(const char* path, int32_t baudrate) override {
-        return tty_.Open(path, baudrate);
+    platform::PortHandle Open(const char* path) override { return tty_.Open(path); }
+    bool Configure(platform::PortHandle h, int32_t baudrate, std::string& error) override {
+        return tty_.Configure(h, baudrate, error);
     }
-    std::size_t Read(platform::PortHandle h, uint8_t* buf, std::size_t max) override {
-        return tty_.Read(h, buf, max);
+    bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        return tty_.Read(h, buf, max, got);
     }
-    std::size_t Write(platform::PortHandle h, const uint8_t* data, std::size_t len) override {
-        return tty_.Write(h, data, len);
+    bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+               std::size_t& put) override {
+        return tty_.Write(h, data, len, put);
     }
     void Close(platform::PortHandle h) override { tty_.Close(h); }
     std::string LastError() const override { return tty_.LastError(); }

@@ -30,26 +30,43 @@ std::string SystemText(DWORD code) {
 class Win32PortIo final : public PortIo {
   public:
     Win32PortIo() : inner_(platform::NewWin32Serial()) {}
-    platform::PortHandle Open(const char* path, int32_t baudrate) override {
+    platform::PortHandle Open(const char* path) override {
         error_.clear();
-        platform::PortHandle h = inner_->Open(path, baudrate);
+        line_failed_ = false;
+        platform::PortHandle h = inner_->Open(path);
         // Taken at once, before anything else can change the thread's last error.
         if (h == nullptr) error_ = "cannot open: " + SystemText(GetLastError());
         return h;
     }
-    std::size_t Read(platform::PortHandle h, uint8_t* buf, std::size_t max) override {
-        return inner_->Read(h, buf, max);
+    bool Configure(platform::PortHandle h, int32_t baudrate, std::string& error) override {
+        if (inner_->Configure(h, baudrate, error)) return true;
+        error_ = error;
+        return false;
     }
-    std::size_t Write(platform::PortHandle h, const uint8_t* data, std::size_t len) override {
-        return inner_->Write(h, data, len);
+    bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        if (inner_->Read(h, buf, max, got)) return true;
+        Failed("read failed");
+        return false;
+    }
+    bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+               std::size_t& put) override {
+        if (inner_->Write(h, data, len, put)) return true;
+        Failed("write failed");
+        return false;
     }
     void Close(platform::PortHandle h) override { inner_->Close(h); }
     std::string LastError() const override { return error_; }
-    bool LineFailed() const override { return false; }
+    bool LineFailed() const override { return line_failed_; }
 
   private:
+    void Failed(const char* what) {
+        error_ = std::string(what) + ": " + SystemText(GetLastError());
+        line_failed_ = true;
+    }
+
     std::unique_ptr<platform::SerialPort> inner_;
     std::string error_;
+    bool line_failed_ = false;
 };
 
 volatile std::sig_atomic_t* g_interrupt_flag = nullptr;

@@ -107,21 +107,23 @@ class Session::WatchedPort final : public platform::SerialPort {
     WatchedPort(PortIo& inner, LinkWatch& watch, Clock& clock)
         : inner_(inner), watch_(watch), clock_(clock) {}
 
-    platform::PortHandle Open(const char* path, int32_t baudrate) override {
-        return inner_.Open(path, baudrate);
+    platform::PortHandle Open(const char* path) override { return inner_.Open(path); }
+    bool Configure(platform::PortHandle h, int32_t baudrate, std::string& error) override {
+        return inner_.Configure(h, baudrate, error);
     }
-    std::size_t Read(platform::PortHandle h, uint8_t* buf, std::size_t max) override {
-        const std::size_t n = inner_.Read(h, buf, max);
-        if (n > 0 && watch_.bytes_answer) watch_.unanswered_since = -1;
-        return n;
+    bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        const bool ok = inner_.Read(h, buf, max, got);
+        if (got > 0 && watch_.bytes_answer) watch_.unanswered_since = -1;
+        return ok;
     }
-    std::size_t Write(platform::PortHandle h, const uint8_t* data, std::size_t len) override {
-        const std::size_t n = inner_.Write(h, data, len);
+    bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+               std::size_t& put) override {
+        const bool ok = inner_.Write(h, data, len, put);
         if (watch_.unanswered_since < 0) {
             watch_.unanswered_since = clock_.NowNs();
             watch_.unanswered_command = Printable(data, len);
         }
-        return n;
+        return ok;
     }
     void Close(platform::PortHandle h) override { inner_.Close(h); }
 

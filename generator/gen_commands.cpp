@@ -65,21 +65,37 @@ void NewLine() {
     ConWrite("\n");
 }
 
-// Sends a fixed command, echoes it and ends the console line.
-void SendEchoNl(Wnd wnd, const char* text) {
+// Writes a formatted command; a write that failed is told and nothing else happens.
+bool Sent(Wnd wnd, const char* cmd) {
+    if (PortWriteText(cmd)) return true;
+    ShowWriteFailed(wnd);
+    return false;
+}
+
+// Sends a fixed command, echoes it and ends the console line. False when it did not go out.
+bool SendEchoNl(Wnd wnd, const char* text) {
     char cmd[64];
-    if (!Formatted(wnd, FormatBounded(cmd, sizeof cmd, "%s", text))) return;
-    PortWriteText(cmd);
+    if (!Formatted(wnd, FormatBounded(cmd, sizeof cmd, "%s", text))) return false;
+    if (!Sent(wnd, cmd)) return false;
     Echo(cmd);
     NewLine();
+    return true;
 }
 
 // Reads an entry box as WM_GETTEXT into a buffer of the given size would, then "%f".
+// False, with value 0, when the text does not begin with a number.
+bool ReadNumber(Wnd box, std::size_t buffer_size, float& value) {
+    const std::string text = platform::UI().GetControlText(box, buffer_size);
+    value = 0.0f;
+    if (std::sscanf(text.c_str(), "%f", &value) == 1) return true;
+    value = 0.0f;
+    return false;
+}
+
 // Unreadable text gives 0.
 float ReadNumber(Wnd box, std::size_t buffer_size) {
-    const std::string text = platform::UI().GetControlText(box, buffer_size);
     float value = 0.0f;
-    if (std::sscanf(text.c_str(), "%f", &value) != 1) value = 0.0f;
+    ReadNumber(box, buffer_size, value);
     return value;
 }
 
@@ -88,10 +104,9 @@ void SetCaption(Wnd w, const char* text) {
 }
 
 // The temperature threshold as the whole number sent: truncated toward zero, saturated to
-// the int range (a plain conversion out of range is undefined), NaN as 0. -2^31 and 2^31
-// are exact floats, so the bounds are exact too.
+// the int range (a plain conversion out of range is undefined). -2^31 and 2^31 are exact
+// floats, so the bounds are exact too.
 int TempThresholdToInt(float value) {
-    if (std::isnan(value)) return 0;
     if (value >= 2147483648.0f) return INT_MAX;
     if (value < -2147483648.0f) return INT_MIN;
     return static_cast<int>(value);
@@ -102,11 +117,11 @@ int TempThresholdToInt(float value) {
 void button_Pwm_OnOff_process(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
     if (g_dev.pwm_on == 0) {
-        SendEchoNl(wnd, "cw Wo1\r");
+        if (!SendEchoNl(wnd, "cw Wo1\r")) return;
         SetCaption(g_gen.hWndPwmOnOff, "PWM OFF");
         g_dev.pwm_on = 1;
     } else {
-        SendEchoNl(wnd, "cw Wo0\r");
+        if (!SendEchoNl(wnd, "cw Wo0\r")) return;
         SetCaption(g_gen.hWndPwmOnOff, "PWM ON");
         g_dev.pwm_on = 0;
     }
@@ -114,7 +129,7 @@ void button_Pwm_OnOff_process(Wnd wnd, uint32_t wParam, Wnd) {
 
 void button_PwmSet_read(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
-    SendEchoNl(wnd, "cr Wf\r");
+    if (!SendEchoNl(wnd, "cr Wf\r")) return;
     ConPrintf("PWM settings read!\n");
 }
 
@@ -137,7 +152,7 @@ void button_Pwm_Step_process(Wnd wnd, uint32_t wParam, Wnd) {
         default:
             return;
     }
-    SendEchoNl(wnd, cmd);
+    if (!SendEchoNl(wnd, cmd)) return;
     ConPrintf("PWM setting done!\n");
 }
 
@@ -146,7 +161,7 @@ void button_Pwm_FreqLim_Rd_process(Wnd wnd, uint32_t wParam, Wnd) {
     ConPrintf("button_Pwm_FreqLim_Rd_process\n");
     char cmd[64];
     if (!Formatted(wnd, FormatBounded(cmd, sizeof cmd, "cr Wl\r"))) return;
-    PortWriteText(cmd);
+    if (!Sent(wnd, cmd)) return;
     Echo(cmd);
 }
 
@@ -167,7 +182,7 @@ void button_Pwm_FreqLim_Wr_process(Wnd wnd, uint32_t wParam, Wnd, int selector) 
         selector == 0 ? FormatBounded(cmd, sizeof cmd, "cw Wlx %.0f\r", static_cast<double>(fmax))
                       : FormatBounded(cmd, sizeof cmd, "cw Wli %.0f\r", static_cast<double>(fmin));
     if (!Formatted(wnd, fits)) return;
-    PortWriteText(cmd);
+    Sent(wnd, cmd);
 }
 
 void button_Measure_Read_process(Wnd wnd, uint32_t wParam, Wnd) {
@@ -194,7 +209,7 @@ void button_Pwm_Vlim_Read_process(Wnd wnd, uint32_t wParam, Wnd) {
     ConPrintf("button_Pwm_Vlim_Read_process\n");
     char cmd[32];
     if (!Formatted(wnd, FormatBounded(cmd, sizeof cmd, "cr Wk\r"))) return;
-    PortWriteText(cmd);
+    if (!Sent(wnd, cmd)) return;
     Echo(cmd);
 }
 
@@ -209,17 +224,17 @@ void button_Pwm_Vlim_Write_process(Wnd wnd, uint32_t wParam, Wnd) {
     char cmd[32];
     if (!Formatted(wnd, FormatBounded(cmd, sizeof cmd, "cw Wk %f\r", static_cast<double>(volts))))
         return;
-    PortWriteText(cmd);
+    Sent(wnd, cmd);
 }
 
 void button_PwmCtl_OnOff_process(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
     if (g_dev.pwm_ctl_on == 0) {
-        SendEchoNl(wnd, "cw Wc1\r");
+        if (!SendEchoNl(wnd, "cw Wc1\r")) return;
         SetCaption(g_gen.hWndCtlOnOff, "CTL OFF");
         g_dev.pwm_ctl_on = 1;
     } else {
-        SendEchoNl(wnd, "cw Wc0\r");
+        if (!SendEchoNl(wnd, "cw Wc0\r")) return;
         SetCaption(g_gen.hWndCtlOnOff, "CTL ON");
         g_dev.pwm_ctl_on = 0;
     }
@@ -236,11 +251,15 @@ void button_Pwm_Srch_now(Wnd wnd, uint32_t wParam, Wnd) {
         AppendComText(kCanceled);
         return;
     }
+    // Sent before anything says it started: the console reads the same either way.
+    static const char kCommand[] = "cw Ws1\r";
+    if (!Sent(wnd, kCommand)) return;
     static const char kStarted[] = "\r\nWIN info: Auto Search started...\r\n";
     ConWrite(kStarted);
     AppendComText(kStarted);
     ConPrintf("button_Pwm_Srch_now\n");
-    SendEchoNl(wnd, "cw Ws1\r");
+    Echo(kCommand);
+    NewLine();
     Box(wnd, "Auto Search started...\nDo NOT read or write to device!", "Info!",
         platform::kMbIconWarning);
 }
@@ -250,11 +269,11 @@ void Pwm_Srch_always(Wnd wnd, uint32_t wParam, Wnd) {
     ConPrintf("Pwm_Srch_always\n");
     // The caption follows the device's next auto-search reply, not this click.
     if (g_dev.search_always_on == 1) {
-        SendEchoNl(wnd, "cw Ww0\r");
+        if (!SendEchoNl(wnd, "cw Ww0\r")) return;
         Box(wnd, "Auto Search is always OFF!\nSave to Eeprom!", "Info!", platform::kMbIconWarning);
         g_dev.search_always_on = 0;
     } else {
-        SendEchoNl(wnd, "cw WwA5\r");
+        if (!SendEchoNl(wnd, "cw WwA5\r")) return;
         Box(wnd, "Auto Search is always ON!\nSave to Eeprom!", "Info!", platform::kMbIconWarning);
         g_dev.search_always_on = 1;
     }
@@ -272,12 +291,12 @@ void button_sys_eep_wr_en_process(Wnd wnd, uint32_t wParam, Wnd) {
         }
         char cmd[64];
         if (Formatted(wnd, FormatBounded(cmd, sizeof cmd, "cw Se%s\r", entered))) {
-            PortWriteText(cmd);
+            if (!Sent(wnd, cmd)) return;
             Echo(cmd);
             NewLine();
         }
     } else {
-        PortWriteText("cw Se0\r");
+        if (!Sent(wnd, "cw Se0\r")) return;
         ConPrintf("Error: invalid password!\n");
         Box(wnd, "Invalid Password!\nEeeprom writing disabled!", "Error", platform::kMbIconWarning);
     }
@@ -291,7 +310,7 @@ void button_sys_eep_wr_en_process(Wnd wnd, uint32_t wParam, Wnd) {
 void button_PwmSet_save(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
     ConPrintf("button_PwmSet_save\n");
-    SendEchoNl(wnd, "cw Wesave\r");
+    if (!SendEchoNl(wnd, "cw Wesave\r")) return;
     Box(wnd, "Check if settings are saved correctly:\npower up LUM_RAX device and read gain",
         "Info!", platform::kMbIconWarning);
 }
@@ -299,7 +318,7 @@ void button_PwmSet_save(Wnd wnd, uint32_t wParam, Wnd) {
 void button_Eep_Recall_Defaults(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
     ConPrintf("button_Eep_Recall_Defaults\n");
-    SendEchoNl(wnd, "cw Efault1\r");
+    if (!SendEchoNl(wnd, "cw Efault1\r")) return;
     Box(wnd, "Check big edit window for timer!\nUM_RAX must be powered OFF & ON!", "Info!",
         platform::kMbIconWarning);
 }
@@ -318,12 +337,21 @@ void button_TempThresh_Rd(Wnd wnd, uint32_t wParam, Wnd) {
 
 void button_TempThresh_Wr(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
-    const float value = ReadNumber(g_gen.hWndTempThresh, 64);
+    float value = 0.0f;
+    // The box holds "-" until the device has been read: that is no threshold to send.
+    if (!ReadNumber(g_gen.hWndTempThresh, 64, value) || std::isnan(value)) {
+        ConPrintf("Error: Not a number!\n");
+        Box(wnd,
+            "Enter valid temperature threshold (in \xB0"
+            "C)",
+            "Error", platform::kMbIconWarning);
+        return;
+    }
     ConPrintf("button_TempThresh_Wr\n");
     char cmd[64];
     if (!Formatted(wnd, FormatBounded(cmd, sizeof cmd, "cw Pt %d\r", TempThresholdToInt(value))))
         return;
-    PortWriteText(cmd);
+    if (!Sent(wnd, cmd)) return;
     Echo(cmd);
     NewLine();
 }

@@ -1,6 +1,10 @@
 #include "generator/reply_parser.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/page.h"
@@ -52,24 +56,91 @@ void SetText(platform::Wnd w, const char* text) {
     platform::UI().SetControlText(w, text);
 }
 
-// sscanf leaves every value that it cannot read as it was, so a field shows what an
-// earlier row of the same reply read, or 0.
-void ScanValue(Work& w, const char* fmt) {
-    std::sscanf(w.Remainder(), fmt, &w.value);
-}
+// The row's scan format read from p as sscanf reads it, but every number is converted with
+// a checked conversion: sscanf only measures it, with its assignment suppressed so that
+// nothing can overflow. A number that does not fit its type counts as unreadable: like
+// sscanf's, the scan ends there and the values not read keep what they held.
+class RowScan {
+  public:
+    explicit RowScan(const char* p) : p_(p) {}
 
-void ScanHexValue(Work& w, const char* fmt) {
-    unsigned v = static_cast<unsigned>(w.value);
-    if (std::sscanf(w.Remainder(), fmt, &v) == 1) w.value = static_cast<int32_t>(v);
-}
+    // Words ("%*s") and numbers in the order of the format.
+    RowScan& Skip(int words) {
+        for (int i = 0; i < words && ok_; ++i) {
+            int end = -1;
+            std::sscanf(p_, " %*s%n", &end);
+            Advance(end);
+        }
+        return *this;
+    }
+    RowScan& Float(float& out) {
+        const char* begin = Measure(" %n%*f%n");
+        if (begin == nullptr) return *this;
+        errno = 0;
+        char* end = nullptr;
+        const float v = std::strtof(begin, &end);
+        // Overflow gives HUGE_VALF; a value too small to hold becomes 0 or near it, as it
+        // always has.
+        if (end == begin || (errno == ERANGE && std::isinf(v))) return Fail();
+        out = v;
+        return *this;
+    }
+    RowScan& Int(int32_t& out) {
+        const char* begin = Measure(" %n%*i%n");
+        if (begin == nullptr) return *this;
+        errno = 0;
+        char* end = nullptr;
+        const long long v = std::strtoll(begin, &end, 0);
+        if (end == begin || errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return Fail();
+        out = static_cast<int32_t>(v);
+        return *this;
+    }
+    // "%x" takes a sign too: "-1" is 0xFFFFFFFF.
+    RowScan& Hex(uint32_t& out) {
+        const char* begin = Measure(" %n%*x%n");
+        if (begin == nullptr) return *this;
+        const char* digits = begin;
+        const bool negative = *digits == '-';
+        if (*digits == '-' || *digits == '+') ++digits;
+        errno = 0;
+        char* end = nullptr;
+        const unsigned long long v = std::strtoull(digits, &end, 16);
+        if (end == digits || errno == ERANGE || v > UINT32_MAX) return Fail();
+        const uint32_t magnitude = static_cast<uint32_t>(v);
+        out = negative ? 0u - magnitude : magnitude;
+        return *this;
+    }
 
-void ScanFirst(Work& w, const char* fmt) {
-    std::sscanf(w.Remainder(), fmt, &w.first);
-}
+  private:
+    RowScan& Fail() {
+        ok_ = false;
+        return *this;
+    }
+    void Advance(int by) {
+        if (by < 0) {
+            ok_ = false;
+        } else {
+            p_ += by;
+        }
+    }
+    // The number's first character, once sscanf has matched one; the scan moves past it. The
+    // conversion is applied to the text from there: it stops where sscanf did, or before.
+    const char* Measure(const char* fmt) {
+        if (!ok_) return nullptr;
+        int begin = -1, end = -1;
+        std::sscanf(p_, fmt, &begin, &end);
+        if (begin < 0 || end < 0) {
+            ok_ = false;
+            return nullptr;
+        }
+        const char* number = p_ + begin;
+        p_ += end;
+        return number;
+    }
 
-void ScanBoth(Work& w, const char* fmt) {
-    std::sscanf(w.Remainder(), fmt, &w.first, &w.second);
-}
+    const char* p_;
+    bool ok_ = true;
+};
 
 void FirmwareIdent(Work& w) {
     g_dev.uCisBootloader = 0;
@@ -105,21 +176,22 @@ void HardwareIdent(Work& w) {
 }
 
 void PwmActive(Work& w) {
-    ScanValue(w, "%*s %*s %i");
+    RowScan(w.Remainder()).Skip(2).Int(w.value);  // "%*s %*s %i"
     g_dev.pwm_on = w.value == 1 ? 1 : 0;
     SetText(g_gen.hWndPwmOnOff, g_dev.pwm_on != 0 ? "PWM OFF" : "PWM ON");
     ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
 }
 
 void PwmCtlActive(Work& w) {
-    ScanValue(w, "%*s %*s %i");
+    RowScan(w.Remainder()).Skip(2).Int(w.value);  // "%*s %*s %i"
     g_dev.pwm_ctl_on = w.value == 1 ? 1 : 0;
     SetText(g_gen.hWndCtlOnOff, g_dev.pwm_ctl_on != 0 ? "CTL OFF" : "CTL ON");
     ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
 }
 
 void Frequency(Work& w) {
-    ScanBoth(w, "%*s %f %*s %*s %*s %*s %*s %f");
+    // "%*s %f %*s %*s %*s %*s %*s %f"
+    RowScan(w.Remainder()).Skip(1).Float(w.first).Skip(5).Float(w.second);
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
     SetText(g_gen.hWndFreq, w.text);
@@ -130,7 +202,7 @@ void Frequency(Work& w) {
 }
 
 void AntennaPeak(Work& w) {
-    ScanBoth(w, "%*s %f %*s %*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first).Skip(2).Float(w.second);  // "%*s %f %*s %*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fVp", static_cast<double>(w.first));
     SetText(g_gen.hWndAntVpeak, w.text);
@@ -141,14 +213,16 @@ void AntennaPeak(Work& w) {
 }
 
 void SearchAlways(Work& w) {
-    ScanHexValue(w, "%*s %*s %x");
+    uint32_t hex = static_cast<uint32_t>(w.value);
+    RowScan(w.Remainder()).Skip(2).Hex(hex);  // "%*s %*s %x"
+    w.value = static_cast<int32_t>(hex);
     g_dev.search_always_on = w.value == 0xA5 ? 1 : 0;
     SetText(g_gen.hWndSearchAlways, g_dev.search_always_on != 0 ? "AS alw. OFF" : "AS alw. ON");
     ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
 }
 
 void Fmax(Work& w) {
-    ScanFirst(w, "%*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first);  // "%*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
     SetText(g_gen.hWndFmax, w.text);
@@ -156,7 +230,7 @@ void Fmax(Work& w) {
 }
 
 void Fmin(Work& w) {
-    ScanFirst(w, "%*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first);  // "%*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
     SetText(g_gen.hWndFmin, w.text);
@@ -164,7 +238,7 @@ void Fmin(Work& w) {
 }
 
 void SearchVmin(Work& w) {
-    ScanFirst(w, "%*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first);  // "%*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2f V", static_cast<double>(w.first));
     SetText(g_gen.hWndVmin, w.text);
@@ -172,7 +246,7 @@ void SearchVmin(Work& w) {
 }
 
 void PcbTemperature(Work& w) {
-    ScanFirst(w, "%*s %*s %f");
+    RowScan(w.Remainder()).Skip(2).Float(w.first);  // "%*s %*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text,
                   "%.1f\xB0"
@@ -183,7 +257,7 @@ void PcbTemperature(Work& w) {
 }
 
 void SupplyVoltage(Work& w) {
-    ScanFirst(w, "%*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first);  // "%*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fV", static_cast<double>(w.first));
     SetText(g_gen.hWndVsupply, w.text);
@@ -191,7 +265,7 @@ void SupplyVoltage(Work& w) {
 }
 
 void AntennaCurrent(Work& w) {
-    ScanFirst(w, "%*s %*s %f");
+    RowScan(w.Remainder()).Skip(2).Float(w.first);  // "%*s %*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.3fA", static_cast<double>(w.first));
     SetText(g_gen.hWndAntIavg, w.text);
@@ -199,7 +273,7 @@ void AntennaCurrent(Work& w) {
 }
 
 void AntennaPower(Work& w) {
-    ScanFirst(w, "%*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first);  // "%*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fW", static_cast<double>(w.first));
     SetText(g_gen.hWndAntPavg, w.text);
@@ -207,7 +281,7 @@ void AntennaPower(Work& w) {
 }
 
 void TempThreshold(Work& w) {
-    ScanFirst(w, "%*s %f");
+    RowScan(w.Remainder()).Skip(1).Float(w.first);  // "%*s %f"
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text,
                   "%.0f \xB0"

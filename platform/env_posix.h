@@ -14,9 +14,10 @@ namespace platform {
 // the line as failed.
 class PosixSerial final : public SerialPort {
   public:
-    PortHandle Open(const char* device_path, int32_t baudrate) override;
-    std::size_t Read(PortHandle h, uint8_t* buf, std::size_t max) override;
-    std::size_t Write(PortHandle h, const uint8_t* data, std::size_t len) override;
+    PortHandle Open(const char* device_path) override;
+    bool Configure(PortHandle h, int32_t baudrate, std::string& error) override;
+    bool Read(PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override;
+    bool Write(PortHandle h, const uint8_t* data, std::size_t len, std::size_t& put) override;
     void Close(PortHandle h) override;
 
     // "what: system text" of the last failure; empty after a successful open.

@@ -2,6 +2,7 @@
 // The serial port as the core sees it.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/types.h"
 
@@ -11,14 +12,16 @@ class SerialPort {
   public:
     virtual ~SerialPort() = default;
 
-    // Opens the device path ("\\.\COM15"), configures 8N1 at the baud rate without
-    // handshake, sets non-blocking read time-outs and purges both directions.
-    // Returns nullptr on failure.
-    virtual PortHandle Open(const char* device_path, int32_t baudrate) = 0;
-    // Returns what is buffered, at most max bytes; never waits more than about 1 ms.
-    virtual std::size_t Read(PortHandle h, uint8_t* buf, std::size_t max) = 0;
-    // Synchronous write; returns the bytes written.
-    virtual std::size_t Write(PortHandle h, const uint8_t* data, std::size_t len) = 0;
+    // Opens the device path ("\\.\COM15") for this program alone. nullptr when it cannot.
+    virtual PortHandle Open(const char* device_path) = 0;
+    // 8N1 at the baud rate without handshake, non-blocking read time-outs, both directions
+    // purged. False when the port refuses, with the system's reason in error.
+    virtual bool Configure(PortHandle h, int32_t baudrate, std::string& error) = 0;
+    // What is buffered, at most max bytes, into got; never waits more than about 1 ms.
+    // False when the port failed (a port with nothing buffered gives true and 0 bytes).
+    virtual bool Read(PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) = 0;
+    // Synchronous write; put is the bytes written. False when the port failed.
+    virtual bool Write(PortHandle h, const uint8_t* data, std::size_t len, std::size_t& put) = 0;
     virtual void Close(PortHandle h) = 0;
 };
 

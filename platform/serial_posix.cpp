@@ -68,7 +68,7 @@ void PosixSerial::Fail(const char* what, int err, bool line) {
     if (line) line_failed_ = true;
 }
 
-PortHandle PosixSerial::Open(const char* device_path, int32_t baudrate) {
+PortHandle PosixSerial::Open(const char* device_path) {
     error_.clear();
     line_failed_ = false;
     int fd = open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -93,61 +93,68 @@ PortHandle PosixSerial::Open(const char* device_path, int32_t baudrate) {
         close(fd);
         return nullptr;
     }
-    const char* what = "";
-    if (!Configure(fd, baudrate, &what)) {
-        Fail(what, errno, false);
-        close(fd);
-        return nullptr;
-    }
     return ToHandle(fd);
 }
 
-std::size_t PosixSerial::Read(PortHandle h, uint8_t* buf, std::size_t max) {
-    if (h == nullptr || max == 0 || line_failed_) return 0;
+bool PosixSerial::Configure(PortHandle h, int32_t baudrate, std::string& error) {
+    const char* what = "";
+    if (h != nullptr && platform::Configure(ToFd(h), baudrate, &what)) return true;
+    Fail(what, h != nullptr ? errno : EBADF, false);
+    error = error_;
+    return false;
+}
+
+bool PosixSerial::Read(PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) {
+    got = 0;
+    if (h == nullptr || line_failed_) return false;
+    if (max == 0) return true;
     for (;;) {
         const ssize_t n = read(ToFd(h), buf, max);
-        if (n > 0) return static_cast<std::size_t>(n);
+        if (n > 0) {
+            got = static_cast<std::size_t>(n);
+            return true;
+        }
         if (n == 0) {
             // With VMIN 1, a non-blocking tty reads 0 bytes only after a hang-up.
             Fail("the line was hung up", EIO, true);
-            return 0;
+            return false;
         }
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
         Fail("read failed", errno, true);
-        return 0;
+        return false;
     }
 }
 
-std::size_t PosixSerial::Write(PortHandle h, const uint8_t* data, std::size_t len) {
-    if (h == nullptr || len == 0 || line_failed_) return 0;
+bool PosixSerial::Write(PortHandle h, const uint8_t* data, std::size_t len, std::size_t& put) {
+    put = 0;
+    if (h == nullptr || line_failed_) return false;
     const int fd = ToFd(h);
-    std::size_t done = 0;
     int budget = WriteBudgetMs(len);
-    while (done < len) {
-        const ssize_t n = write(fd, data + done, len - done);
+    while (put < len) {
+        const ssize_t n = write(fd, data + put, len - put);
         if (n > 0) {
-            done += static_cast<std::size_t>(n);
+            put += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             Fail("write failed", errno, true);
-            break;
+            return false;
         }
         // The output buffer is full: wait for room, within the write time-out.
         if (budget <= 0) {
             Fail("write timed out", ETIMEDOUT, false);
-            break;
+            return false;
         }
         pollfd p{fd, POLLOUT, 0};
         if (poll(&p, 1, 10) < 0 && errno != EINTR) {
             Fail("write failed", errno, true);
-            break;
+            return false;
         }
         budget -= 10;
     }
-    return done;
+    return true;
 }
 
 void PosixSerial::Close(PortHandle h) {

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/page.h"
+#include "boot/bootloader.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
@@ -39,7 +41,7 @@ int ReadSelection(platform::Wnd combo, const char* error_line) {
 
 }  // namespace
 
-void OpenComPort(platform::Wnd wnd) {
+void OpenComPort(platform::Wnd wnd, std::string* refused) {
     const bool by_path = g_port.com_device_path[0] != '\0';
     if (!by_path && g_port.com_port_number == 0) return;
     // A second handle on the same port would leak the first one and its timer.
@@ -59,7 +61,8 @@ void OpenComPort(platform::Wnd wnd) {
         ConPrintf("Opening COM%i\n", number);
     }
 
-    platform::PortHandle h = platform::Serial().Open(device, g_port.com_baudrate);
+    platform::SerialPort& serial = platform::Serial();
+    platform::PortHandle h = serial.Open(device);
     if (h == nullptr) {
         g_port.port_handle = nullptr;
         if (by_path) {
@@ -69,7 +72,26 @@ void OpenComPort(platform::Wnd wnd) {
         }
         return;
     }
+    // A port that cannot be set to the line's rate and time-outs would read and write
+    // garbage, or block the program: it is not used at all.
+    char name[sizeof g_port.open_port_name];
+    if (by_path) {
+        FormatBounded(name, sizeof name, "%s", device);
+    } else {
+        FormatBounded(name, sizeof name, "COM%i", number);
+    }
+    std::string reason;
+    if (!serial.Configure(h, g_port.com_baudrate, reason)) {
+        serial.Close(h);
+        g_port.port_handle = nullptr;
+        ConPrintf("Error opening %s: ", name);
+        ConWrite(reason);
+        ConWrite("\n");
+        if (refused != nullptr) *refused = reason.empty() ? "configuration failed" : reason;
+        return;
+    }
     g_port.port_handle = h;
+    std::memcpy(g_port.open_port_name, name, sizeof name);
 
     const long baud = g_port.com_baudrate;
     char port_line[kDevicePathMax + 32];
@@ -105,6 +127,26 @@ void CloseComPort(platform::Wnd wnd) {
     }
 }
 
+void ComPortLost(platform::Wnd wnd) {
+    if (g_port.port_handle == nullptr && g_port.com_port_open == 0) return;
+    const char* name = g_port.open_port_name;
+    char text[kDevicePathMax + 64];
+    FormatBounded(text, sizeof text, "\r\nWIN info: %s lost (reading failed), port closed\r\n",
+                  name);
+    ConWrite(text);
+    AppendComText(text);
+    // Closed before the box: its message loop runs the timers, which must find the port gone.
+    platform::Ui& ui = platform::UI();
+    ui.SetControlText(g_com.hWndComStartStop, "COM Start");
+    CloseComPort(wnd);
+    g_port.com_port_open = 0;
+    BootloaderPortLost(wnd);
+    char box[kDevicePathMax + 96];
+    FormatBounded(box, sizeof box,
+                  "%s lost!\nThe port has been closed; click COM Start once it is back.", name);
+    ui.ShowMessageBox(wnd, box, "Error", platform::kMbIconError);
+}
+
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
     platform::Ui& ui = platform::UI();
@@ -116,9 +158,22 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
         return;
     }
 
-    OpenComPort(wnd);
+    std::string refused;
+    OpenComPort(wnd, &refused);
     if (g_port.port_handle == nullptr) {
-        ui.ShowMessageBox(wnd, "No COM Port available!", "Error", platform::kMbIconWarning);
+        if (refused.empty()) {
+            ui.ShowMessageBox(wnd, "No COM Port available!", "Error", platform::kMbIconWarning);
+        } else {
+            char text[kDevicePathMax + 320];
+            const std::string name = g_port.com_device_path[0] != '\0'
+                                         ? std::string(g_port.com_device_path)
+                                         : "COM" + std::to_string(g_port.com_port_number);
+            if (!FormatBounded(text, sizeof text, "%s cannot be set up:\n%s", name.c_str(),
+                               refused.c_str())) {
+                FormatBounded(text, sizeof text, "%s cannot be set up.", name.c_str());
+            }
+            ui.ShowMessageBox(wnd, text, "Error", platform::kMbIconError);
+        }
         g_port.com_port_open = 0;
         return;
     }
@@ -126,7 +181,7 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
     g_port.com_port_open = 1;
     ClearReadouts();
     g_autoread.autoread_step = 0;
-    g_rx.rx_idle_countdown = 0;
+    RxPortOpened();
     if (g_dev.uCisBootloader == 1) {
         // Ask the bootloader to identify itself so the page shows what is running.
         char cmd[kCommandSize];
@@ -167,9 +222,26 @@ void ClearReadouts() {
         if (w != nullptr) ui.SetControlText(w, "-");
 }
 
-void PortWriteText(const char* text) {
-    if (g_port.port_handle == nullptr || text == nullptr) return;
+bool PortWriteText(const char* text) {
+    if (g_port.port_handle == nullptr || text == nullptr) return false;
     const std::size_t len = std::strlen(text);
-    if (len == 0) return;
-    platform::Serial().Write(g_port.port_handle, reinterpret_cast<const uint8_t*>(text), len);
+    if (len == 0) return true;
+    std::size_t put = 0;
+    const bool ok = platform::Serial().Write(g_port.port_handle,
+                                             reinterpret_cast<const uint8_t*>(text), len, put) &&
+                    put == len;
+    // Even a part of a command makes the device answer (or complain): a reply is due.
+    if (ok || put > 0) RxCommandSent();
+    if (!ok) {
+        ConPrintf("Error: writing to %s failed, %lu of %lu bytes sent!\n", g_port.open_port_name,
+                  static_cast<unsigned long>(put), static_cast<unsigned long>(len));
+    }
+    return ok;
+}
+
+void ShowWriteFailed(platform::Wnd owner) {
+    char text[kDevicePathMax + 64];
+    FormatBounded(text, sizeof text, "Sending to %s failed!\nThe command was not carried out.",
+                  g_port.open_port_name);
+    platform::UI().ShowMessageBox(owner, text, "Error", platform::kMbIconError);
 }

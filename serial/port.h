@@ -2,6 +2,7 @@
 // The one serial port: choice of port and baud rate, opening, closing, COM Start/Stop.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/types.h"
 
@@ -21,16 +22,27 @@ struct PortState {
     // A front end that names its port by a device path (a POSIX tty) sets it here; while it
     // is empty the port is the Windows port COM<com_port_number>.
     char com_device_path[kDevicePathMax] = {};
+    // The port that port_handle holds ("COM15" or the path), for messages about it: the
+    // choice may change while it is open.
+    char open_port_name[kDevicePathMax] = {};
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;
 
-void OpenComPort(platform::Wnd wnd);
+// On failure port_handle stays null; a port that opened but refused its configuration is
+// closed again and the system's reason goes to refused.
+void OpenComPort(platform::Wnd wnd, std::string* refused = nullptr);
 void CloseComPort(platform::Wnd wnd);
+// The open port failed under the program (adapter pulled): says so once and closes it as
+// COM Stop would. Whatever runs on the port ends here.
+void ComPortLost(platform::Wnd wnd);
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
 void ComSelect_process(uint32_t wParam, platform::Wnd lParam);
 void BaudSelect_process(uint32_t wParam, platform::Wnd lParam);
 void ClearReadouts();
 
-// Writes a command's bytes to the open port with one synchronous write (nothing when closed).
-void PortWriteText(const char* text);
+// Writes a command's bytes to the open port with one synchronous write. False when nothing
+// went out (port closed) or the port did not take every byte; the console then says so.
+bool PortWriteText(const char* text);
+// The box of a user's command whose write failed; nothing of the command's state changed.
+void ShowWriteFailed(platform::Wnd owner);

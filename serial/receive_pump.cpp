@@ -169,15 +169,41 @@ uint8_t BootTick(const uint8_t* data, std::size_t n) {
 
 }  // namespace
 
+void RxPortOpened() {
+    g_rx.rx_idle_countdown = 0;
+    // A read-back that never answered must not swallow the new opening's replies.
+    g_rx.flash_stream_mode = 0;
+    g_rx.flash_stream_cut = 0;
+    g_flash.flash_stream_len = 0;
+    g_rx.rx_quiet_ticks = UINT32_MAX;
+}
+
+void RxCommandSent() {
+    g_rx.rx_quiet_ticks = 0;
+}
+
+bool RxLineAtRest() {
+    return g_rx.rx_quiet_ticks > g_port.COM_timeout_max;
+}
+
 void ReceiveTimerProc(platform::Wnd wnd) {
     if (g_port.com_port_open != 1 || g_port.port_handle == nullptr) return;
 
     // Static: too large for the stack of a timer callback. It is used up before any
     // consumer runs, so a tick nested in a consumer's message box may reuse it.
     static uint8_t read_buf[kRxReadSize];
-    std::size_t n = platform::Serial().Read(g_port.port_handle, read_buf, sizeof read_buf);
+    std::size_t n = 0;
+    if (!platform::Serial().Read(g_port.port_handle, read_buf, sizeof read_buf, n)) {
+        ComPortLost(wnd);
+        return;
+    }
     if (n > sizeof read_buf) n = sizeof read_buf;
     if (g_rx.rx_count > kReplyRoom) g_rx.rx_count = kReplyRoom;
+    if (n > 0) {
+        g_rx.rx_quiet_ticks = 0;
+    } else if (g_rx.rx_quiet_ticks < UINT32_MAX) {
+        ++g_rx.rx_quiet_ticks;
+    }
 
     uint8_t complete = 0;
     if (g_boot.process_state_bootloader != 0) {

@@ -18,6 +18,7 @@ struct RxState {
     uint8_t flash_stream_mode;
     uint8_t rx_cut;            // the pending reply outgrew rx_message; its rest is dropped
     uint8_t flash_stream_cut;  // the flash stream outgrew its buffer; its rest is dropped
+    uint32_t rx_quiet_ticks;   // ticks since the last byte received or command written
     void Reset() {
         std::memset(rx_message, 0, sizeof rx_message);
         rx_count = 0;
@@ -26,11 +27,20 @@ struct RxState {
         flash_stream_mode = 0;
         rx_cut = 0;
         flash_stream_cut = 0;
+        rx_quiet_ticks = UINT32_MAX;
     }
 };
 extern RxState g_rx;
 
 void ReceiveTimerProc(platform::Wnd wnd);
+
+// A new opening of the port: no reply pending or awaited, no flash stream.
+void RxPortOpened();
+// A command went out: its reply is awaited from now on.
+void RxCommandSent();
+// No byte received and no command written for more than COM_timeout_max ticks: the reply to
+// the last command has been handed on, or its idle time-out has passed without one.
+bool RxLineAtRest();
 
 // Where the pump hands its results. Tests may swap these and must restore them.
 struct RxConsumers {

@@ -65,8 +65,11 @@ void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) 
         ReportTooLong(wnd, sizeof szRdCmndBuf);
         return;
     }
+    if (!PortWriteText(szRdCmndBuf)) {
+        ShowWriteFailed(wnd);
+        return;
+    }
     SetFlashStreamMode(text);
-    PortWriteText(szRdCmndBuf);
     ConWrite(szRdCmndBuf);
     ConPrintf("\n");
     LogCommand(szRdCmndBuf);
@@ -84,7 +87,10 @@ void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd)
         ReportTooLong(wnd, sizeof szWrCmndBuf);
         return;
     }
-    PortWriteText(szWrCmndBuf);
+    if (!PortWriteText(szWrCmndBuf)) {
+        ShowWriteFailed(wnd);
+        return;
+    }
     ConWrite(szWrCmndBuf);
     ConPrintf("\n");
     LogCommand(szWrCmndBuf);
@@ -95,10 +101,20 @@ void button_ClearScr_process(platform::Wnd, uint32_t wParam, platform::Wnd) {
     platform::UI().SetControlText(g_com.hWndComText, "");
 }
 
-void RegLinePollTimerProc(platform::Wnd wnd) {
+namespace {
+
+// The text without its line breaks, for the user to mend and end again.
+std::string Unended(const char* s) {
+    std::string kept;
+    for (const char* p = s; *p != '\0'; ++p) {
+        if (*p != '\r' && *p != '\n') kept.push_back(*p);
+    }
+    return kept;
+}
+
+// A read of the Reg: field's text once a line break ends it.
+void SendEndedLine(platform::Wnd wnd, const std::string& text) {
     platform::Ui& ui = platform::UI();
-    char szRdCmndBuf[64] = {};
-    const std::string text = ui.GetControlText(g_com.hWndRegEdit, sizeof szRdCmndBuf);
     const char* s = text.c_str();
     if (s[0] == '\0') return;
     const std::size_t line_break = std::strcspn(s, "\r\n");
@@ -112,19 +128,34 @@ void RegLinePollTimerProc(platform::Wnd wnd) {
         ReportPortClosed(wnd, true);
         return;
     }
+    char szRdCmndBuf[64] = {};
     if (!FormatBounded(szRdCmndBuf, sizeof szRdCmndBuf, "cr %s\r", s)) {
-        // Keep the text without its line breaks so the user can shorten it and send it again.
-        std::string kept;
-        for (const char* p = s; *p != '\0'; ++p) {
-            if (*p != '\r' && *p != '\n') kept.push_back(*p);
-        }
-        ui.SetControlText(g_com.hWndRegEdit, kept);
+        ui.SetControlText(g_com.hWndRegEdit, Unended(s));
         ReportTooLong(wnd, sizeof szRdCmndBuf);
         return;
     }
+    if (!PortWriteText(szRdCmndBuf)) {
+        ui.SetControlText(g_com.hWndRegEdit, Unended(s));
+        ShowWriteFailed(wnd);
+        return;
+    }
     SetFlashStreamMode(text);
-    PortWriteText(szRdCmndBuf);
     ConWrite(szRdCmndBuf);
     LogCommand(szRdCmndBuf);
     ui.SetControlText(g_com.hWndRegEdit, "");
+}
+
+// As WM_GETTEXT into the 64-byte read buffer: at most 63 characters.
+std::string RegFieldText() {
+    return platform::UI().GetControlText(g_com.hWndRegEdit, 64);
+}
+
+}  // namespace
+
+void RegLinePollTimerProc(platform::Wnd wnd) {
+    SendEndedLine(wnd, RegFieldText());
+}
+
+void RegLineEnter(platform::Wnd wnd) {
+    SendEndedLine(wnd, RegFieldText() + "\r");
 }

@@ -10,3 +10,6 @@ void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd l
 void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
 void button_ClearScr_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
 void RegLinePollTimerProc(platform::Wnd wnd);
+// Enter in the Reg: field: the field's text is read as a line ended by CR, exactly as the
+// polling timer reads a line that holds its line break.
+void RegLineEnter(platform::Wnd wnd);

@@ -5,31 +5,43 @@ namespace sim {
 SimSerialPort::SimSerialPort(Device& device, std::string path)
     : device_(device), path_(std::move(path)) {}
 
-platform::PortHandle SimSerialPort::Open(const char* device_path, int32_t baudrate) {
+platform::PortHandle SimSerialPort::Open(const char* device_path) {
     opened_paths_.emplace_back(device_path != nullptr ? device_path : "");
     // The port is exclusive, as a COM port is.
-    if (!present_ || open_ || device_path == nullptr || path_ != device_path || baudrate <= 0) {
-        return nullptr;
-    }
+    if (!present_ || open_ || device_path == nullptr || path_ != device_path) return nullptr;
     open_ = true;
-    baud_ = baudrate;
+    baud_ = 0;
     ++opens_;
     handle_ = reinterpret_cast<platform::PortHandle>(0x5100 + opens_ * 0x10);
-    device_.SetHostBaud(baudrate);
-    device_.HostJoin();
     return handle_;
 }
 
-std::size_t SimSerialPort::Read(platform::PortHandle h, uint8_t* buf, std::size_t max) {
-    if (!Owns(h) || buf == nullptr) return 0;
-    return device_.HostRead(buf, max);
+bool SimSerialPort::Configure(platform::PortHandle h, int32_t baudrate, std::string& error) {
+    if (!Owns(h) || baudrate <= 0) {
+        error = "the line cannot be set";
+        return false;
+    }
+    baud_ = baudrate;
+    device_.SetHostBaud(baudrate);
+    device_.HostJoin();
+    return true;
 }
 
-std::size_t SimSerialPort::Write(platform::PortHandle h, const uint8_t* data, std::size_t len) {
-    if (!Owns(h) || data == nullptr) return 0;
+bool SimSerialPort::Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) {
+    got = 0;
+    if (!Owns(h) || buf == nullptr) return false;
+    got = device_.HostRead(buf, max);
+    return true;
+}
+
+bool SimSerialPort::Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+                          std::size_t& put) {
+    put = 0;
+    if (!Owns(h) || data == nullptr) return false;
     if (keep_writes_) writes_.emplace_back(reinterpret_cast<const char*>(data), len);
     device_.HostWrite(data, len);
-    return len;
+    put = len;
+    return true;
 }
 
 void SimSerialPort::Close(platform::PortHandle h) {

@@ -14,9 +14,11 @@ class SimSerialPort : public platform::SerialPort {
   public:
     explicit SimSerialPort(Device& device, std::string path = "\\\\.\\COM15");
 
-    platform::PortHandle Open(const char* device_path, int32_t baudrate) override;
-    std::size_t Read(platform::PortHandle h, uint8_t* buf, std::size_t max) override;
-    std::size_t Write(platform::PortHandle h, const uint8_t* data, std::size_t len) override;
+    platform::PortHandle Open(const char* device_path) override;
+    bool Configure(platform::PortHandle h, int32_t baudrate, std::string& error) override;
+    bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override;
+    bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
+               std::size_t& put) override;
     void Close(platform::PortHandle h) override;
 
     // Advances the device by one receive timer period (10 ms), or by any time.

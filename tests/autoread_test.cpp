@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -8,7 +10,9 @@
 #include "generator/gen_commands.h"
 #include "generator/reply_parser.h"
 #include "serial/port.h"
+#include "serial/receive_pump.h"
 #include "tests/fakes/test_env.h"
+#include "tests/fakes/timer_clock.h"
 
 namespace {
 
@@ -40,25 +44,36 @@ class AutoReadTest : public fakes::CoreTest {
     void SetUp() override {
         CoreTest::SetUp();
         g_com.hWndStatusRight = ui.NewWindow("status right");
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
+        // The receive pump runs beside the sequencer, as the port's timer does.
+        clock.Add(10, [this](int64_t) { ReceiveTimerProc(nullptr); });
+        clock.Add(25, [this](int64_t) { AutoReadTick(); });
     }
-    // Runs the timer procedure n times and lists what went out on which tick, with the
+    // Runs the sequencer for n of its ticks and lists what went out on which tick, with the
     // status line that the tick left.
     Texts Run(int n) {
-        Texts sent;
-        for (int tick = 1; tick <= n; ++tick) {
-            const std::size_t writes = serial.writes.size();
-            ui.controls[g_com.hWndStatusRight].text = "-";
-            AutoReadTimerProc(nullptr);
-            for (std::size_t i = writes; i < serial.writes.size(); ++i) {
-                sent.push_back(Read(tick, serial.writes[i], ui.Text(g_com.hWndStatusRight)));
-            }
-            EXPECT_TRUE(serial.writes.size() > writes || ui.Text(g_com.hWndStatusRight) == "-")
-                << "status changed without a read on tick " << tick;
-        }
+        sent.clear();
+        first_tick = ticks + 1;
+        clock.RunFor(int64_t{n} * 25000);
         return sent;
     }
+    void AutoReadTick() {
+        ++ticks;
+        const std::size_t writes = serial.writes.size();
+        ui.controls[g_com.hWndStatusRight].text = "-";
+        AutoReadTimerProc(nullptr);
+        for (std::size_t i = writes; i < serial.writes.size(); ++i) {
+            sent.push_back(
+                Read(ticks - first_tick + 1, serial.writes[i], ui.Text(g_com.hWndStatusRight)));
+        }
+        EXPECT_TRUE(serial.writes.size() > writes || ui.Text(g_com.hWndStatusRight) == "-")
+            << "status changed without a read on tick " << ticks;
+    }
+
+    fakes::TimerClock clock{0};
+    int ticks = 0, first_tick = 1;
+    Texts sent;
 };
 
 // With AutoRead off, the start-up reads are all; the first waits for the interval in force.
@@ -141,6 +156,39 @@ TEST_F(AutoReadTest, StepsWithoutAReadOnlyMoveOn) {
     EXPECT_EQ(serial.writes, Texts{});
     EXPECT_TRUE(ui.set_texts.empty());
     EXPECT_EQ(console.out, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes that arrive while a read-back is collected are taken as flash: no read goes out
+// until the stream has been dumped. A read the port did not take is tried again.
+TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead) {
+    g_autoread.autoread_on = 1;
+    Run(200);  // start-up reads done
+    g_rx.flash_stream_mode = 1;
+    EXPECT_EQ(Run(2000), Texts{});
+    EXPECT_EQ(g_autoread.autoread_tick, g_autoread.autoread_interval);  // due, not wrapped
+    g_rx.flash_stream_mode = 0;
+    const Texts resumed = Run(1);
+    ASSERT_EQ(resumed.size(), 1u);
+
+    const Texts cycle = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
+    const auto last = std::find(cycle.begin(), cycle.end(), serial.writes.back());
+    ASSERT_NE(last, cycle.end());
+    const std::string next = cycle[static_cast<std::size_t>(last - cycle.begin() + 1) % 4];
+    std::strcpy(g_port.open_port_name, "COM15");
+    serial.fail_write = true;
+    serial.write_calls = 0;
+    console.out.clear();
+    EXPECT_EQ(Run(82), Texts{});  // two attempts, 41 ticks apart
+    EXPECT_EQ(serial.write_calls, 2);
+    const std::string failed = "Error: writing to COM15 failed, 0 of 6 bytes sent!\n";
+    EXPECT_EQ(console.out, failed + failed);
+    serial.fail_write = false;
+    Run(41);
+    EXPECT_EQ(serial.writes.back(), next);  // the read that failed, not the one after it
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -84,7 +85,7 @@ class GenCommandsTest : public fakes::CoreTest {
         page = ui.NewWindow("page");
         g_com.hWndComText = ui.NewWindow("com text");
         CreateGeneratorPage(page);
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
     }
     void Click(Handler h, uint16_t id, uint16_t code = platform::kBnClicked) {
@@ -236,8 +237,6 @@ TEST_F(GenCommandsTest, TemperatureThresholdIsSentAsAWholeNumber) {
     const std::pair<std::string, const char*> cases[] = {
         {"75 \260C", "cw Pt 75\r"},
         {"-3.7", "cw Pt -3\r"},
-        {"abc", "cw Pt 0\r"},
-        {std::string(63, ' ') + "42", "cw Pt 0\r"},  // beyond the 64-byte read
         {std::string(61, ' ') + "42", "cw Pt 42\r"},
         // Out of the int range: the nearest whole number that the command can carry.
         {"1e20", "cw Pt 2147483647\r"},
@@ -245,15 +244,26 @@ TEST_F(GenCommandsTest, TemperatureThresholdIsSentAsAWholeNumber) {
         {"2147483648", "cw Pt 2147483647\r"},
         {"-2147483648", "cw Pt -2147483648\r"},
         {"2147483520", "cw Pt 2147483520\r"},  // the largest float below 2^31
-        {"nan", "cw Pt 0\r"},
+        // No number: refused, nothing sent (never the "cw Pt 0" that %f's 0 would give).
+        {"-", nullptr},  // the box after COM Start
+        {"abc", nullptr},
+        {"", nullptr},
+        {"nan", nullptr},
+        {std::string(63, ' ') + "42", nullptr},  // beyond the 64-byte read
     };
     for (const auto& [text, wire] : cases) {
         SCOPED_TRACE(text);
         ui.controls[g_gen.hWndTempThresh].text = text;
         Click(button_TempThresh_Wr, 1125);
-        EXPECT_EQ(serial.writes, Texts{wire});
-        EXPECT_EQ(console.out, std::string("button_TempThresh_Wr\n") + wire + "\n");
-        EXPECT_EQ(Boxes(), Texts{});
+        EXPECT_EQ(serial.writes, wire != nullptr ? Texts{wire} : Texts{});
+        EXPECT_EQ(console.out, wire != nullptr ? std::string("button_TempThresh_Wr\n") + wire + "\n"
+                                               : "Error: Not a number!\n");
+        EXPECT_EQ(Boxes(), wire != nullptr ? Texts{}
+                                           : Texts{Box("Error",
+                                                       "Enter valid temperature threshold (in "
+                                                       "\260C)",
+                                                       kWarn)});
+        EXPECT_EQ(ui.Text(g_gen.hWndTempThresh), text);
     }
 }
 
@@ -288,6 +298,60 @@ TEST_F(GenCommandsTest, EepromPassword) {
                       : Texts{Box("Error", "Invalid Password!\nEeeprom writing disabled!", kWarn)});
         ASSERT_FALSE(ui.set_texts.empty());
         EXPECT_EQ(ui.set_texts.back(), std::make_pair(g_gen.hWndEepPassword, std::string()));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A command the port did not take says so and changes nothing: no caption, no flag, no echo,
+// no info box, no "started" text, no cleared password.
+TEST_F(GenCommandsTest, FailedWriteIsToldAndChangesNothing) {
+    ui.controls[g_gen.hWndFmax].text = "200";
+    ui.controls[g_gen.hWndFmin].text = "110";
+    ui.controls[g_gen.hWndVmin].text = "25";
+    ui.controls[g_gen.hWndTempThresh].text = "50";
+    std::strcpy(g_port.open_port_name, "COM15");
+    serial.fail_write = true;
+    const std::string failed =
+        Box("Error", "Sending to COM15 failed!\nThe command was not carried out.",
+            platform::kMbIconError);
+    const auto state = [] {
+        return std::make_tuple(g_dev.pwm_on, g_dev.pwm_ctl_on, g_dev.search_always_on,
+                               g_autoread.autoread_on);
+    };
+    std::vector<std::pair<uint16_t, Handler>> buttons(std::begin(kOtherButtons),
+                                                      std::end(kOtherButtons));
+    for (const Step& s : kSteps) {
+        if (*s.wire != '\0') buttons.emplace_back(s.id, s.handler);
+    }
+    for (std::size_t put : {0u, 3u}) {  // nothing taken, or a time-out after 3 bytes
+        serial.write_put = put;
+        for (uint8_t flags : {0, 1}) {
+            g_dev.pwm_on = g_dev.pwm_ctl_on = g_dev.search_always_on = flags;
+            for (const auto& [id, handler] : buttons) {
+                SCOPED_TRACE(testing::Message() << "button " << id << ", put " << put);
+                ui.controls[g_gen.hWndEepPassword].text = "KTZ73";
+                const auto before = state();
+                serial.write_calls = 0;
+                Click(handler, id);
+                EXPECT_EQ(serial.write_calls, 1);
+                EXPECT_TRUE(serial.writes.empty());
+                EXPECT_TRUE(ui.set_texts.empty());
+                EXPECT_TRUE(ui.appended.empty());
+                EXPECT_EQ(state(), before);
+                const Texts boxes = Boxes();
+                ASSERT_FALSE(boxes.empty());
+                EXPECT_EQ(boxes.back(), failed);
+                EXPECT_EQ(boxes.size(), id == 1107 ? 2u : 1u);  // after the auto search question
+                const std::string tail =
+                    "Error: writing to COM15 failed, " + std::to_string(put) + " of ";
+                EXPECT_NE(console.out.find(tail), std::string::npos) << console.out;
+                EXPECT_EQ(console.out.find("cw "), std::string::npos) << console.out;
+                EXPECT_EQ(console.out.find("cr "), std::string::npos) << console.out;
+            }
+        }
     }
 }
 

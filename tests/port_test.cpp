@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/com_page.h"
+#include "boot/bootloader.h"
+#include "boot/flash_dump.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
@@ -86,32 +88,107 @@ TEST_F(PortTest, StartOpensComFifteenAndStopClosesIt) {
 }
 
 TEST_F(PortTest, FailedOpeningWarnsAndChangesNothingElse) {
-    const std::pair<uint8_t, std::string> cases[] = {
-        {3, "Opening COM3\nError opening COM3\n"},
-        {0, ""},  // no port selected: nothing tried, nothing printed
+    const std::string reason = "SetCommState: The parameter is incorrect. (error 87)";
+    struct Case {
+        uint8_t number;
+        bool opens;  // the port opens, but refuses its configuration
+        std::string lines, box;
+        unsigned flags;
     };
-    serial.fail_open = true;
-    for (const auto& [number, lines] : cases) {
-        SCOPED_TRACE(int{number});
-        g_port.com_port_number = number;
+    const Case cases[] = {
+        {3, false, "Opening COM3\nError opening COM3\n", "No COM Port available!",
+         platform::kMbIconWarning},
+        {0, false, "", "No COM Port available!", platform::kMbIconWarning},  // none selected
+        {15, true, "Opening COM15\nError opening COM15: " + reason + "\n",
+         "COM15 cannot be set up:\n" + reason, platform::kMbIconError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int{c.number});
+        serial.fail_open = !c.opens;
+        serial.configure_error = c.opens ? reason : "";
+        g_port.com_port_number = c.number;
         g_rx.rx_idle_countdown = 4;
         console.out.clear();
         ui.boxes.clear();
         serial.opened_paths.clear();
         Click();
-        EXPECT_EQ(console.out, lines);
-        EXPECT_EQ(serial.opened_paths.size(), number != 0 ? 1u : 0u);
+        EXPECT_EQ(console.out, c.lines);
+        EXPECT_EQ(serial.opened_paths.size(), c.number != 0 ? 1u : 0u);
+        EXPECT_EQ(serial.closes, c.opens ? 1 : 0);  // a handle that was opened is closed again
         ASSERT_EQ(ui.boxes.size(), 1u);
         EXPECT_EQ(ui.boxes[0].owner, page);
-        EXPECT_EQ(ui.boxes[0].text, "No COM Port available!");
+        EXPECT_EQ(ui.boxes[0].text, c.box);
         EXPECT_EQ(ui.boxes[0].caption, "Error");
-        EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconWarning);
+        EXPECT_EQ(ui.boxes[0].flags, c.flags);
         EXPECT_EQ(g_port.com_port_open, 0);
         EXPECT_EQ(g_port.port_handle, nullptr);
         EXPECT_TRUE(ui.set_texts.empty());  // no caption change, no read-outs cleared
         EXPECT_TRUE(ui.timers.empty());
         EXPECT_EQ(g_rx.rx_idle_countdown, 4u);
     }
+}
+
+// A read-back that was never answered, or was cut off by COM Stop, ends with the opening.
+TEST_F(PortTest, OpeningStartsWithNoFlashStreamPending) {
+    for (uint32_t collected : {0u, 34u}) {
+        SCOPED_TRACE(collected);
+        Click();
+        g_rx.flash_stream_mode = 1;
+        g_flash.flash_stream_len = collected;
+        Click();
+        Click();
+        EXPECT_EQ(g_rx.flash_stream_mode, 0);
+        console.out.clear();
+        serial.Feed("\x02PWM_active = 0\x03");
+        for (int i = 0; i < 20; ++i) ReceiveTimerProc(page);
+        EXPECT_EQ(console.out, "\nPWM_active = 0\nknown string found: PWM_active = 0\n = 0");
+        Click();
+    }
+}
+
+TEST_F(PortTest, LostPortIsToldOnceAndClosedAndCanBeStartedAgain) {
+    g_com.hWndComText = ui.NewWindow("text");
+    Click();
+    g_port.com_port_number = 3;  // chosen while open: the lost port is still COM15
+    g_autoread.autoread_on = 1;
+    serial.fail_read = true;
+    // The box's message loop runs the timers; they must find the port closed.
+    ui.on_box = [this] {
+        for (int i = 0; i < 100; ++i) {
+            ReceiveTimerProc(page);
+            AutoReadTimerProc(page);
+        }
+    };
+    console.out.clear();
+    ui.set_texts.clear();
+    const int reads = serial.reads;
+    ReceiveTimerProc(page);
+    ReceiveTimerProc(page);  // a tick already queued when the port was closed
+    const std::string note = "\r\nWIN info: COM15 lost (reading failed), port closed\r\n";
+    EXPECT_EQ(console.out, note + "Closing com port\n");
+    EXPECT_EQ(ui.Text(g_com.hWndComText), note);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].owner, page);
+    EXPECT_EQ(ui.boxes[0].text,
+              "COM15 lost!\nThe port has been closed; click COM Start once it is back.");
+    EXPECT_EQ(ui.boxes[0].caption, "Error");
+    EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconError);
+    EXPECT_EQ(ui.set_texts, (std::vector<std::pair<platform::Wnd, std::string>>{
+                                {g_com.hWndComStartStop, "COM Start"}}));
+    EXPECT_EQ(serial.reads, reads + 1);
+    EXPECT_TRUE(serial.writes.empty());
+    EXPECT_EQ(serial.closes, 1);
+    EXPECT_EQ(g_port.com_port_open, 0);
+    EXPECT_EQ(g_port.port_handle, nullptr);
+    EXPECT_EQ(ui.timer_log, (Strings{"start 1", "stop 1"}));
+
+    serial.fail_read = false;
+    g_port.com_port_number = 15;
+    Click();
+    EXPECT_EQ(g_port.com_port_open, 1);
+    EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Stop");
+    ReceiveTimerProc(page);
+    EXPECT_EQ(ui.boxes.size(), 1u);
 }
 
 TEST_F(PortTest, OpeningIsLoggedAndIdentificationAskedOnlyWhenTheirFlagsAreOn) {
@@ -231,6 +308,27 @@ TEST_F(PortTest, PortNamedByDevicePath) {
     EXPECT_EQ(console.out, "Opening /dev/ttyUSB0\n" + opened);
     EXPECT_EQ(fakes::ScratchLogBytes(), opened + "--------------------------\n\n");
     EXPECT_EQ(g_port.com_port_open, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A transfer that loses its port ends as a time-out does, before the port's own box.
+TEST_F(PortTest, LostPortEndsARunningTransferWithItsTimeOut) {
+    Click();
+    g_boot.process_state_bootloader = 1;
+    serial.fail_read = true;
+    console.out.clear();
+    ReceiveTimerProc(page);
+    EXPECT_EQ(g_boot.process_state_bootloader, 0);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[0].text, "AVR bootloader Timeout!");
+    EXPECT_EQ(ui.boxes[1].text,
+              "COM15 lost!\nThe port has been closed; click COM Start once it is back.");
+    EXPECT_NE(console.out.find("Closing com port\nAVR bootloader Timeout! Line: 0\n"),
+              std::string::npos)
+        << console.out;
 }
 
 }  // namespace

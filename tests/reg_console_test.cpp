@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@ class RegConsoleTest : public fakes::CoreTest {
         g_com.hWndComText = ui.NewWindow("ComText");
     }
     void OpenPort() {
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
     }
     // A fresh log in a scratch file that the test reads back.
@@ -196,6 +198,87 @@ TEST_F(RegConsoleTest, ClearScrEmptiesTheTextAreaAndOnlyClicksAct) {
     EXPECT_EQ(ui.Text(g_com.hWndComText), "reply");
     Press(kClearScr);
     EXPECT_EQ(ui.Text(g_com.hWndComText), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Enter in the field does what the polling timer does once the field holds the line with a
+// CR at its end: the same bytes on the wire, console, log, field and boxes.
+TEST_F(RegConsoleTest, EnterReadsTheFieldAsAPolledLine) {
+    struct Outcome {
+        Strings writes;
+        std::string console, log, field;
+        Strings boxes;
+        uint8_t stream;
+    };
+    const auto run = [this](bool enter, const std::string& text) {
+        StartLog();
+        g_rx.flash_stream_mode = 0;
+        Type(enter ? text : text + "\r");
+        if (enter) {
+            RegLineEnter(page);
+        } else {
+            Press(kPoll);
+        }
+        Outcome o{serial.writes, console.out, LogBytes(), Field(), {}, g_rx.flash_stream_mode};
+        for (const fakes::ShownBox& b : ui.boxes) o.boxes.push_back(b.caption + "|" + b.text);
+        return o;
+    };
+    OpenPort();
+    // Sent; refused as too long; not a line; not begun with '0'..'z'.
+    const std::string texts[] = {"Wo",  "Mr 0 100", std::string(58, 'R'), std::string(59, 'R'), "",
+                                 " Wo", "{Wo"};
+    for (uint8_t open : {1, 0}) {
+        g_port.com_port_open = open;
+        for (const std::string& text : texts) {
+            SCOPED_TRACE(testing::Message() << text << " open " << int{open});
+            const Outcome by_enter = run(true, text);
+            const Outcome by_poll = run(false, text);
+            EXPECT_EQ(by_enter.writes, by_poll.writes);
+            EXPECT_EQ(by_enter.console, by_poll.console);
+            EXPECT_EQ(by_enter.log, by_poll.log);
+            // The field itself never holds the CR that Enter stands for.
+            std::string polled = by_poll.field;
+            polled.erase(std::remove(polled.begin(), polled.end(), '\r'), polled.end());
+            EXPECT_EQ(by_enter.field, polled);
+            EXPECT_EQ(by_enter.boxes, by_poll.boxes);
+            EXPECT_EQ(by_enter.stream, by_poll.stream);
+        }
+    }
+    g_port.com_port_open = 1;
+    const Outcome wo = run(true, "Wo");
+    EXPECT_EQ(wo.writes, Strings{"cr Wo\r\r"});
+    EXPECT_EQ(wo.console, "cr Wo\r\r");
+    EXPECT_EQ(wo.field, "");
+}
+
+// A command the port did not take is not logged, does not start a flash stream and leaves
+// the text to send again (a polled line without its line break, so it is not sent again
+// by itself).
+TEST_F(RegConsoleTest, FailedWriteIsToldAndChangesNothing) {
+    const std::pair<uint16_t, std::string> cases[] = {
+        {kRead, "Mr"}, {kWrite, "Wo1"}, {kPoll, "Mr\r"}, {kPoll, "Wo\r\n"}};
+    OpenPort();
+    std::strcpy(g_port.open_port_name, "COM15");
+    serial.fail_write = true;
+    ui.on_box = [this] { Press(kPoll); };
+    for (const auto& [via, text] : cases) {
+        SCOPED_TRACE(text);
+        StartLog();
+        Type(text);
+        Press(via);
+        EXPECT_EQ(serial.written, "");
+        EXPECT_EQ(console.out, "Error: writing to COM15 failed, 0 of " +
+                                   std::to_string(text.size() + 4) + " bytes sent!\n");
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text, "Sending to COM15 failed!\nThe command was not carried out.");
+        EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconError);
+        EXPECT_EQ(Field(), via == kPoll ? text.substr(0, 2) : text);
+        EXPECT_EQ(g_rx.flash_stream_mode, 0);
+        EXPECT_EQ(LogBytes(), "");
+    }
 }
 
 }  // namespace

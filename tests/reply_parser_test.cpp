@@ -223,3 +223,40 @@ TEST(SearchKnownStringTest, FindsTheFirstMatchOfTheKeysLeadingCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+// A number that does not fit its type is unreadable: the field shows what it would for text
+// that is no number (the value left by an earlier row, or 0); values that fit read as ever.
+TEST_F(ReplyParserTest, NumbersThatDoNotFitCountAsUnreadable) {
+    const std::pair<std::string, const char*> cases[] = {
+        // 2^32 + 1: a wrapping conversion would make it 1.
+        {"PWM_active = 4294967297", "PwmOnOff=PWM ON"},
+        {"PWM_active = 1 pwm_ctl_active = 99999999999999999999",
+         "PwmOnOff=PWM OFF|CtlOnOff=CTL OFF"},
+        {"pwm_search_always = 1000000A5", "Srch=AS alw. ON"},
+        {"fmax: 1e39", "Fmax=0.00kHz"},
+        {"frequency 1e39 kHz x x x x 50.0", "Freq=0.00kHz|Duty=0.0%"},
+        {"frequency 125 kHz x x x x 1e39", "Freq=125.00kHz|Duty=0.0%"},
+        // Values that fit, in every form the conversions take.
+        {"PWM_active = 0x1", "PwmOnOff=PWM OFF"},
+        {"PWM_active = 01", "PwmOnOff=PWM OFF"},
+        {"pwm_ctl_active = -2147483648", "CtlOnOff=CTL ON"},
+        {"pwm_search_always = 0xa5", "Srch=AS alw. OFF"},
+        {"pwm_search_always = -FFFFFF5B", "Srch=AS alw. OFF"},  // %x wraps a sign: 0xA5
+        {"pwm_search_always = FFFFFFFF", "Srch=AS alw. ON"},
+        // The float nearest 3e38.
+        {"fmax: 3e38", "Fmax=300000000549775575777803994281145270272.00kHz"},
+        {"fmin: 1e-50", "Fmin=0.00kHz"},
+        {"fmin: 1e", "Fmin=1.00kHz"},
+        {"pwm_search_Vmin: -0x1p3", "Vmin=-8.00 V"},
+    };
+    for (const auto& [reply, texts] : cases) {
+        SCOPED_TRACE(reply);
+        ui.set_texts.clear();
+        Parse(reply);
+        EXPECT_EQ(TextsSet(), texts);
+    }
+}
+
+}  // namespace

@@ -28,7 +28,7 @@ class RouterTest : public fakes::CoreTest {
         g_main.hWndTabCOM = g_main.hWndCurrentPage = page_ = ui.NewWindow("page");
         CreateComPageControls(page_);
         CreateGeneratorPage(page_);
-        g_port.port_handle = serial.Open("\\\\.\\COM15", 38400);
+        g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
         g_log.pCOMLogFile = std::tmpfile();
         ASSERT_NE(g_log.pCOMLogFile, nullptr);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/com_page.h"
+#include "boot/flash_dump.h"
 #include "generator/autoread.h"
 #include "generator/gen_commands.h"
 #include "generator/gen_page.h"
@@ -20,6 +21,7 @@
 #include "sim/host_bench.h"
 #include "sim/sim_port.h"
 #include "tests/fakes/test_env.h"
+#include "tests/fakes/timer_clock.h"
 
 namespace {
 
@@ -102,10 +104,43 @@ class SimIntegrationTest : public fakes::CoreTest {
         }
     }
 
+    // From now on the three timers run on a clock of the given resolution (0: exactly on
+    // time), the device in step with it; RunClock(t) lets t pass.
+    void StartClock(int64_t resolution_us) {
+        clock_ = std::make_unique<fakes::TimerClock>(resolution_us);
+        clock_origin_ = dev_->now();
+        clock_->Add(10, [this](int64_t us) {
+            CatchUp(us);
+            ReceiveTimerProc(page_);
+        });
+        clock_->Add(20, [this](int64_t us) {
+            CatchUp(us);
+            RegLinePollTimerProc(page_);
+        });
+        clock_->Add(25, [this](int64_t us) {
+            CatchUp(us);
+            const std::size_t before = port_->writes().size();
+            AutoReadTimerProc(page_);
+            if (port_->writes().size() > before) read_times_us_.push_back(us);
+        });
+    }
+    void CatchUp(int64_t us) { dev_->AdvanceTo(clock_origin_ + us * sim::kMicro); }
+    void RunClock(sim::Nanos t) {
+        clock_->RunFor(t / sim::kMicro);
+        CatchUp(clock_->now_us());
+    }
+    void SelectBaud(int row) {
+        ui.controls[g_com.hWndBaudSelect].selection = row;
+        BaudSelect_process(MakeWParam(1035, platform::kCbnSelEndOk), g_com.hWndBaudSelect);
+    }
+
     std::unique_ptr<sim::Device> dev_;
     std::unique_ptr<sim::SimSerialPort> port_;
     Wnd page_ = nullptr;
     uint64_t steps_ = 0;
+    std::unique_ptr<fakes::TimerClock> clock_;
+    sim::Nanos clock_origin_ = 0;
+    std::vector<int64_t> read_times_us_;  // clock time of every AutoRead read
 };
 
 TEST_F(SimIntegrationTest, StartupReadsFillTheIdentityAndTheToggles) {
@@ -286,5 +321,102 @@ TEST_F(SimIntegrationTest, BootloaderIdentitySilencesTheSequencer) {
     EXPECT_EQ(WritesFrom(2), (std::vector<std::string>{"cr Sv\r"}));
     EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 25), "Bootloader for ATmega328P");
 }
+
+// Each baud rate on the timers as Wine runs them (exactly on time) and on Windows' default
+// clock of 15.625 ms.
+class SimRateTest : public SimIntegrationTest,
+                    public testing::WithParamInterface<std::tuple<int, int64_t>> {};
+
+// Replies are told apart only by the pause after them. Below 14400 bps a reply lasts longer
+// than the 150 ms between the start-up reads: each read waits for the reply before it.
+TEST_P(SimRateTest, EveryStartupAndMeasurementReplyIsParsedOnItsOwn) {
+    const auto [row, resolution] = GetParam();
+    const int32_t baud = baudrate_table[row];
+    Start(baud);
+    sim::HostBench terminal(*dev_);
+    for (const char* cmd : {"cw Wo0\r", "cw Wc1\r", "cw WwA5\r"}) terminal.Exchange(cmd);
+    SelectBaud(row);
+    StartClock(resolution);
+    ComStart();
+    ASSERT_EQ(port_->baudrate(), baud);
+    RunClock(10 * kSecond);
+    EXPECT_EQ(port_->writes(),
+              (std::vector<std::string>{"cr Wo\r", "cr Sv\r", "cr Wc\r", "cr Ww\r"}));
+    EXPECT_EQ(Text(g_gen.hWndPwmOnOff), "PWM ON");
+    EXPECT_EQ(Text(g_gen.hWndCtlOnOff), "CTL OFF");
+    EXPECT_EQ(Text(g_gen.hWndSearchAlways), "AS alw. OFF");
+    EXPECT_EQ(Text(g_gen.hWndHwVersion), sim::kHardwareText);
+    EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 20), sim::kFirmwareText);
+    if (baud >= 19200 && resolution == 0) {
+        // Where 150 ms is enough, the reads go out as they always have. (At 14400 bps the
+        // identification's last byte comes 43 ms after its read: with the pause of 110 ms
+        // after it, 150 ms is a tick too short, and the read after it waits one tick.)
+        EXPECT_EQ(read_times_us_, (std::vector<int64_t>{150000, 300000, 450000, 600000}));
+    }
+
+    Click(button_Measure_Read_process, 1094, g_gen.hWndMeasRead);
+    RunClock(10 * kSecond);
+    EXPECT_EQ(WritesFrom(4), kMeasureCycle);
+    ExpectFieldsShowTheLastReplies();
+}
+
+INSTANTIATE_TEST_SUITE_P(BaudRatesAndClocks, SimRateTest,
+                         testing::Combine(testing::Range(0, kBaudRows),
+                                          testing::Values(int64_t{0},
+                                                          fakes::TimerClock::kWindowsDefaultUs)),
+                         [](const testing::TestParamInfo<SimRateTest::ParamType>& info) {
+                             return std::to_string(baudrate_table[std::get<0>(info.param)]) +
+                                    "bps_" + (std::get<1>(info.param) == 0 ? "exact" : "15_625ms");
+                         });
+
+// The read-back takes every byte that arrives as flash: AutoRead keeps its reads back until
+// the stream has been dumped, then goes on.
+class SimReadBackTest : public SimRateTest {};
+
+TEST_P(SimReadBackTest, FlashReadBackDuringAutoReadHoldsOnlyFlash) {
+    const auto [row, resolution] = GetParam();
+    Start(baudrate_table[row]);
+    SelectBaud(row);
+    StartClock(resolution);
+    ComStart();
+    Click(button_AutoRead_process, 1095, g_gen.hWndAutoRead);
+    RunClock(5 * kSecond);
+    ASSERT_GT(port_->writes().size(), 5u);
+    const std::size_t before = port_->writes().size();
+    ui.SetControlText(g_com.hWndRegEdit, "Mr");
+    Click(button_Reg_Read_process, 1039, g_com.hWndRegRead);
+    ASSERT_EQ(port_->writes().size(), before + 1);
+    // Reads sent before the dump: a wrapper around it counts them.
+    static const sim::SimSerialPort* port;
+    static std::size_t reads_at_dump;
+    port = port_.get();
+    reads_at_dump = 0;
+    g_rx_consumers.flash_dump = [] {
+        reads_at_dump = port->writes().size();
+        FlashDump();
+    };
+    const std::string dumped = "\r\nRead 32768 / 0x8000 bytes from device\r\n";
+    RunClock(15 * kSecond);
+    g_rx_consumers = RxConsumers::Defaults();
+    EXPECT_EQ(reads_at_dump, before + 1) << "reads went out into the stream";
+    ASSERT_NE(console.out.find(dumped), std::string::npos);
+    const std::vector<uint8_t>& flash = dev_->flash().bytes();
+    ASSERT_EQ(flash.size(), 32768u);
+    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), g_flash.flash_stream_buf));
+    RunClock(3 * kSecond);
+    EXPECT_GE(port_->writes().size(), before + 3);  // AutoRead goes on
+    Click(button_AutoRead_process, 1095, g_gen.hWndAutoRead);
+    RunClock(2 * kSecond);
+    ExpectFieldsShowTheLastReplies();
+}
+
+INSTANTIATE_TEST_SUITE_P(FastRatesAndClocks, SimReadBackTest,
+                         testing::Combine(testing::Values(6, 8),
+                                          testing::Values(int64_t{0},
+                                                          fakes::TimerClock::kWindowsDefaultUs)),
+                         [](const testing::TestParamInfo<SimRateTest::ParamType>& info) {
+                             return std::to_string(baudrate_table[std::get<0>(info.param)]) +
+                                    "bps_" + (std::get<1>(info.param) == 0 ? "exact" : "15_625ms");
+                         });
 
 }  // namespace

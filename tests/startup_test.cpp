@@ -218,7 +218,7 @@ TEST_F(StartupTest, SettingsRoundTripAndOneShutdown) {
     EXPECT_EQ(rui.controls[g_com.hWndComSelect].selection, 2);
     EXPECT_EQ(rui.controls[g_com.hWndBaudSelect].selection, 8);
 
-    g_port.port_handle = serial.Open("\\\\.\\COM3", 115200);
+    g_port.port_handle = serial.Open("\\\\.\\COM3");
     g_port.com_port_open = 1;
     rui.StartTimer(page_, RECEIVE_TIMER_ID, 10, nullptr);
     const std::string log_path = dir_ + "/log.txt";

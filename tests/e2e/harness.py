@@ -58,7 +58,8 @@ def check_programs():
     """Fails with the Debian package to install when a program the tests need is missing."""
     wine()
     wineserver()
-    for name, package in (("Xvfb", "xvfb"), ("script", "bsdutils"), ("import", "imagemagick")):
+    for name, package in (("Xvfb", "xvfb"), ("script", "bsdutils"), ("import", "imagemagick"),
+                          ("xdotool", "xdotool")):
         if not shutil.which(name):
             raise HarnessError(f"{name} not found (install the Debian package {package})")
 
@@ -672,6 +673,31 @@ class Sandbox:
 
     def call(self, *args, timeout=60):
         return self.driver().call(*args, timeout=timeout)
+
+    # -- real input through the X server --
+
+    def xdotool(self, *args):
+        """Runs xdotool on this sandbox's display (keys and clicks as a user's reach Wine)."""
+        done = subprocess.run(["xdotool", *map(str, args)], env=dict(os.environ, DISPLAY=self.display),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30,
+                              check=False)
+        if done.returncode != 0:
+            raise HarnessError(f"xdotool {' '.join(map(str, args))}: "
+                               + done.stderr.decode(errors="replace"))
+        return done.stdout.decode()
+
+    def click_control(self, ctrl_id):
+        """A mouse click in the middle of a page control, on the screen, as a user makes it."""
+        records = {r[0]: r for r in self.call("window")}
+        origin_x, origin_y = int(records["client"][1]), int(records["client"][2])
+        page = records["page"]
+        border = (int(page[6]) - int(page[8])) // 2  # the page's sunken edge
+        (ctl,) = [r for r in self.call("list") if r[4] == str(ctrl_id)][:1]
+        x = origin_x + int(page[4]) + border + int(ctl[5]) + int(ctl[7]) // 2
+        y = origin_y + int(page[5]) + border + int(ctl[6]) + int(ctl[8]) // 2
+        wid = self.xdotool("search", "--onlyvisible", "--name", "^LUM_RAX_COM$").split()[0]
+        self.xdotool("windowfocus", "--sync", wid)
+        self.xdotool("mousemove", "--sync", x, y, "click", "1")
 
     def wait_ready(self, timeout=60):
         """Waits for the main window to take messages and the banner to reach the console."""

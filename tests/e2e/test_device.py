@@ -21,10 +21,11 @@ import harness  # noqa: E402
 
 show = harness.show
 
-ID_COM_START, ID_BAUD, ID_LOG = 1036, 1035, 1041
+ID_COM_START, ID_BAUD, ID_LOG, ID_REG_EDIT, ID_REG_READ = 1036, 1035, 1041, 1038, 1039
 ID_PWM, ID_CTL, ID_PWM_READ, ID_FREQ_UP = 1084, 1104, 1085, 1087
 ID_LIMITS_READ, ID_VMIN_READ, ID_MEAS_READ, ID_AUTOREAD, ID_THRESH_READ = (1090, 1096, 1094,
                                                                            1095, 1124)
+ID_SEARCH_ALWAYS = 1108
 STATUS_RIGHT = "#23"  # the right-hand status line, the last control of the communication area
 ID_REG_EDIT, ID_REG_READ = 1038, 1039
 ID_FILE_OPEN, ID_GO, ID_SWITCH, ID_ERASE = 1064, 1066, 1070, 1071
@@ -504,6 +505,98 @@ class DeviceTest(harness.SandboxTest):
                       b"Bootloader, uC reports writing flash finished, wrote 1269 of 1269 lines\n",
                       b"Read 32768 / 0x08000 bytes from device\r\n"):
             self.assertIn(chunk, log)
+
+
+    def test_startup_reads_at_low_rates(self):
+        # Below 14400 bps a reply outlasts the 150 ms between the start-up reads; each read
+        # must wait for the reply before it, or the replies run into one.
+        s = self.sandbox()
+        s.start().wait_ready()
+        for rate, index in ((9600, 3), (1200, 0)):
+            with self.subTest(rate=rate):
+                sim = s.simulator("--baud", str(rate))
+                box = self.boxes(s)
+                s.call("select", ID_BAUD, index)
+                self.wait_console(s, f"Selected baud rate: {rate} bps".encode())
+                # Captions nobody would set: only the device's replies can put them back.
+                for ctrl in (ID_PWM, ID_CTL, ID_SEARCH_ALWAYS):
+                    s.call("set-text", ctrl, "?")
+                s.call("set-text", box["hw"], "...")
+                replies = self.open_port(s, sim, box, opened=1 if rate == 9600 else 2)
+                self.assertEqual(sim.received(), STARTUP_READS, "the bytes the device received")
+                self.check_state_captions(s, replies)
+                (always,) = re.findall(rb"pwm_search_always = (\w+)", b"".join(replies))
+                self.assertEqual(self.text(s, ID_SEARCH_ALWAYS),
+                                 "AS alw. OFF" if always == b"A5" else "AS alw. ON",
+                                 f"AS caption after pwm_search_always = {always.decode()}")
+                self.assertTrue(self.text(s, box["hw"]).endswith("16MHz"), "Hardware Version")
+                s.call("click", ID_COM_START)
+                self.wait_caption(s, ID_COM_START, "COM Start")
+                harness.wait_until(lambda: sim.holders() == [], 20, "the port to be closed")
+                sim.stop()
+        s.call("close")
+        self.assertEqual(s.wait_exit(), 0, "exit code of the program")
+
+    def test_flash_read_back_during_autoread(self):
+        s = self.sandbox()
+        sim = s.simulator()
+        s.start().wait_ready()
+        box = self.boxes(s)
+        self.open_port(s, sim, box)
+        s.call("click", ID_AUTOREAD)
+        self.wait_caption(s, ID_AUTOREAD, "AutoRead OFF")
+        self.wait_measurements(s, box)
+        s.call("set-text", ID_REG_EDIT, "Mr")
+        s.call("click", ID_REG_READ)
+        self.wait_console(s, b"\r\nRead 32768 / 0x8000 bytes from device\r\n", timeout=60)
+        # From the read-back's command to the stream's last byte, the device heard nothing.
+        traffic = sim.traffic()
+        start = next(i for i, (_, way, data) in enumerate(traffic)
+                     if way == "PC>dev" and b"cr Mr\r" in data)
+        streamed, end = 0, start + 1
+        while streamed < 32768:
+            _, way, data = traffic[end]
+            self.assertEqual(way, "dev>PC", f"the program sent {data!r} into the stream")
+            streamed += len(data)
+            end += 1
+        self.assertEqual(streamed, 32768, "the device streamed exactly its flash")
+        self.wait_console(s, b"Flash streaming finished\r\nRead 32768 / 0x8000 bytes from device\r\n",
+                          timeout=120)
+        # AutoRead goes on after the dump.
+        sent = len(sim.received())
+        harness.wait_until(lambda: len(sim.received()) > sent, 20, "AutoRead to go on")
+        s.call("click", ID_AUTOREAD)
+        s.call("close")
+        self.assertEqual(s.wait_exit(), 0, "exit code of the program")
+
+    def test_enter_in_reg_field_and_alt_question(self):
+        s = self.sandbox()
+        sim = s.simulator()
+        s.start().wait_ready()
+        box = self.boxes(s)
+        self.open_port(s, sim, box)
+
+        # Typed and ended with Enter, as a technician does: the polled read of the line.
+        s.click_control(ID_REG_EDIT)
+        harness.wait_until(lambda: s.call("focus")[0][3] == str(ID_REG_EDIT), 10,
+                           "the Reg: field to have the focus")
+        since = len(sim.received())
+        shown = s.console().count(b"known string found: PWM_active")
+        s.xdotool("type", "--delay", "50", "Wo")
+        s.xdotool("key", "Return")
+        self.wait_received(sim, b"cr Wo\r\r", since)
+        self.wait_console(s, b"known string found: PWM_active", shown + 1)
+        self.assertEqual(self.text(s, ID_REG_EDIT), "", "the field after the read")
+
+        # Alt+? with the focus still in the field: the About box.
+        s.xdotool("key", "alt+question")
+        (about,) = s.call("wait-box", 10000)
+        self.assertEqual((about[2], about[4]), ("Help", "1:OK"), "About box")
+        self.assertIn(" - internal use only! -", about[3])
+        s.call("answer-box", "IDOK", 10000)
+        self.wait_console(s, b"IDM_ABOUT\n")
+        s.call("close")
+        self.assertEqual(s.wait_exit(), 0, "exit code of the program")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 #pragma once
-// A serial port that records what is written and hands out scripted input.
+// A serial port that records what is written, hands out scripted input and fails on request.
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -12,29 +12,40 @@ namespace fakes {
 
 class FakeSerial : public platform::SerialPort {
   public:
-    platform::PortHandle Open(const char* device_path, int32_t baudrate) override {
+    platform::PortHandle Open(const char* device_path) override {
         opened_paths.emplace_back(device_path);
-        opened_baud.push_back(baudrate);
         if (fail_open) return nullptr;
         open = true;
         ++handle_counter;
         return reinterpret_cast<platform::PortHandle>(handle_counter * 0x10);
     }
-    std::size_t Read(platform::PortHandle, uint8_t* buf, std::size_t max) override {
-        ++reads;
-        if (chunks.empty()) return 0;
-        std::string& c = chunks.front();
-        std::size_t n = std::min(max, c.size());
-        std::copy(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(n), buf);
-        c.erase(0, n);
-        if (c.empty()) chunks.pop_front();
-        return n;
+    bool Configure(platform::PortHandle, int32_t baudrate, std::string& error) override {
+        opened_baud.push_back(baudrate);
+        if (configure_error.empty()) return true;
+        error = configure_error;
+        return false;
     }
-    std::size_t Write(platform::PortHandle, const uint8_t* data, std::size_t len) override {
-        std::string w(reinterpret_cast<const char*>(data), len);
+    bool Read(platform::PortHandle, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        ++reads;
+        got = 0;
+        if (fail_read) return false;
+        if (chunks.empty()) return true;
+        std::string& c = chunks.front();
+        got = std::min(max, c.size());
+        std::copy(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(got), buf);
+        c.erase(0, got);
+        if (c.empty()) chunks.pop_front();
+        return true;
+    }
+    bool Write(platform::PortHandle, const uint8_t* data, std::size_t len,
+               std::size_t& put) override {
+        ++write_calls;
+        // A failing port takes write_put bytes (a time-out after part of it) or none.
+        put = fail_write ? std::min(write_put, len) : len;
+        std::string w(reinterpret_cast<const char*>(data), put);
         written += w;
-        writes.push_back(w);
-        return len;
+        if (!fail_write) writes.push_back(w);
+        return !fail_write || write_put > 0;
     }
     void Close(platform::PortHandle) override {
         open = false;
@@ -45,14 +56,19 @@ class FakeSerial : public platform::SerialPort {
     void Feed(const std::string& chunk) { chunks.push_back(chunk); }
 
     bool fail_open = false;
+    std::string configure_error;  // not empty: configuring fails with this reason
+    bool fail_read = false;
+    bool fail_write = false;
+    std::size_t write_put = 0;  // bytes a failing write still takes (it then "succeeds" short)
     bool open = false;
     int closes = 0;
     int reads = 0;
+    int write_calls = 0;
     std::size_t handle_counter = 0;
     std::vector<std::string> opened_paths;
-    std::vector<int32_t> opened_baud;
-    std::string written;              // every byte written, in order
-    std::vector<std::string> writes;  // one entry per write call
+    std::vector<int32_t> opened_baud;  // the rate of every configuration
+    std::string written;               // every byte written, in order
+    std::vector<std::string> writes;   // one entry per complete write
     std::deque<std::string> chunks;
 };
 
