@@ -11,9 +11,9 @@
 #include "app/main_window.h"
 #include "boot/bootloader.h"
 #include "firmware/chip_table.h"
-#include "generator/autoread.h"
 #include "firmware/hex_file.h"
 #include "firmware/page_image.h"
+#include "generator/autoread.h"
 #include "platform/env.h"
 #include "serial/port.h"
 #include "serial/receive_pump.h"
@@ -22,10 +22,8 @@
 
 namespace {
 
-using platform::MakeWParam;
 using platform::Wnd;
 
-const std::string kFixtures = LRX_FIXTURES;
 const char* const kFinished = "AVR reports bootloading is finished!";
 const char* const kDeviceError = "AVR bootloader error message!";
 // The ATmega328P fixture: 0x4F3A bytes in lines of 16, then the end record.
@@ -33,53 +31,45 @@ constexpr uint32_t kLines = (0x4F3A + 15) / 16 + 1;
 
 class BootloadingTest : public fakes::CoreTest {
   protected:
-    void Start(sim::Chip chip = sim::Chip::kAtmega328P, sim::Faults faults = {}) {
+    // A device in its bootloader with an erased flash; the fixture loaded, COM Start.
+    void Start(const char* fixture = "atmega328p_app", sim::Faults faults = {}) {
+        fakes::ResetCoreState();
+        ui.boxes.clear();
+        console.out.clear();
         sim::Scenario s;
         s.firmware = sim::Firmware::kBootloader;
         s.flash = sim::FlashContent::kBlank;
-        s.chip = chip;
+        s.chip = fixture[6] == '1' ? sim::Chip::kAtmega1284P : sim::Chip::kAtmega328P;
         s.faults = std::move(faults);
         dev_ = std::make_unique<sim::Device>(s);
         port_ = std::make_unique<sim::SimSerialPort>(*dev_);
         platform::SetEnv(platform::Env{&ui, port_.get(), &system, &console});
         page_ = ui.NewWindow("page");
         CreateComPageControls(page_);
-        g_chip.chip_index = static_cast<uint8_t>(chip);
+        g_chip.chip_index = static_cast<uint8_t>(s.chip);
         std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", dir_.path().c_str());
-    }
-    void Command(uint16_t id, uint16_t code = platform::kBnClicked) {
-        PageCommand(page_, MakeWParam(id, code), nullptr);
-    }
-    void Load(const std::string& fixture) {
-        ui.dialog_answers.push_back(kFixtures + "/" + fixture + ".hex");
+        ui.dialog_answers.push_back(std::string(LRX_FIXTURES "/") + fixture + ".hex");
         Command(1064);
         ASSERT_EQ(g_image.hex_file_valid, 1u);
+        Command(1036);
+        fakes::StartScratchLog();
     }
-    void ComStartStop() { Command(1036); }
-    void Tick() {
-        port_->Tick();
-        ReceiveTimerProc(page_);
-        ++ticks_;
+    void Command(uint16_t id, uint16_t code = platform::kBnClicked) {
+        PageCommand(page_, platform::MakeWParam(id, code), nullptr);
+    }
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            port_->Tick();
+            ReceiveTimerProc(page_);
+            ++ticks_;
+        }
     }
     // Go! (answered OK) and ticks until the transfer ends.
-    void Transfer(uint32_t limit = 100000) {
+    void Transfer() {
         Command(1066);
-        for (uint32_t i = 0; i < limit && g_boot.process_state_bootloader != 0; ++i) Tick();
+        for (uint32_t i = 0; i < 100000 && g_boot.process_state_bootloader != 0; ++i) Tick();
     }
     std::string LastBox() { return ui.boxes.empty() ? "" : ui.boxes.back().text; }
-    std::string Reference(const std::string& fixture) {
-        return fakes::ScratchDir::Read(kFixtures + "/" + fixture + ".ref");
-    }
-    // The application section as a fully programmed device would hold it.
-    std::string ExpectedFlash(const std::string& ref) {
-        std::string flash(dev_->flash().boot_start(), '\xFF');
-        flash.replace(0, ref.size(), ref);
-        return flash;
-    }
-    std::string Flash() {
-        const auto& b = dev_->flash().bytes();
-        return std::string(b.begin(), b.begin() + dev_->flash().boot_start());
-    }
     // Lines the port was given, one entry each, starting with the record's colon.
     std::size_t RecordsWritten() {
         std::size_t n = 0;
@@ -95,23 +85,20 @@ class BootloadingTest : public fakes::CoreTest {
 };
 
 TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
-    struct Case {
-        const char* fixture;
-        sim::Chip chip;
-    };
-    for (const Case& c : {Case{"atmega328p_app", sim::Chip::kAtmega328P},
-                          Case{"atmega1284p_app", sim::Chip::kAtmega1284P}}) {
-        SCOPED_TRACE(c.fixture);
-        fakes::ResetCoreState();
-        ui.boxes.clear();
-        console.out.clear();
-        Start(c.chip);
-        Load(c.fixture);
-        ComStartStop();
+    for (const char* fixture : {"atmega328p_app", "atmega1284p_app"}) {
+        SCOPED_TRACE(fixture);
+        Start(fixture);
+        ticks_ = 0;
         Transfer();
         const uint32_t lines = g_image.ihex_line_num_max_app;
         EXPECT_EQ(lines, g_hex.ihex_line_num);
-        EXPECT_EQ(Flash(), ExpectedFlash(Reference(c.fixture)));
+        // The application section as a fully programmed device holds it.
+        const std::string ref =
+            fakes::ScratchDir::Read(std::string(LRX_FIXTURES "/") + fixture + ".ref");
+        std::string want(dev_->flash().boot_start(), '\xFF');
+        want.replace(0, ref.size(), ref);
+        const auto& flash = dev_->flash().bytes();
+        EXPECT_EQ(std::string(flash.begin(), flash.begin() + dev_->flash().boot_start()), want);
         EXPECT_EQ(LastBox(), kFinished);
         EXPECT_EQ(ui.boxes.back().caption, "Bootloading finished");
         EXPECT_EQ(RecordsWritten(), lines);
@@ -120,16 +107,13 @@ TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
         EXPECT_NE(console.out.find("wrote " + n + " of " + n + " lines\n"), std::string::npos);
         // Every line is a 10 ms tick to send, one to hear the letter, one silent one.
         EXPECT_LE(ticks_, lines * 4 + 10);
-        ticks_ = 0;
     }
     // Lines above index 1000 are echoed as they go out.
     EXPECT_NE(console.out.find("lines_sent: 1000\nuC_reply: "), std::string::npos);
-    const std::string line1001(reinterpret_cast<const char*>(g_hex.ihex_hex_line[1001]) + 1,
-                               g_hex.ihex_hex_len[1001] - 3);
     std::string hex;
-    for (unsigned char b : line1001) {
+    for (uint32_t k = 1; k + 2 < g_hex.ihex_hex_len[1001]; ++k) {
         char pair[3];
-        std::snprintf(pair, sizeof pair, "%02X", b);
+        std::snprintf(pair, sizeof pair, "%02X", g_hex.ihex_hex_line[1001][k]);
         hex += pair;
     }
     EXPECT_NE(console.out.find("lines_sent: 1001\nsent: :" + hex + "\r\n\n"), std::string::npos);
@@ -138,8 +122,7 @@ TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
 TEST_F(BootloadingTest, StartMessagesAndTheFirstLineOnTheWire) {
     system.now = {2026, 12, 7, 9, 5, 3};
     Start();
-    Load("atmega328p_app");
-    ComStartStop();
+    ui.SetControlText(g_com.hWndRegEdit, "Sv");
     const std::size_t before = port_->writes().size();
     console.out.clear();
     Command(1066);
@@ -153,43 +136,38 @@ TEST_F(BootloadingTest, StartMessagesAndTheFirstLineOnTheWire) {
               "09h05m03\r\nDo NOT remove power or connection to device!!!\r\n");
     EXPECT_EQ(ui.boxes.back().caption, "Bootloading started!");
     EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconInformation);
-    Tick();  // step 1: line 0 as binary bytes
+    Tick();  // step 1: line 0 as binary bytes: colon, count, address, type, data, sum, CR LF
     ASSERT_EQ(port_->writes().size(), before + 1);
-    const std::string want(reinterpret_cast<const char*>(g_hex.ihex_hex_line[0]), 24);
-    EXPECT_EQ(port_->writes().back(), want);
-    EXPECT_EQ(want.substr(0, 5), std::string(":\x10\0\0\0", 5));
-    EXPECT_EQ(want.substr(22), "\r\n");
+    const std::string first = port_->writes().back();
+    ASSERT_EQ(first.size(), 24u);
+    EXPECT_EQ(first.substr(0, 5), std::string(":\x10\0\0\0", 5));
+    uint8_t sum = 0;
+    for (std::size_t i = 1; i < 22; ++i) sum = static_cast<uint8_t>(sum + first[i]);
+    EXPECT_EQ(sum, 0);
+    EXPECT_EQ(first.substr(22), "\r\n");
     EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: 1 / " + std::to_string(kLines));
 }
 
 TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {
     struct Case {
-        const char* what;
         std::map<uint32_t, char> letters;  // by record ordinal
         std::string box;
         uint32_t lines_sent;  // when the transfer ended
         uint32_t records;     // written to the port, resends included
         std::string console;
     };
-    std::map<uint32_t, char> nine_c;
-    for (uint32_t i = 0; i < 9; ++i) nine_c[2 * i] = 'c';  // each line refused once
+    std::map<uint32_t, char> nine_c;  // each of nine lines refused once: 'c' counts per transfer
+    for (uint32_t i = 0; i < 9; ++i) nine_c[2 * i] = 'c';
+    const std::string c = "uC_reply: c : Bootloader, error from uC: c\nuC_msg: c\n";
     std::vector<Case> cases = {
-        {"two resends",
-         {{3, 'c'}, {7, 'c'}},
-         kFinished,
-         kLines,
-         kLines + 2,
-         "uC_reply: c : Bootloader, error from uC: c\nuC_msg: c\n"},
-        {"ninth c", nine_c, kDeviceError, 9, 17,
-         "uC_reply: c : Bootloader, error from uC: c\nuC_msg: c\n"},
-        {"unknown W",
-         {{4, 'W'}},
+        {{{3, 'c'}, {7, 'c'}}, kFinished, kLines, kLines + 2, c},
+        {nine_c, kDeviceError, 9, 17, c},
+        {{{4, 'W'}},
          "AVR bootloader unknown reply!",
          5,
          5,
          "uC_reply: W : Bootloader, unknown reply from uC: W\nuC_msg: W\n"},
-        {"early end",
-         {{4, 'n'}},
+        {{{4, 'n'}},
          "AVR reports bootloading is finished,\nbut we don't think so!!!\n"
          "lines_sent < ihex_line_num_max_app",
          5,
@@ -197,92 +175,60 @@ TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {
          "uC_reply: n : Bootloading stopped: 14h07m09\r\nBootloader, uC reports writing flash "
          "finished, wrote 5 of " +
              std::to_string(kLines) + " lines\n"},
-        {"w to the end record",
-         {{kLines - 1, 'w'}},
+        {{{kLines - 1, 'w'}},
          "AVR did not report the end of bootloading\nafter the end-of-file line!\nNothing more is "
          "sent.",
          kLines,
          kLines,
          "uC_reply: w : Bootloader - AVR replies line " + std::to_string(kLines) + " written\n"},
+        // A reply without a letter, then silence: 500 ticks after the reply was handed on.
+        {{{2, '1'}}, "AVR bootloader Timeout!", 3, 3, "AVR bootloader Timeout! Line: 3\n"},
     };
     for (char letter : {'e', 'f', 's', 'x'}) {
         const std::string l(1, letter);
         cases.push_back(
-            {"error letter",
-             {{6, letter}},
+            {{{6, letter}},
              kDeviceError,
              7,
              7,
              "uC_reply: " + l + " : Bootloader, error from uC: " + l + "\nuC_msg: " + l + "\n"});
     }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.what) + " " + c.console);
-        fakes::ResetCoreState();
-        ui.boxes.clear();
-        console.out.clear();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.console);
         sim::Faults f;
-        f.record_letter = c.letters;
-        Start(sim::Chip::kAtmega328P, f);
-        Load("atmega328p_app");
-        ComStartStop();
-        fakes::StartScratchLog();
-        Transfer();
-        EXPECT_EQ(LastBox(), c.box);
-        EXPECT_EQ(g_boot.lines_sent, c.lines_sent);
-        EXPECT_EQ(RecordsWritten(), c.records);
-        EXPECT_NE(console.out.find(c.console), std::string::npos);
+        f.record_letter = k.letters;
+        Start("atmega328p_app", f);
+        Command(1066);
+        uint32_t heard = 0;  // the tick that handed on the reply without a letter
+        for (int i = 0; i < 100000 && g_boot.process_state_bootloader != 0; ++i) {
+            Tick();
+            if (heard == 0 && console.out.find("uC_reply: 1 : ") != std::string::npos)
+                heard = ticks_;
+        }
+        // It arrived the tick before; 500 silent ticks after that one.
+        if (heard != 0) {
+            EXPECT_EQ(ticks_ - heard, 499u);
+        }
+        EXPECT_EQ(LastBox(), k.box);
+        EXPECT_EQ(ui.boxes.back().flags,
+                  k.box == kFinished ? platform::kMbIconInformation : platform::kMbIconError);
+        EXPECT_EQ(g_boot.lines_sent, k.lines_sent);
+        EXPECT_EQ(RecordsWritten(), k.records);
+        EXPECT_NE(console.out.find(k.console), std::string::npos);
         // The log has the lines after the reply's echo.
-        EXPECT_NE(fakes::ScratchLogBytes().find(c.console.substr(c.console.find("Bootloader"))),
+        const std::size_t logged = k.console.find("Bootloader");
+        EXPECT_NE(fakes::ScratchLogBytes().find(
+                      k.console.substr(logged == std::string::npos ? 0 : logged)),
                   std::string::npos);
         // Nothing goes out after the end.
         const std::size_t writes = port_->writes().size();
-        for (int i = 0; i < 10; ++i) Tick();
+        Tick(10);
         EXPECT_EQ(port_->writes().size(), writes);
     }
 }
 
-TEST_F(BootloadingTest, SilenceAfterAReplyWithoutLetterTimesOut) {
-    sim::Faults f;
-    f.record_letter = {{2, '1'}};
-    Start(sim::Chip::kAtmega328P, f);
-    Load("atmega328p_app");
-    ComStartStop();
-    fakes::StartScratchLog();
-    Command(1066);
-    uint32_t heard = 0;
-    while (g_boot.process_state_bootloader != 0 && ticks_ < 2000) {
-        Tick();
-        if (heard == 0 && console.out.find("uC_reply: 1 : ") != std::string::npos) heard = ticks_;
-    }
-    // The '1' arrived the tick before it was handed on; 500 silent ticks after that one.
-    EXPECT_EQ(ticks_ - (heard - 1), 500u);
-    EXPECT_EQ(LastBox(), "AVR bootloader Timeout!");
-    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconError);
-    EXPECT_NE(console.out.find("AVR bootloader Timeout! Line: 3\n"), std::string::npos);
-    EXPECT_NE(fakes::ScratchLogBytes().find("AVR bootloader Timeout! Line: 3\n"),
-              std::string::npos);
-}
-
-TEST_F(BootloadingTest, LineThatDiesMidwayTimesOutAndThePortOpensAgain) {
-    sim::Faults f;
-    f.disconnect_after_records = 20;
-    Start(sim::Chip::kAtmega328P, f);
-    Load("atmega328p_app");
-    ComStartStop();
-    Transfer(1000);
-    EXPECT_EQ(g_boot.process_state_bootloader, 0u);
-    EXPECT_EQ(LastBox(), "AVR bootloader Timeout!");
-    ComStartStop();
-    ComStartStop();
-    EXPECT_EQ(g_port.com_port_open, 1u);
-    EXPECT_TRUE(port_->is_open());
-    EXPECT_EQ(system.fine_timer_calls, (std::vector<bool>{true, false, true}));
-}
-
 TEST_F(BootloadingTest, ComStopDuringATransferAsksFirst) {
     Start();
-    Load("atmega328p_app");
-    ComStartStop();
     Command(1066);
     g_autoread.autoread_on = 1;  // measurements must wait for the end of the transfer
     const std::size_t first = port_->writes().size();
@@ -295,37 +241,46 @@ TEST_F(BootloadingTest, ComStopDuringATransferAsksFirst) {
     }
     ui.answers = {platform::kIdCancel};
     console.out.clear();
-    ComStartStop();
+    Command(1036);
     EXPECT_EQ(ui.boxes.back().text, "Stop bootloader?");
     EXPECT_EQ(ui.boxes.back().caption, "Bootloading in progress...");
     EXPECT_EQ(console.out, "process_state_bootloader = 1\n");
     EXPECT_TRUE(port_->is_open());
-    for (int i = 0; i < 30; ++i) Tick();
+    Tick(30);
     EXPECT_GT(g_boot.lines_sent, 10u);  // it went on
 
-    // Actions that would change the lines being sent are refused meanwhile.
-    const std::vector<uint16_t> refused = {1064, 1065};
-    for (uint16_t id : refused) {
-        Command(id);
-        EXPECT_EQ(ui.boxes.back().caption, "Error") << id;
-        EXPECT_EQ(ui.boxes.back().text.rfind("Bootloading in progress!\n", 0), 0u) << id;
+    // Actions that would change the lines being sent are refused meanwhile; so is Go!.
+    const Wnd main = ui.NewWindow("main");
+    MainWindowCommand(main, IDM_OPEN);
+    for (uint16_t id : {1064, 1065}) Command(id);
+    const std::size_t refused = ui.boxes.size();
+    for (std::size_t i = refused - 3; i < refused; ++i) {
+        EXPECT_EQ(ui.boxes[i].caption, "Error");
+        EXPECT_EQ(ui.boxes[i].text.rfind("Bootloading in progress!\n", 0), 0u);
     }
+    EXPECT_EQ(ui.boxes[refused - 1].text,
+              "Bootloading in progress!\nFile Check is possible again when it ends.");
     ui.controls[g_com.hWndChipSelect].selection = 1;
     Command(1069, platform::kCbnSelEndOk);
     EXPECT_EQ(g_chip.chip_index, 0u);
     EXPECT_EQ(ui.controls[g_com.hWndChipSelect].selection, 0);
-    EXPECT_TRUE(ui.dialog_owners.size() == 1);  // only the Load above opened the dialog
+    EXPECT_EQ(ui.dialog_owners.size(), 1u);  // only the Load above opened the dialog
+    ui.SetControlText(g_com.hWndRegEdit, "Sv");
+    console.out.clear();
+    Command(1066);
+    EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\n");
+    EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "Sv");
 
     const uint32_t sent = g_boot.lines_sent;
     console.out.clear();
-    ComStartStop();  // answered OK
+    Command(1036);  // answered OK
     EXPECT_EQ(console.out, "process_state_bootloader = 0\nClosing com port\n");
     EXPECT_FALSE(port_->is_open());
     EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Start");
     EXPECT_EQ(g_boot.lines_sent, sent);
 }
 
-TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFile) {
+TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFileAndAsksFirst) {
     Start();
     struct Case {
         bool port, file;
@@ -338,9 +293,8 @@ TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.box);
-        if (c.file && g_hex.hex_file_open == 0) Load("atmega328p_app");
-        if (c.port != (g_port.com_port_open == 1)) ComStartStop();
-        if (!c.file) g_image.hex_file_valid = 0;
+        if (c.port != (g_port.com_port_open == 1)) Command(1036);
+        g_image.hex_file_valid = c.file ? 1 : 0;
         ui.SetControlText(g_com.hWndRegEdit, "Sv");
         console.out.clear();
         Command(1066);
@@ -348,23 +302,14 @@ TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFile) {
         EXPECT_EQ(ui.boxes.back().caption, c.caption);
         EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 0\n");
         EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "");
-        if (!c.file) g_image.hex_file_valid = 1;
     }
-    // Cancel starts nothing; a second Go! during a transfer changes nothing.
+    g_image.hex_file_valid = 1;
     ui.answers = {platform::kIdCancel};
     console.out.clear();
     Command(1066);
     EXPECT_EQ(console.out,
               "WM_BUTTON_BOOT_GO\n\r\nWIN info: Bootloader not started\r\n"
               "process_state_bootloader = 0\n");
-    Command(1066);
-    ui.SetControlText(g_com.hWndRegEdit, "Sv");
-    console.out.clear();
-    const std::size_t boxes = ui.boxes.size();
-    Command(1066);
-    EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\n");
-    EXPECT_EQ(ui.boxes.size(), boxes);
-    EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "Sv");
 }
 
 TEST_F(BootloadingTest, EraseAndSwitchAskThenSendTheirCommand) {
@@ -386,32 +331,28 @@ TEST_F(BootloadingTest, EraseAndSwitchAskThenSendTheirCommand) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (g_port.com_port_open == 1) ComStartStop();
+        if (g_port.com_port_open == 1) Command(1036);
         console.out.clear();
         Command(c.id);
         EXPECT_EQ(console.out, std::string(c.name) + "Error: Open COM port!\n");
         EXPECT_EQ(ui.boxes.back().text, "Open COM port!");
         EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconWarning);
 
-        ComStartStop();
+        Command(1036);
         fakes::StartScratchLog();
         g_rx.flash_stream_mode = 1;
-        ui.SetControlText(g_com.hWndComText, "");
         const std::size_t writes = port_->writes().size();
-        ui.answers = {platform::kIdCancel};
-        console.out.clear();
-        Command(c.id);
-        EXPECT_EQ(ui.boxes.back().text, c.question);
-        EXPECT_EQ(ui.boxes.back().caption, "");
-        EXPECT_EQ(console.out, c.name + c.cancelled);
-        EXPECT_EQ(port_->writes().size(), writes);
-
-        console.out.clear();
-        ui.SetControlText(g_com.hWndComText, "");
-        Command(c.id);
+        ui.answers = {platform::kIdCancel, platform::kIdOk};
+        for (const std::string& said : {c.cancelled, c.info}) {
+            console.out.clear();
+            ui.SetControlText(g_com.hWndComText, "");
+            Command(c.id);
+            EXPECT_EQ(ui.boxes.back().text, c.question);
+            EXPECT_EQ(ui.boxes.back().caption, "");
+            EXPECT_EQ(ui.Text(g_com.hWndComText), said);
+        }
         EXPECT_EQ(port_->WrittenSince(writes), c.command);
         EXPECT_EQ(console.out, c.name + c.info + c.command + "\n");
-        EXPECT_EQ(ui.Text(g_com.hWndComText), c.info);
         EXPECT_EQ(g_rx.flash_stream_mode, 0u);
         EXPECT_EQ(fakes::ScratchLogBytes(), c.command + "\n");
     }

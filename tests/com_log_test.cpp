@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/com_page.h"
-#include "app/startup.h"
+#include "app/main_window.h"
 #include "serial/com_log.h"
 #include "tests/fakes/test_env.h"
 
@@ -25,60 +21,46 @@ using Strings = std::vector<std::string>;
 const std::string kHeader = "COM Port log file\nStarted: 14:07:09, 05.03.2024\n";
 const std::string kName = "COM_log_2024-03-05_14h07m09.txt";
 
-std::string FileBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class ComLogTest : public fakes::CoreTest {
   protected:
     void SetUp() override {
         CoreTest::SetUp();
-        char tmpl[] = "/tmp/lrx_comlog_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        SetLogPath(dir.string());
+        SetLogPath(dir.path());
         g_com.hWndLogStartStop = ui.NewWindow("BUTTON");
         ui.SetControlText(g_com.hWndLogStartStop, "LOG Start");
-    }
-    void TearDown() override {
-        CoreTest::TearDown();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
     void SetLogPath(const std::string& path) {
         ASSERT_LT(path.size(), sizeof g_folders.szLogPath);
         std::snprintf(g_folders.szLogPath, sizeof g_folders.szLogPath, "%s", path.c_str());
     }
     void Click(uint16_t code = platform::kBnClicked) {
-        button_LOG_StartStop_process(page, platform::MakeWParam(1041, code), nullptr);
+        PageCommand(page, platform::MakeWParam(1041, code), nullptr);
     }
-    Strings LogFiles(const fs::path& in) const {
+    static Strings Files(const fs::path& in) {
         Strings names;
         for (const auto& e : fs::directory_iterator(in)) names.push_back(e.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
-    std::string Caption() { return ui.Text(g_com.hWndLogStartStop); }
+    std::string In(const std::string& name) const { return dir.path() + "/" + name; }
 
-    fs::path dir;
+    fakes::ScratchDir dir;
     platform::Wnd page = ui.NewWindow("page");
 };
 
 TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
     Click(5);  // only the click acts
     EXPECT_EQ(console.out, "");
-    EXPECT_TRUE(LogFiles(dir).empty());
+    EXPECT_TRUE(Files(dir.path()).empty());
 
     Click();
     ASSERT_EQ(g_log.com_log_active, 1);
-    EXPECT_EQ(Caption(), "log STOP");
-    const fs::path file = dir / kName;
+    EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "log STOP");
     char address[32];
     std::snprintf(address, sizeof address, "pCOMLogFile = 0x%X\n",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_log.pCOMLogFile)));
-    EXPECT_EQ(console.out, "Starting COM log file creation... \nCreated log file: " +
-                               file.string() + "\n" + address);
+    EXPECT_EQ(console.out, "Starting COM log file creation... \nCreated log file: " + In(kName) +
+                               "\n" + address);
     Click(5);
     EXPECT_EQ(g_log.com_log_active, 1);
 
@@ -86,7 +68,7 @@ TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
     std::string want = kHeader;
     const auto expect_on_disk = [&](const std::string& added) {
         want += added;
-        EXPECT_EQ(FileBytes(file), want);
+        EXPECT_EQ(fakes::ScratchDir::Read(In(kName)), want);
     };
     expect_on_disk("");
     ComLogPrintf("Com port open (handle %li)\n", 16L);
@@ -99,7 +81,7 @@ TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
     Click();
     EXPECT_EQ(g_log.com_log_active, 0);
     EXPECT_EQ(g_log.pCOMLogFile, nullptr);
-    EXPECT_EQ(Caption(), "LOG Start");
+    EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "LOG Start");
     ComLogText("late\n");
     ComLogWrite("late", 4);
     ComLogPrintf("late %d\n", 1);
@@ -112,16 +94,15 @@ TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
         Click();
     }
     const std::string second = "COM_log_2024-03-05_14h07m09_2.txt";
-    EXPECT_EQ(LogFiles(dir), (Strings{kName, second, "COM_log_2024-03-05_14h07m09_3.txt"}));
-    EXPECT_EQ(FileBytes(file), want);
-    EXPECT_EQ(FileBytes(dir / second), kHeader + "second\n");
-    EXPECT_EQ(FileBytes(dir / "COM_log_2024-03-05_14h07m09_3.txt"), kHeader + "third\n");
-    EXPECT_NE(console.out.find("Created log file: " + (dir / second).string() + "\n"),
-              std::string::npos);
+    const std::string third = "COM_log_2024-03-05_14h07m09_3.txt";
+    EXPECT_EQ(Files(dir.path()), (Strings{kName, second, third}));
+    EXPECT_EQ(fakes::ScratchDir::Read(In(kName)), want);
+    EXPECT_EQ(fakes::ScratchDir::Read(In(second)), kHeader + "second\n");
+    EXPECT_EQ(fakes::ScratchDir::Read(In(third)), kHeader + "third\n");
 
     system.now = {1999, 12, 31, 0, 0, 0};
     Click();
-    EXPECT_EQ(FileBytes(dir / "COM_log_1999-12-31_00h00m00.txt"),
+    EXPECT_EQ(fakes::ScratchDir::Read(In("COM_log_1999-12-31_00h00m00.txt")),
               "COM Port log file\nStarted: 00:00:00, 31.12.1999\n");
     EXPECT_TRUE(ui.boxes.empty());
 }
@@ -136,16 +117,16 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
     const Case cases[] = {{0, false, false},   {223, false, true},
                           {224, false, false}, {221, true, true},
                           {222, true, false},  {sizeof g_folders.szLogPath - 1, false, false}};
-    const std::string prefix = dir.string() + "/";
+    const std::string prefix = dir.path() + "/";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path_len);
         console.out.clear();
         ui.boxes.clear();
-        const fs::path folder =
-            c.path_len == 0 ? dir / "COMlog"
-                            : fs::path(prefix + std::string(c.path_len - prefix.size(), 'a'));
+        const fs::path folder = c.path_len == 0
+                                    ? prefix + "COMlog"
+                                    : prefix + std::string(c.path_len - prefix.size(), 'a');
         if (c.path_len != 0) fs::create_directory(folder);
-        if (c.earlier_file) std::ofstream(folder / kName, std::ios::binary) << "earlier";
+        if (c.earlier_file) dir.Write(folder.filename().string() + "/" + kName, "earlier");
         SetLogPath(folder.string());
 
         Click();
@@ -165,34 +146,33 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
             EXPECT_EQ(ui.boxes[0].text, "Log File Creation Error!\nlog path available?");
             EXPECT_EQ(ui.boxes[0].caption, "Error!");
             EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconError);
-            EXPECT_EQ(Caption(), "LOG Start");
+            EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "LOG Start");
             Click();  // tries again rather than stopping a log that never ran
             EXPECT_EQ(ui.boxes.size(), 2u);
         }
         const std::size_t files = (c.created ? 1u : 0u) + (c.earlier_file ? 1u : 0u);
-        EXPECT_EQ(fs::exists(folder) ? LogFiles(folder).size() : 0u, files);
+        EXPECT_EQ(fs::exists(folder) ? Files(folder).size() : 0u, files);
         if (c.earlier_file) {
-            EXPECT_EQ(FileBytes(folder / kName), "earlier");
+            EXPECT_EQ(fakes::ScratchDir::Read(folder / kName), "earlier");
         }
         fs::remove_all(folder);
     }
 }
 
 TEST_F(ComLogTest, StartInAGivenFileEmptiesItAndWritesTheHeader) {
-    const fs::path file = dir / "given.log";
-    std::ofstream(file, std::ios::binary) << "an earlier run";
-    ASSERT_TRUE(ComLogStartFile(file.string().c_str()));
+    const std::string file = dir.Write("given.log", "an earlier run");
+    ASSERT_TRUE(ComLogStartFile(file.c_str()));
     EXPECT_EQ(g_log.com_log_active, 1);
-    EXPECT_EQ(std::string(g_log.szCOMLogFileName), file.string());
+    EXPECT_EQ(std::string(g_log.szCOMLogFileName), file);
     ComLogText("cr Wo\r\n");
-    EXPECT_EQ(FileBytes(file), kHeader + "cr Wo\r\n");
+    EXPECT_EQ(fakes::ScratchDir::Read(file), kHeader + "cr Wo\r\n");
 
     // A second start closes the first file; a path that cannot be created leaves the log off.
-    EXPECT_FALSE(ComLogStartFile((dir / "no" / "such.log").string().c_str()));
+    EXPECT_FALSE(ComLogStartFile(In("no/such.log").c_str()));
     EXPECT_FALSE(ComLogStartFile(""));
     EXPECT_EQ(g_log.com_log_active, 0);
     EXPECT_EQ(g_log.pCOMLogFile, nullptr);
-    EXPECT_EQ(FileBytes(file), kHeader + "cr Wo\r\n");
+    EXPECT_EQ(fakes::ScratchDir::Read(file), kHeader + "cr Wo\r\n");
     EXPECT_EQ(console.out, "");
     EXPECT_TRUE(ui.boxes.empty());
 }

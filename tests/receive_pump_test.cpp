@@ -80,46 +80,40 @@ class PumpTest : public fakes::CoreTest {
     platform::Wnd page = ui.NewWindow("page");
 };
 
-TEST_F(PumpTest, ChunksWithShortGapsMakeOneReply) {
-    // The second chunk must come while the countdown (5) still runs; a fragment without
-    // ETX waits for ever and is dropped by the next data after a pause.
-    const std::pair<int, std::string> cases[] = {
-        {0, "\nabcdef\n"}, {4, "\nabcdef\n"}, {5, "def\n"}, {300, "def\n"}};
-    for (const auto& [gap, shown] : cases) {
-        SCOPED_TRACE(gap);
-        Clear();
-        Receive(kStx + "abc");
-        EXPECT_EQ(step_counts.back(), 4u);  // the step sees what is pending
-        Tick(gap);
-        EXPECT_TRUE(parsed.empty());
-        EXPECT_TRUE(ui.appended.empty());
-        Receive("def" + kEtx);
-        Settle();
-        EXPECT_EQ(parsed, Strings{WithNul(shown)});
-        EXPECT_EQ(console.out, shown);
-        EXPECT_EQ(g_rx.rx_count, 0u);
-    }
-    EXPECT_TRUE(replies.empty());
-}
-
-TEST_F(PumpTest, ReplyEndsExactlyOneTickAfterTheIdleTimeOut) {
-    // Baud row (-1: none chosen since start-up) and silent ticks after the last chunk.
-    const std::pair<int, int> cases[] = {{-1, 6}, {6, 11}, {0, 51}};
-    for (const auto& [row, ticks] : cases) {
-        SCOPED_TRACE(ticks);
-        if (row >= 0) {
-            ui.controls[g_com.hWndBaudSelect].selection = row;
+// A reply is complete on the silent tick after COM_timeout_max silent ticks that follow its
+// ETX: chunks with shorter gaps make one reply; a fragment without ETX waits for ever and is
+// dropped by the next data after a pause.
+TEST_F(PumpTest, ReplyEndsOneTickAfterTheIdleTimeOut) {
+    struct Case {
+        int row;  // baud row chosen (-1: none since start-up), then the gap between chunks
+        int gap;
+        std::string shown;
+        int ticks;  // silent ticks after the last chunk until the reply is handed on
+    };
+    const Case cases[] = {
+        {-1, 0, "\nabcdef\n", 6}, {-1, 4, "\nabcdef\n", 6},  {-1, 5, "def\n", 6},
+        {-1, 300, "def\n", 6},    {6, 0, "\nabcdef\n", 11},  {6, 9, "\nabcdef\n", 11},
+        {6, 10, "def\n", 11},     {0, 49, "\nabcdef\n", 51}, {0, 50, "def\n", 51}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.row << "/" << c.gap);
+        if (c.row >= 0) {
+            ui.controls[g_com.hWndBaudSelect].selection = c.row;
             BaudSelect_process(platform::MakeWParam(1035, platform::kCbnSelEndOk), nullptr);
         }
         Clear();
-        Receive(kStx + "OK");
-        Receive(kEtx);
-        Tick(ticks - 1);
-        EXPECT_EQ(console.out, "");
+        Receive(kStx + "abc");
+        EXPECT_EQ(step_counts.back(), 4u);  // the step sees what is pending
+        Tick(c.gap);
+        Receive("def" + kEtx);
+        Tick(c.ticks - 1);
+        EXPECT_TRUE(parsed.empty());
+        EXPECT_TRUE(ui.appended.empty());
         Tick();
-        EXPECT_EQ(parsed.size(), 1u);
-        EXPECT_EQ(console.out, "\nOK\n");
+        EXPECT_EQ(parsed, Strings{WithNul(c.shown)});
+        EXPECT_EQ(console.out, c.shown);
+        EXPECT_EQ(g_rx.rx_count, 0u);
     }
+    EXPECT_TRUE(replies.empty());
     EXPECT_TRUE(logged.empty());  // the log is off
 }
 

@@ -4,9 +4,8 @@ Each Sandbox owns a clone of one pristine Wine prefix, an Xvfb display, a workin
 (the program's current directory) and the processes it starts; it stops exactly those.
 
 Settings come from the environment:
-  LRX_WIN_BUILD_DIR     folder of the Windows build (LUM_RAX_COM.exe, tests/e2e/driver/)
-  LRX_E2E_EXE           the program (default: $LRX_WIN_BUILD_DIR/LUM_RAX_COM.exe)
-  LRX_E2E_DRIVER        the driver (default: $LRX_WIN_BUILD_DIR/tests/e2e/driver/lrx_driver.exe)
+  LRX_WIN_BUILD_DIR     folder of the Windows build (LUM_RAX_COM.exe, lumrax.exe,
+                        tests/e2e/driver/lrx_driver.exe)
   LRX_E2E_RUNS          folder for the test runs (default: $LRX_WIN_BUILD_DIR/e2e-runs)
   LRX_E2E_PRISTINE      the pristine prefix (default: $LRX_E2E_RUNS/wine-pristine); made on
                         first use when missing
@@ -31,124 +30,63 @@ import time
 import unittest
 
 CONSOLE_COLUMNS = 1000
-SCREEN = "1280x1024x24"
 
 
-class HarnessError(Exception):
-    pass
-
-
-class DriverError(Exception):
-    pass
-
-
-# ---- programs ----
-
-
-def _program(name, fallback):
-    found = shutil.which(name)
-    if found:
-        return found
-    if os.path.exists(fallback):
-        return fallback
-    raise HarnessError(f"{name} not found (install the Debian packages wine, wine64, xvfb)")
-
-
-def check_programs():
-    """Fails with the Debian package to install when a program the tests need is missing."""
-    wine()
-    wineserver()
-    for name, package in (("Xvfb", "xvfb"), ("script", "bsdutils"), ("import", "imagemagick"),
-                          ("xdotool", "xdotool")):
-        if not shutil.which(name):
-            raise HarnessError(f"{name} not found (install the Debian package {package})")
+class HarnessError(AssertionError):
+    """Fails the test that meets it, with what was waited for or what went wrong."""
 
 
 def wine():
-    return _program("wine", "/usr/lib/wine/wine64")
+    return shutil.which("wine") or "/usr/lib/wine/wine64"
 
 
 def wineserver():
-    return _program("wineserver", "/usr/lib/wine/wineserver64")
+    return shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
 
 
-def _env_path(name, default=None):
-    value = os.environ.get(name)
-    if value:
-        return os.path.abspath(value)
-    return default
-
-
-def _build_dir():
-    return _env_path("LRX_WIN_BUILD_DIR")
-
-
-def exe_path():
-    build = _build_dir()
-    path = _env_path("LRX_E2E_EXE", build and os.path.join(build, "LUM_RAX_COM.exe"))
-    if not path or not os.path.isfile(path):
-        raise HarnessError(f"program not found: {path!r} (set LRX_WIN_BUILD_DIR or LRX_E2E_EXE)")
-    return path
-
-
-def driver_path():
-    build = _build_dir()
-    default = build and os.path.join(build, "tests", "e2e", "driver", "lrx_driver.exe")
-    path = _env_path("LRX_E2E_DRIVER", default)
-    if not path or not os.path.isfile(path):
-        raise HarnessError(f"driver not found: {path!r} (set LRX_WIN_BUILD_DIR or LRX_E2E_DRIVER)")
+def build_path(*parts):
+    """A file of the Windows build."""
+    path = os.path.join(os.environ.get("LRX_WIN_BUILD_DIR", ""), *parts)
+    if not os.path.isfile(path):
+        raise HarnessError(f"not found: {path!r} (set LRX_WIN_BUILD_DIR)")
     return path
 
 
 def runs_root():
-    build = _build_dir()
-    root = _env_path("LRX_E2E_RUNS", build and os.path.join(build, "e2e-runs"))
-    if not root:
-        raise HarnessError("set LRX_WIN_BUILD_DIR or LRX_E2E_RUNS")
+    root = (os.environ.get("LRX_E2E_RUNS")
+            or os.path.join(os.environ.get("LRX_WIN_BUILD_DIR", "."), "e2e-runs"))
     os.makedirs(root, exist_ok=True)
-    return root
+    return os.path.abspath(root)
 
 
 def pristine_path():
-    return _env_path("LRX_E2E_PRISTINE") or os.path.join(runs_root(), "wine-pristine")
+    return os.environ.get("LRX_E2E_PRISTINE") or os.path.join(runs_root(), "wine-pristine")
 
 
-def sim_path():
-    path = _env_path("LRX_E2E_SIM")
-    if not path or not os.path.isfile(path):
-        raise HarnessError(f"device simulator not found: {path!r} (set LRX_E2E_SIM to lumrax-sim)")
-    return path
-
-
-def wait_until(check, timeout, what):
-    """Polls check() until it returns something true; returns that, or fails naming what."""
+def wait_until(check, timeout, what, details=lambda: ""):
+    """Polls check() until it returns something true; returns that, or fails naming what
+    (and details(), evaluated then)."""
     deadline = time.monotonic() + timeout
     while True:
         result = check()
         if result:
             return result
         if time.monotonic() > deadline:
-            raise HarnessError(f"timed out after {timeout} s waiting for {what}")
+            raise HarnessError(f"timed out after {timeout} s waiting for {what}{details()}")
         time.sleep(0.05)
 
 
 def wine_env(prefix, display=None):
-    env = dict(os.environ)
-    for key in ("DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE", "WINEDEBUG", "WINEDLLOVERRIDES"):
-        env.pop(key, None)
-    env.update(
-        {
-            "WINEPREFIX": prefix,
-            "WINEDEBUG": "-all",
-            # No Mono/Gecko installers, no desktop menu entries.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
-            # The console is rendered for this terminal type and code page (437, UTF-8 tty).
-            "LANG": "C.UTF-8",
-            "LC_ALL": "C.UTF-8",
-            "TERM": "xterm",
-            "SHELL": "/bin/sh",
-        }
-    )
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE")}
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        # No Mono/Gecko installers, no desktop menu entries.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+        # The console is rendered for this terminal type and code page (437, UTF-8 tty).
+        "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "TERM": "xterm", "SHELL": "/bin/sh",
+    })
     if display is not None:
         env["DISPLAY"] = display
     return env
@@ -161,55 +99,14 @@ def process_alive(pid):
             stat = f.read()
     except OSError:
         return False
-    state = stat[stat.rfind(b")") + 2 :][:1]
-    return state not in (b"Z", b"X", b"")
+    return stat[stat.rfind(b")") + 2:][:1] not in (b"Z", b"X", b"")
 
 
-def descendants(pid):
-    """PIDs of every living process below pid."""
-    found = []
-    todo = [pid]
-    while todo:
-        parent = todo.pop()
-        try:
-            tasks = os.listdir(f"/proc/{parent}/task")
-        except OSError:
-            continue
-        for tid in tasks:
-            try:
-                with open(f"/proc/{parent}/task/{tid}/children") as f:
-                    kids = [int(k) for k in f.read().split()]
-            except OSError:
-                continue
-            found += kids
-            todo += kids
-    return [p for p in found if process_alive(p)]
-
-
-def _server_tmpdir(prefix):
-    """The folder of this prefix's wineserver socket, when Wine names it in the prefix."""
-    try:
-        with open(os.path.join(prefix, "wineserver")) as f:
-            name = f.read().strip()
-    except OSError:
-        return None
-    if not re.fullmatch(r"wine-[A-Za-z0-9]+", name):
-        return None
-    for base in (os.environ.get("TMPDIR"), "/tmp"):
-        if base and os.path.isdir(os.path.join(base, name)):
-            return os.path.join(base, name)
-    return None
-
-
-def stop_wineserver(prefix, env):
+def stop_wineserver(env):
     """Ends every Wine process of this prefix and waits for its server to go."""
-    tmp = _server_tmpdir(prefix)
-    subprocess.run([wineserver(), "-k"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60, check=False)
-    subprocess.run([wineserver(), "-w"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60, check=False)
-    if tmp:
-        shutil.rmtree(tmp, ignore_errors=True)
+    for flag in ("-k", "-w"):
+        subprocess.run([wineserver(), flag], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60, check=False)
 
 
 # ---- prefixes ----
@@ -225,28 +122,26 @@ def make_pristine(path):
             return
         shutil.rmtree(path, ignore_errors=True)
         env = wine_env(path)
-        started = time.monotonic()
         try:
             boot = subprocess.run([wine(), "wineboot", "-i"], env=env, stdout=subprocess.PIPE,
                                   stderr=subprocess.STDOUT, timeout=300, check=False)
             # The registry reaches the disk only when the server ends.
             subprocess.run([wineserver(), "-w"], env=env, timeout=120, check=False)
         finally:
-            stop_wineserver(path, env)
+            stop_wineserver(env)
         if not os.path.exists(os.path.join(path, "system.reg")):
             raise HarnessError("wineboot made no prefix:\n" + boot.stdout.decode(errors="replace"))
-        # Without a window manager Wine would leave the frame and caption undrawn; this way
-        # it draws them itself, and screenshots look like the program on Windows.
         with open(os.path.join(path, "user.reg"), "a") as f:
-            # Unmanaged: with no window manager to withdraw a closing window, Wine would wait
-            # two seconds for one at every box that closes, and the program's timers with it.
+            # Undecorated: with no window manager Wine draws frame and caption itself, and
+            # screenshots look like the program on Windows. Unmanaged: with no window manager
+            # to withdraw a closing window, Wine would wait two seconds for one at every box
+            # that closes, and the program's timers with it.
             f.write('\n[Software\\\\Wine\\\\X11 Driver] 0\n"Decorated"="N"\n"Managed"="N"\n')
         # The caption buttons' glyphs; Wine does not find the font where Debian puts it.
         marlett = "/usr/share/wine/fonts/marlett.ttf"
         if os.path.exists(marlett):
             shutil.copy(marlett, os.path.join(path, "drive_c", "windows", "Fonts"))
-        with open(ready, "w") as f:
-            f.write(f"{time.monotonic() - started:.1f} s\n")
+        open(ready, "w").close()
 
 
 def remove_pristine(path):
@@ -259,34 +154,20 @@ def remove_pristine(path):
 def clone_prefix(src, dst):
     """Hard links for the large files, real copies of what Wine rewrites (the registry)."""
     for root, dirs, files in os.walk(src):
-        rel = os.path.relpath(root, src)
-        target = os.path.normpath(os.path.join(dst, rel))
+        target = os.path.normpath(os.path.join(dst, os.path.relpath(root, src)))
         os.makedirs(target, exist_ok=True)
-        for name in dirs:
-            path = os.path.join(root, name)
-            if os.path.islink(path):
-                os.symlink(os.readlink(path), os.path.join(target, name))
-        dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(root, d))]
-        for name in files:
-            if rel == "." and name in ("wineserver", ".lrx-ready"):
-                continue  # belongs to the pristine prefix's own server
-            path = os.path.join(root, name)
-            out = os.path.join(target, name)
+        for name in dirs + files:
+            path, out = os.path.join(root, name), os.path.join(target, name)
             if os.path.islink(path):
                 os.symlink(os.readlink(path), out)
-            elif name.endswith(".reg"):
-                shutil.copy2(path, out)
-            else:
-                os.link(path, out)
+            elif name in files and not (root == src and name in ("wineserver", ".lrx-ready")):
+                (shutil.copy2 if name.endswith(".reg") else os.link)(path, out)
+        dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(root, d))]
 
 
 # ---- console ----
 
 _CSI = re.compile(r"\x1b\[([0-9;?]*)([@-~])")
-
-
-class ConsoleDecodeError(Exception):
-    pass
 
 
 def decode_console(raw, columns=CONSOLE_COLUMNS):
@@ -299,27 +180,21 @@ def decode_console(raw, columns=CONSOLE_COLUMNS):
     """
     text = raw.decode("utf-8", errors="replace")
     if text.startswith("Script started on"):
-        text = text[text.find("\n") + 1 :]
+        text = text[text.find("\n") + 1:]
     done = text.rfind("\nScript done on")
     if done >= 0:
         text = text[:done]
-    out = []
-    col = 0
-    i = 0
-    n = len(text)
+    out, col, i, n = [], 0, 0, len(text)
     while i < n:
         c = text[i]
         if c == "\x1b":
             m = _CSI.match(text, i)
-            if not m:
-                raise ConsoleDecodeError(f"broken escape sequence at {i}: {text[i:i + 12]!r}")
-            params, final = m.groups()
-            if final == "C":
-                count = int(params or "1")
+            if not m or m.group(2) not in "hlKC":
+                raise HarnessError(f"unexpected escape sequence at {i}: {text[i:i + 12]!r}")
+            if m.group(2) == "C":
+                count = int(m.group(1) or "1")
                 out.append(" " * count)
                 col += count
-            elif final not in "hlK":
-                raise ConsoleDecodeError(f"unexpected escape sequence {m.group(0)!r} at {i}")
             i = m.end()
             continue
         if c == "\r":
@@ -327,31 +202,25 @@ def decode_console(raw, columns=CONSOLE_COLUMNS):
             while j < n and text[j] == "\r":
                 j += 1
             if j < n and text[j] == "\n":
-                crs = j - i
-                if not (crs == 2 and col == columns):  # not a break at the terminal's width
-                    out.append("\r" * max(crs - 2, 0) + "\n")
-                col = 0
-                i = j + 1
+                if not (j - i == 2 and col == columns):  # not a break at the terminal's width
+                    out.append("\r" * max(j - i - 2, 0) + "\n")
+                col, i = 0, j + 1
                 continue
             out.append("\r" * (j - i))
-            col = 0
-            i = j
+            col, i = 0, j
             continue
-        if c == "\n":
-            col = 0
-        else:
-            col += 1
+        col = 0 if c == "\n" else col + 1
         out.append(c)
         i += 1
     return "".join(out).encode("cp437", errors="replace")
 
 
+def show(data):
+    """Console bytes made readable in a failure message: CR shown, LF kept."""
+    return data.decode("latin-1").replace("\r", "\\r")
+
+
 # ---- driver ----
-
-
-def _unescape(field):
-    return re.sub(r"\\(.)", lambda m: {"t": "\t", "r": "\r", "n": "\n"}.get(m.group(1), m.group(1)),
-                  field)
 
 
 def _escape(field):
@@ -359,28 +228,31 @@ def _escape(field):
             .replace("\n", "\\n"))
 
 
+def _unescape(field):
+    return re.sub(r"\\(.)", lambda m: {"t": "\t", "r": "\r", "n": "\n"}.get(m.group(1),
+                                                                          m.group(1)), field)
+
+
 class Driver:
     """lrx_driver.exe in serve mode: one command per line, answers closed by =ok / =error."""
 
     def __init__(self, env, cwd, log_path):
         self._log = open(log_path, "ab")
-        self.proc = subprocess.Popen([wine(), driver_path(), "serve"], env=env, cwd=cwd,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=self._log, start_new_session=True)
+        self.proc = subprocess.Popen([wine(), build_path("tests", "e2e", "driver", "lrx_driver.exe"),
+                                      "serve"], env=env, cwd=cwd, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self._log,
+                                     start_new_session=True)
         self._buf = b""
 
     def _line(self, deadline):
-        fd = self.proc.stdout.fileno()
         while b"\n" not in self._buf:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise DriverError("driver did not answer in time")
-            ready, _, _ = select.select([fd], [], [], left)
-            if ready:
-                chunk = os.read(fd, 65536)
-                if not chunk:
-                    raise DriverError(f"driver ended (exit code {self.proc.poll()})")
-                self._buf += chunk
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(deadline - time.monotonic(), 0))
+            chunk = os.read(self.proc.stdout.fileno(), 65536) if ready else None
+            if chunk is None:
+                raise HarnessError("the driver did not answer in time")
+            if not chunk:
+                raise HarnessError(f"the driver ended (exit code {self.proc.poll()})")
+            self._buf += chunk
         line, self._buf = self._buf.split(b"\n", 1)
         return line.decode("utf-8", errors="replace")
 
@@ -397,7 +269,7 @@ class Driver:
             if line == "=ok":
                 return records
             if line.startswith("=error"):
-                raise DriverError(f"{' '.join(map(str, args))}: {_unescape(line[7:])}")
+                raise HarnessError(f"{' '.join(map(str, args))}: {_unescape(line[7:])}")
             records.append([_unescape(f) for f in line.split("\t")])
 
     def close(self):
@@ -405,8 +277,6 @@ class Driver:
             self.proc.stdin.close()
             self.proc.wait(timeout=10)
         except (OSError, subprocess.TimeoutExpired):
-            pass
-        if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
         self.proc.stdout.close()
@@ -420,36 +290,26 @@ _TRACE = re.compile(r"^ *(\d+\.\d{3}) (dev>PC|PC>dev) +(\d+)  (.*)$")
 
 def _untrace(text):
     """The bytes of one trace line: \\r, \\n and \\xNN stand for themselves."""
-    out = bytearray()
-    i = 0
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and text[i + 1 : i + 2] in ("r", "n"):
-            out += b"\r" if text[i + 1] == "r" else b"\n"
-            i += 2
-        elif c == "\\" and text[i + 1 : i + 2] == "x":
-            out.append(int(text[i + 2 : i + 4], 16))
-            i += 4
-        else:
-            out += c.encode("latin-1")
-            i += 1
-    return bytes(out)
+    return re.sub(rb"\\(r|n|x[0-9a-fA-F]{2})", lambda m: {b"r": b"\r", b"n": b"\n"}.get(
+        m.group(1)) or bytes([int(m.group(1)[1:], 16)]), text.encode("latin-1"))
 
 
 class Simulator:
-    """lumrax-sim behind a pty linked as the prefix's COM15, tracing every byte it sees."""
+    """lumrax-sim behind a pty linked at `link`, tracing every byte it sees into folder."""
 
-    def __init__(self, sandbox, options=()):
-        self.link = os.path.join(sandbox.prefix, "dosdevices", "com15")
+    def __init__(self, folder, link, options=()):
+        self.link = link
         index = 1
-        while os.path.exists(os.path.join(sandbox.dir, f"sim{index}.trace")):
+        while os.path.exists(os.path.join(folder, f"sim{index}.trace")):
             index += 1
-        self.trace_path = os.path.join(sandbox.dir, f"sim{index}.trace")
+        self.trace_path = os.path.join(folder, f"sim{index}.trace")
         self._out = open(self.trace_path, "wb")
-        self.proc = subprocess.Popen([sim_path(), "--trace", "--link", self.link, *options],
+        sim = os.environ.get("LRX_E2E_SIM", "")
+        if not os.path.isfile(sim):
+            raise HarnessError(f"device simulator not found: {sim!r} (set LRX_E2E_SIM)")
+        self.proc = subprocess.Popen([sim, "--trace", "--link", link, *options],
                                      stdin=subprocess.DEVNULL, stdout=self._out,
                                      stderr=subprocess.STDOUT, start_new_session=True)
-        self.slave = None
 
         def banner():
             if self.proc.poll() is not None:
@@ -458,35 +318,26 @@ class Simulator:
 
         try:
             self.slave = wait_until(banner, 20, "the simulator's pty").group(1)
-            if os.path.realpath(self.link) != self.slave:
-                raise HarnessError(f"{self.link} does not lead to {self.slave}")
         except BaseException:
             self.stop()
             raise
 
     def _text(self):
-        try:
-            with open(self.trace_path, "rb") as f:
-                data = f.read()
-        except OSError:
-            return ""
+        with open(self.trace_path, "rb") as f:
+            data = f.read()
         # Only whole lines: the simulator may be writing the last one.
         return data[: data.rfind(b"\n") + 1].decode("latin-1")
-
-    def lines(self):
-        return self._text().splitlines()
 
     def traffic(self):
         """Every traced chunk so far: (seconds since start, "PC>dev" or "dev>PC", bytes)."""
         out = []
-        for line in self.lines():
+        for line in self._text().splitlines():
             m = _TRACE.match(line)
-            if not m:
-                continue
-            data = _untrace(m.group(4))
-            if len(data) != int(m.group(3)):
-                raise HarnessError(f"trace line of {m.group(3)} bytes holds {len(data)}: {line!r}")
-            out.append((float(m.group(1)), m.group(2), data))
+            if m:
+                data = _untrace(m.group(4))
+                if len(data) != int(m.group(3)):
+                    raise HarnessError(f"trace line of {m.group(3)} bytes: {line!r}")
+                out.append((float(m.group(1)), m.group(2), data))
         return out
 
     def received(self):
@@ -503,31 +354,21 @@ class Simulator:
 
     def holders(self):
         """PIDs of the processes other than the simulator that hold the port's pty open."""
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit() or int(entry) == self.proc.pid:
-                continue
+        def holds(pid):
             try:
-                if os.stat(f"/proc/{entry}").st_uid != os.getuid():
-                    continue
-                fds = os.listdir(f"/proc/{entry}/fd")
+                fds = os.listdir(f"/proc/{pid}/fd")
             except OSError:
-                continue
+                return False
             for fd in fds:
                 try:
-                    if os.readlink(f"/proc/{entry}/fd/{fd}") == self.slave:
-                        found.append(int(entry))
-                        break
+                    if os.readlink(f"/proc/{pid}/fd/{fd}") == self.slave:
+                        return True
                 except OSError:
                     pass
-        return found
+            return False
 
-    def power_cycle(self, timeout=10):
-        """Switches the device off and on: it starts again with its settings from EEPROM."""
-        before = self._text().count("lumrax-sim: power cycled")
-        self.proc.send_signal(signal.SIGUSR1)
-        wait_until(lambda: self._text().count("lumrax-sim: power cycled") > before, timeout,
-                   "the simulator's power cycle")
+        return [int(p) for p in os.listdir("/proc")
+                if p.isdigit() and int(p) != self.proc.pid and holds(p)]
 
     def stop(self):
         if self.proc.poll() is None:
@@ -537,8 +378,7 @@ class Simulator:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
-        if not self._out.closed:
-            self._out.close()
+        self._out.close()
 
 
 # ---- sandbox ----
@@ -546,20 +386,15 @@ class Simulator:
 _sandboxes = set()
 
 
-def _close_all():
+def _close_all(*_):
     for s in list(_sandboxes):
         s.close()
 
 
-def _terminated(signum, _frame):
-    _close_all()
-    sys.exit(128 + signum)
-
-
 # A test stopped from outside (time-out, Ctrl+C) still stops what it started.
 atexit.register(_close_all)
-signal.signal(signal.SIGTERM, _terminated)
-signal.signal(signal.SIGHUP, _terminated)
+for _signal in (signal.SIGTERM, signal.SIGHUP):
+    signal.signal(_signal, lambda signum, frame: (_close_all(), sys.exit(128 + signum)))
 
 
 class Sandbox:
@@ -568,28 +403,14 @@ class Sandbox:
     def __init__(self, name):
         self.dir = os.path.join(runs_root(), re.sub(r"[^A-Za-z0-9_.-]", "_", name))
         shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
         self.prefix = os.path.join(self.dir, "prefix")
         self.work = os.path.join(self.dir, "work")
         os.makedirs(self.work)
-        self.display = None
-        self.env = None
-        self._xvfb = None
-        self._app = None
-        self._driver = None
+        self.env = self._xvfb = self._app = self._driver = self.capture = None
         self._runs = 0
-        self.capture = None
         self._sims = []
-
-    # Windows path of a folder as the program sees it (drive Z: is the Unix root).
-    @staticmethod
-    def windows_path(path):
-        return "Z:" + os.path.realpath(path).replace("/", "\\")
-
-    def __enter__(self):
         _sandboxes.add(self)
         try:
-            check_programs()
             make_pristine(pristine_path())
             clone_prefix(pristine_path(), self.prefix)
             self._start_xvfb()
@@ -602,26 +423,17 @@ class Sandbox:
         except BaseException:
             self.close()
             raise
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def _start_xvfb(self):
         r, w = os.pipe()
-        log = open(os.path.join(self.dir, "xvfb.log"), "wb")
-        try:
+        with open(os.path.join(self.dir, "xvfb.log"), "wb") as log:
             self._xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(w), "-screen", "0", SCREEN, "-nolisten", "tcp"],
+                ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                 pass_fds=(w,), stdout=log, stderr=log, start_new_session=True)
-        finally:
-            os.close(w)
-            log.close()
+        os.close(w)
         number = b""
-        deadline = time.monotonic() + 30
         while not number.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            ready, _, _ = select.select([r], [], [], max(left, 0))
+            ready, _, _ = select.select([r], [], [], 30)
             chunk = os.read(r, 64) if ready else b""
             if not chunk:
                 os.close(r)
@@ -630,16 +442,17 @@ class Sandbox:
         os.close(r)
         self.display = ":" + number.decode().strip()
 
-    # -- the program --
+    # Windows path of a folder as the program sees it (drive Z: is the Unix root).
+    @staticmethod
+    def windows_path(path):
+        return "Z:" + os.path.realpath(path).replace("/", "\\")
 
     def start(self):
         """Starts the program in the working folder with its console captured."""
-        if self._app is not None:
-            raise HarnessError("the program is already running")
         self._runs += 1
         self.capture = os.path.join(self.dir, f"console{self._runs}.raw")
         command = (f"stty cols {CONSOLE_COLUMNS} rows 100; "
-                   f"exec {shlex.quote(wine())} {shlex.quote(exe_path())}")
+                   f"exec {shlex.quote(wine())} {shlex.quote(build_path('LUM_RAX_COM.exe'))}")
         # stdin stays an open pipe: script ends its child when its input ends.
         self._app = subprocess.Popen(
             ["script", "-q", "-f", "-e", "-c", command, self.capture], cwd=self.work,
@@ -647,62 +460,44 @@ class Sandbox:
             stderr=subprocess.DEVNULL, start_new_session=True)
         return self
 
-    def _stop_app(self):
-        """The program under script, should it still run after its server was stopped."""
-        ours = descendants(self._app.pid)
-        try:
-            self._app.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            for pid in [self._app.pid] + ours:
-                if process_alive(pid):
-                    os.kill(pid, signal.SIGKILL)
-            self._app.wait()
-        self._app.stdin.close()
-        self._app = None
-
     def simulator(self, *options):
         """Starts lumrax-sim as this prefix's COM15; it is stopped with the sandbox."""
-        sim = Simulator(self, options)
+        sim = Simulator(self.dir, os.path.join(self.prefix, "dosdevices", "com15"), options)
         self._sims.append(sim)
         return sim
 
-    def driver(self):
+    def call(self, *args, timeout=60):
         if self._driver is None:
             self._driver = Driver(self.env, self.dir, os.path.join(self.dir, "driver.log"))
-        return self._driver
+        return self._driver.call(*args, timeout=timeout)
 
-    def call(self, *args, timeout=60):
-        return self.driver().call(*args, timeout=timeout)
+    def text(self, ctrl):
+        return self.call("text", ctrl)[0][1]
 
-    # -- real input through the X server --
+    def box(self, answer="IDOK", timeout=20):
+        """The next message box (caption, text, buttons), answered unless answer is "-"."""
+        return self.call("box", answer, int(timeout * 1000), timeout=timeout + 30)[0][1:]
 
     def xdotool(self, *args):
         """Runs xdotool on this sandbox's display (keys and clicks as a user's reach Wine)."""
-        done = subprocess.run(["xdotool", *map(str, args)], env=dict(os.environ, DISPLAY=self.display),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30,
-                              check=False)
-        if done.returncode != 0:
-            raise HarnessError(f"xdotool {' '.join(map(str, args))}: "
-                               + done.stderr.decode(errors="replace"))
-        return done.stdout.decode()
+        subprocess.run(["xdotool", *map(str, args)], env=dict(os.environ, DISPLAY=self.display),
+                       capture_output=True, timeout=30, check=True)
 
     def click_control(self, ctrl_id):
         """A mouse click in the middle of a page control, on the screen, as a user makes it."""
         records = {r[0]: r for r in self.call("window")}
-        origin_x, origin_y = int(records["client"][1]), int(records["client"][2])
-        page = records["page"]
-        border = (int(page[6]) - int(page[8])) // 2  # the page's sunken edge
-        (ctl,) = [r for r in self.call("list") if r[4] == str(ctrl_id)][:1]
-        x = origin_x + int(page[4]) + border + int(ctl[5]) + int(ctl[7]) // 2
-        y = origin_y + int(page[5]) + border + int(ctl[6]) + int(ctl[8]) // 2
-        wid = self.xdotool("search", "--onlyvisible", "--name", "^LUM_RAX_COM$").split()[0]
-        self.xdotool("windowfocus", "--sync", wid)
+        page = [int(v) for v in records["page"][1:]]
+        border = (page[2] - page[4]) // 2  # the page's sunken edge
+        ctl = next(r for r in self.call("list") if r[3] == str(ctrl_id))
+        x = int(records["client"][1]) + page[0] + border + int(ctl[4]) + int(ctl[6]) // 2
+        y = int(records["client"][2]) + page[1] + border + int(ctl[5]) + int(ctl[7]) // 2
         self.xdotool("mousemove", "--sync", x, y, "click", "1")
 
     def wait_ready(self, timeout=60):
         """Waits for the main window to take messages and the banner to reach the console."""
         self.call("wait-window", int(timeout * 1000), timeout=timeout + 30)
         self.wait_console(b" - internal use only! -", timeout)
+        return self
 
     def console(self):
         """The program's console output of the current (or last) run, as bytes."""
@@ -711,52 +506,46 @@ class Sandbox:
         with open(self.capture, "rb") as f:
             return decode_console(f.read())
 
-    def wait_console(self, needle, timeout=30):
-        deadline = time.monotonic() + timeout
-        while needle not in self.console():
-            if time.monotonic() > deadline:
-                raise HarnessError(f"console never showed {needle!r}; it holds:\n"
-                                   + self.console().decode("latin-1"))
-            time.sleep(0.05)
+    def wait_console(self, needle, timeout=30, count=1):
+        wait_until(lambda: self.console().count(needle) >= count, timeout, f"{needle!r} on the "
+                   "console", lambda: f"; it holds:\n{show(self.console())}\n(run {self.dir})")
 
-    def wait_exit(self, timeout=30):
-        """Waits for the program to end; returns its exit code."""
-        if self._app is None:
-            raise HarnessError("the program is not running")
+    def leave(self, how="close"):
+        """Leaves by File -> Exit ("exit") or the close box; returns the exit code."""
+        if how == "exit":
+            self.call("post", "main", 0x0111, 108, 0)  # WM_COMMAND IDM_EXIT
+        else:
+            self.call("post", "main", 0x0010, 0, 0)  # WM_CLOSE
         try:
-            code = self._app.wait(timeout=timeout)
+            return self._app.wait(timeout=30)
         except subprocess.TimeoutExpired:
-            raise HarnessError(f"the program did not end within {timeout} s") from None
-        self._app.stdin.close()
-        self._app = None
-        with open(os.path.join(self.dir, f"console{self._runs}.txt"), "wb") as f:
-            f.write(self.console())
-        return code
+            raise HarnessError("the program did not end within 30 s") from None
+        finally:
+            with open(os.path.join(self.dir, f"console{self._runs}.txt"), "wb") as f:
+                f.write(self.console())
 
-    def _grab(self, crop, out):
-        done = subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
-                               crop, "+repage", "-strip", out], timeout=60,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
-        if done.returncode != 0:
-            raise HarnessError("import failed: " + done.stderr.decode(errors="replace"))
-        return done.stdout
+    def screenshot(self, path, env_copy=None, timeout=20):
+        """Saves the main window to path (PNG) once its painting has settled; also to the
+        file named by the environment variable env_copy, when it is set."""
+        x, y, w, h = (int(v) for v in self.call("window")[0][2:6])
 
-    def screenshot(self, path, timeout=20):
-        """Saves the main window to path (PNG) once its painting has settled."""
-        main = next(r for r in self.call("window") if r[0] == "main")
-        x, y, w, h = (int(v) for v in main[4:8])
-        crop = f"{w}x{h}+{x}+{y}"
-        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        def grab(out):
+            subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
+                            f"{w}x{h}+{x}+{y}", "+repage", "-strip", out], capture_output=True,
+                           timeout=60, check=True)
+            return open(out, "rb").read()
+
         # Painting goes on after the program takes messages: wait for two equal frames.
-        deadline = time.monotonic() + timeout
-        last = self._grab(crop, "rgb:-")
-        while True:
+        deadline, last = time.monotonic() + timeout, grab(path)
+        while time.monotonic() < deadline:
             time.sleep(0.25)
-            frame = self._grab(crop, "rgb:-")
-            if frame == last or time.monotonic() > deadline:
+            frame = grab(path)
+            if frame == last:
                 break
             last = frame
-        self._grab(crop, path)
+        if os.environ.get(env_copy or ""):
+            os.makedirs(os.path.dirname(os.path.abspath(os.environ[env_copy])), exist_ok=True)
+            shutil.copyfile(path, os.environ[env_copy])
 
     def close(self):
         """Stops what this sandbox started: driver, program, Wine server, Xvfb."""
@@ -765,10 +554,16 @@ class Sandbox:
             self._driver.close()
             self._driver = None
         if self.env is not None:
-            stop_wineserver(self.prefix, self.env)
+            stop_wineserver(self.env)
             self.env = None
         if self._app is not None:
-            self._stop_app()
+            try:
+                self._app.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self._app.pid, signal.SIGKILL)
+                self._app.wait()
+            self._app.stdin.close()
+            self._app = None
         for sim in self._sims:
             sim.stop()
         self._sims = []
@@ -779,31 +574,9 @@ class Sandbox:
             except subprocess.TimeoutExpired:
                 self._xvfb.kill()
                 self._xvfb.wait()
-            deadline = time.monotonic() + 10
-            while process_alive(self._xvfb.pid) and time.monotonic() < deadline:
-                time.sleep(0.05)
+            wait_until(lambda: not process_alive(self._xvfb.pid), 10, "Xvfb to end")
             self._xvfb = None
         shutil.rmtree(self.prefix, ignore_errors=True)
-
-
-def main(argv):
-    if len(argv) == 3 and argv[1] == "make-prefix":
-        make_pristine(os.path.abspath(argv[2]))
-        return 0
-    if len(argv) == 3 and argv[1] == "remove-prefix":
-        remove_pristine(os.path.abspath(argv[2]))
-        return 0
-    print(__doc__, file=sys.stderr)
-    return 2
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))
-
-
-def show(data):
-    """Console bytes made readable in a failure message: CR shown, LF kept."""
-    return data.decode("latin-1").replace("\r", "\\r")
 
 
 class SandboxTest(unittest.TestCase):
@@ -813,17 +586,24 @@ class SandboxTest(unittest.TestCase):
 
     def sandbox(self):
         s = Sandbox(self.id().split(".")[-1])
-        s.__enter__()
         self.addCleanup(s.close)
         return s
 
     def assert_console_in_order(self, s, chunks):
         """Each chunk appears in the console, after the one before it."""
-        console = s.console()
-        at = 0
+        console, at = s.console(), 0
         for chunk in chunks:
             found = console.find(chunk, at)
             if found < 0:
                 self.fail(f"the console lacks {show(chunk)!r} (after byte {at}); it holds:\n"
                           f"{show(console)}\n(run folder {s.dir})")
             at = found + len(chunk)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] in ("make-prefix", "remove-prefix"):
+        (make_pristine if sys.argv[1] == "make-prefix" else remove_pristine)(
+            os.path.abspath(sys.argv[2]))
+        sys.exit(0)
+    print(__doc__, file=sys.stderr)
+    sys.exit(2)

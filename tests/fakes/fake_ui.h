@@ -12,20 +12,12 @@
 namespace fakes {
 
 struct FakeControl {
-    platform::Wnd parent = nullptr;
     platform::ControlSpec spec{};
-    std::string cls;
+    std::string cls;  // the class, or the name of a window made by the test
     std::string text;
     platform::Font font = nullptr;
     std::vector<std::string> items;  // combo boxes
     int selection = -1;
-};
-
-struct FakeFont {
-    std::string face;
-    int height = 0;
-    int weight = 0;
-    bool deleted = false;
 };
 
 struct ShownBox {
@@ -45,33 +37,25 @@ class FakeUi : public platform::Ui {
   public:
     // Windows made by the test itself (main window, page).
     platform::Wnd NewWindow(const std::string& name) {
-        platform::Wnd w = NextHandle();
-        controls[w].cls = name;
-        order.push_back(w);
+        order.push_back(reinterpret_cast<platform::Wnd>((order.size() + 1) * 16));
+        controls[order.back()].cls = name;
+        return order.back();
+    }
+    platform::Wnd CreateControl(platform::Wnd, const platform::ControlSpec& spec) override {
+        const platform::Wnd w = NewWindow(spec.cls);
+        controls[w].spec = spec;
+        controls[w].text = spec.text != nullptr ? spec.text : "";
         return w;
     }
-
-    platform::Wnd CreateControl(platform::Wnd parent, const platform::ControlSpec& spec) override {
-        platform::Wnd w = NextHandle();
-        FakeControl& c = controls[w];
-        c.parent = parent;
-        c.spec = spec;
-        c.cls = spec.cls;
-        c.text = spec.text != nullptr ? spec.text : "";
-        order.push_back(w);
-        return w;
-    }
+    // Fonts are numbered from 1 in the order they are made; the default GUI font is 0x7000.
     platform::Font MakeFont(const char* face, int height, int weight) override {
-        fonts.push_back(FakeFont{face, height, weight, false});
+        fonts.push_back(std::string(face) + " " + std::to_string(height) + " " +
+                        std::to_string(weight));
         return FontHandle(fonts.size());
     }
     platform::Font DefaultGuiFont() override { return FontHandle(0x7000); }
     void SetControlFont(platform::Wnd w, platform::Font f) override { controls[w].font = f; }
-    void DeleteFont(platform::Font f) override {
-        std::size_t i = FontIndex(f);
-        if (i >= 1 && i <= fonts.size()) fonts[i - 1].deleted = true;
-        deleted_fonts.push_back(f);
-    }
+    void DeleteFont(platform::Font f) override { deleted_fonts.push_back(f); }
     void SetFocusTo(platform::Wnd w) override { focus = w; }
 
     void SetControlText(platform::Wnd w, std::string_view text) override {
@@ -80,9 +64,7 @@ class FakeUi : public platform::Ui {
     }
     std::string GetControlText(platform::Wnd w, std::size_t buffer_size) override {
         ++get_text_calls;
-        if (buffer_size == 0) return {};
-        const std::string& t = controls[w].text;
-        return t.substr(0, std::min(t.size(), buffer_size - 1));
+        return controls[w].text.substr(0, buffer_size == 0 ? 0 : buffer_size - 1);
     }
     void AppendText(platform::Wnd w, std::string_view text) override {
         controls[w].text.append(text);
@@ -90,8 +72,7 @@ class FakeUi : public platform::Ui {
     }
     std::size_t TextLength(platform::Wnd w) override { return controls[w].text.size(); }
     void DropLeadingText(platform::Wnd w, std::size_t count) override {
-        std::string& t = controls[w].text;
-        t.erase(0, std::min(count, t.size()));
+        controls[w].text.erase(0, count);
     }
 
     void ComboReset(platform::Wnd w) override {
@@ -109,7 +90,7 @@ class FakeUi : public platform::Ui {
         boxes.push_back({owner, std::string(text), std::string(caption), flags});
         if (on_box) on_box();
         if (answers.empty()) return platform::kIdOk;
-        int a = answers.front();
+        const int a = answers.front();
         answers.pop_front();
         return a;
     }
@@ -128,23 +109,19 @@ class FakeUi : public platform::Ui {
     bool OpenFileDialog(platform::Wnd owner, char* path, std::size_t size) override {
         dialog_owners.push_back(owner);
         if (dialog_answers.empty()) return false;
-        std::string p = dialog_answers.front();
+        const std::string p = dialog_answers.front();
         dialog_answers.pop_front();
         if (p.empty() || p.size() >= size) return false;
-        std::copy(p.begin(), p.end(), path);
-        path[p.size()] = '\0';
+        std::copy(p.c_str(), p.c_str() + p.size() + 1, path);
         return true;
     }
 
-    // Test helpers.
     std::string Text(platform::Wnd w) { return controls[w].text; }
-    bool TimerRunning(unsigned id) const { return timers.count(id) != 0; }
-    static std::size_t FontIndex(platform::Font f) { return reinterpret_cast<std::size_t>(f); }
     static platform::Font FontHandle(std::size_t i) { return reinterpret_cast<platform::Font>(i); }
 
     std::map<platform::Wnd, FakeControl> controls;
     std::vector<platform::Wnd> order;  // creation order
-    std::vector<FakeFont> fonts;
+    std::vector<std::string> fonts;    // "face height weight"
     std::vector<platform::Font> deleted_fonts;
     std::vector<std::pair<platform::Wnd, std::string>> set_texts;
     std::vector<std::pair<platform::Wnd, std::string>> appended;
@@ -158,10 +135,6 @@ class FakeUi : public platform::Ui {
     std::deque<std::string> dialog_answers;  // empty string: cancel
     std::vector<platform::Wnd> dialog_owners;
     int get_text_calls = 0;
-
-  private:
-    platform::Wnd NextHandle() { return reinterpret_cast<platform::Wnd>(next_++ * 16); }
-    std::size_t next_ = 1;
 };
 
 }  // namespace fakes

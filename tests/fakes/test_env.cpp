@@ -8,7 +8,6 @@
 #include <iterator>
 
 #include "app/com_page.h"
-#include "platform/page.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -59,7 +58,6 @@ std::string ScratchLogBytes() {
     std::rewind(f);
     std::string out;
     for (int ch = std::fgetc(f); ch != EOF; ch = std::fgetc(f)) out += static_cast<char>(ch);
-    std::fseek(f, 0, SEEK_END);
     return out;
 }
 
@@ -93,6 +91,39 @@ void CoreTest::SetUp() {
 void CoreTest::TearDown() {
     ResetCoreState();
     platform::SetEnv(platform::Env{});
+}
+
+void PageTest::SetUp() {
+    CoreTest::SetUp();
+    page = ui.NewWindow("page");
+    CreateComPageControls(page);
+    CreateGeneratorPage(page);
+    g_port.port_handle = serial.Open("\\\\.\\COM15");
+    g_port.com_port_open = 1;
+    std::snprintf(g_port.open_port_name, sizeof g_port.open_port_name, "COM15");
+}
+
+void PageTest::Forget() {
+    serial.writes.clear();
+    serial.written.clear();
+    console.out.clear();
+    ui.boxes.clear();
+    ui.set_texts.clear();
+    ui.appended.clear();
+}
+
+void PageTest::Click(uint16_t id, uint16_t code) {
+    Forget();
+    EXPECT_TRUE(PageCommand(page, platform::MakeWParam(id, code), nullptr)) << id;
+}
+
+std::vector<std::string> PageTest::Boxes() {
+    std::vector<std::string> out;
+    for (const ShownBox& b : ui.boxes) {
+        EXPECT_EQ(b.owner, page) << b.text;
+        out.push_back(b.caption + "|" + b.text + "|" + std::to_string(b.flags));
+    }
+    return out;
 }
 
 }  // namespace fakes

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/fakes/fake_serial.h"
 #include "tests/fakes/fake_system.h"
@@ -43,6 +44,20 @@ class CoreTest : public ::testing::Test {
     FakeSerial serial;
     FakeSystem system;
     FakeConsole console;
+};
+
+// Both pages' controls and the port COM15 open, as COM Start leaves them.
+class PageTest : public CoreTest {
+  protected:
+    void SetUp() override;
+    // Forgets what was written, printed, shown and set so far.
+    void Forget();
+    // A command of the page, through its router, after Forget().
+    void Click(uint16_t id, uint16_t code = platform::kBnClicked);
+    // The boxes shown, each "caption|text|flags"; each must be owned by the page.
+    std::vector<std::string> Boxes();
+
+    platform::Wnd page = nullptr;
 };
 
 }  // namespace fakes

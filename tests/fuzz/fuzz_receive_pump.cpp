@@ -12,7 +12,6 @@
 //   5          COM log on / off
 //   6 W F      (W % 0x5000) * 8 + 1 bytes F at once, the last one ETX when the op has bit 3
 //   7          COM Start / Stop
-#include <cstring>
 #include <string>
 
 #include "app/com_page.h"
@@ -20,17 +19,12 @@
 #include "boot/flash_dump.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
-#include "platform/page.h"
 #include "serial/com_log.h"
 #include "serial/port.h"
 #include "serial/receive_pump.h"
-#include "serial/reg_console.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-using platform::MakeWParam;
-using platform::Wnd;
 
 constexpr uint8_t kEtx = 0x03;
 
@@ -42,13 +36,10 @@ void CheckedParse(char* reply, uint32_t count) {
     ParseDeviceReply(reply, count);
 }
 
-void CheckedBootStep(Wnd wnd, uint8_t complete, uint32_t count, const uint8_t* reply) {
-    if (complete) {
-        FUZZ_CHECK(g_boot.process_state_bootloader == 1);
-        FUZZ_CHECK(count >= 2 && count <= kRxMessageSize && reply[count - 1] == 0);
-    } else {
-        FUZZ_CHECK(count < kRxMessageSize);
-    }
+void CheckedBootStep(platform::Wnd wnd, uint8_t complete, uint32_t count, const uint8_t* reply) {
+    FUZZ_CHECK(complete ? g_boot.process_state_bootloader == 1 && count >= 2 &&
+                              count <= kRxMessageSize && reply[count - 1] == 0
+                        : count < kRxMessageSize);
     // The transfer itself needs a checked hex file, which no input here can give it.
     if (g_boot.process_state_bootloader == 0) BootloaderStep(wnd, complete, count, reply);
 }
@@ -64,53 +55,34 @@ void CheckedLog(const void* data, std::size_t len) {
     FUZZ_CHECK(static_cast<const uint8_t*>(data)[len - 1] == kEtx);
 }
 
-class Pump {
-  public:
-    explicit Pump(fuzz::FreshCore& core) : core_(core), page_(core.ui.NewWindow("page")) {
-        CreateComPageControls(page_);
-        CreateGeneratorPage(page_);
-    }
-    void Click(void (*handler)(Wnd, uint32_t, Wnd), uint16_t id) {
-        handler(page_, MakeWParam(id, platform::kBnClicked), nullptr);
-    }
-    void SelectBaud(int row) {
-        core_.ui.controls[g_com.hWndBaudSelect].selection = row;
-        BaudSelect_process(MakeWParam(1035, platform::kCbnSelEndOk), g_com.hWndBaudSelect);
-    }
-    void RegRead(const char* text) {
-        core_.ui.SetControlText(g_com.hWndRegEdit, text);
-        Click(button_Reg_Read_process, 1039);
-    }
-    void Tick() {
-        ReceiveTimerProc(page_);
-        FUZZ_CHECK(g_rx.rx_count < kRxMessageSize);
-        FUZZ_CHECK(g_flash.flash_stream_len <= kFlashStreamSize);
-        FUZZ_CHECK(core_.ui.TextLength(g_com.hWndComText) <= kComTextLimit);
-    }
-    // Ticks until the port has handed out everything fed to it (or is closed).
-    void Drain() {
-        while (!core_.serial.chunks.empty() && g_port.com_port_open == 1) Tick();
-    }
-
-  private:
-    fuzz::FreshCore& core_;
-    Wnd page_;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzz::FreshCore core;
-    g_rx_consumers = RxConsumers::Defaults();
-    g_rx_consumers.parse_reply = CheckedParse;
-    g_rx_consumers.bootloader_step = CheckedBootStep;
-    g_rx_consumers.flash_dump = CheckedDump;
-    g_rx_consumers.log_write = CheckedLog;
+    g_rx_consumers = {CheckedParse, CheckedBootStep, CheckedDump, CheckedLog};
+    CreateComPageControls(core.page);
+    CreateGeneratorPage(core.page);
+    const auto tick = [&core] {
+        ReceiveTimerProc(core.page);
+        FUZZ_CHECK(g_rx.rx_count < kRxMessageSize);
+        FUZZ_CHECK(g_flash.flash_stream_len <= kFlashStreamSize);
+        FUZZ_CHECK(core.ui.TextLength(g_com.hWndComText) <= kComTextLimit);
+    };
+    // Ticks until the port has handed out everything fed to it (or is closed).
+    const auto drain = [&] {
+        while (!core.serial.chunks.empty() && g_port.com_port_open == 1) tick();
+    };
+    const auto reg_read = [&core](const char* text) {
+        core.ui.SetControlText(g_com.hWndRegEdit, text);
+        core.Click(1039);
+    };
     fuzz::Input in(data, size);
-    Pump pump(core);
     const int row = in.Byte() % (kBaudRows + 1);
-    if (row < kBaudRows) pump.SelectBaud(row);
-    pump.Click(button_COM_StartStop_process, 1036);
+    if (row < kBaudRows) {
+        core.ui.controls[g_com.hWndBaudSelect].selection = row;
+        core.Click(1035, platform::kCbnSelEndOk);
+    }
+    core.Click(1036);
     FUZZ_CHECK(g_port.com_port_open == 1);
 
     while (!in.empty()) {
@@ -118,16 +90,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         switch (op % 8) {
             case 0:
                 core.serial.Feed(in.Bytes(in.Byte()));
-                pump.Tick();
+                tick();
                 break;
             case 1:
-                for (int i = in.Byte(); i >= 0; --i) pump.Tick();
+                for (int i = in.Byte(); i >= 0; --i) tick();
                 break;
             case 2:
-                pump.RegRead("Mr");
+                reg_read("Mr");
                 break;
             case 3:
-                pump.RegRead("Wo");
+                reg_read("Wo");
                 break;
             case 4:
                 g_boot.process_state_bootloader ^= 1;
@@ -144,17 +116,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 std::string bulk(n, static_cast<char>(in.Byte()));
                 if (op & 8) bulk.back() = static_cast<char>(kEtx);
                 core.serial.Feed(bulk);
-                pump.Drain();
+                drain();
                 break;
             }
             default:
-                pump.Click(button_COM_StartStop_process, 1036);
+                core.Click(1036);
                 break;
         }
     }
     // Silence to the end: whatever is pending is handed on or dropped.
-    pump.Drain();
-    for (int i = 0; i < 60; ++i) pump.Tick();
+    drain();
+    for (int i = 0; i < 60; ++i) tick();
     g_rx_consumers = RxConsumers::Defaults();
     return 0;
 }

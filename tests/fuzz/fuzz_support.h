@@ -1,12 +1,12 @@
 #pragma once
 // What the fuzz targets share: a fresh core on fresh fakes for every input, a reader that
 // takes the input apart, and a check that ends the run with a message.
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/main_window.h"
 #include "platform/env.h"
 #include "tests/fakes/test_env.h"
 
@@ -30,12 +30,10 @@ class Input {
         const uint16_t hi = Byte();
         return static_cast<uint16_t>(hi << 8 | Byte());
     }
-    // Up to n bytes, fewer at the end.
-    std::string Bytes(std::size_t n) {
+    std::string Bytes(std::size_t n) {  // up to n bytes, fewer at the end
         const std::size_t take = n < size_ - pos_ ? n : size_ - pos_;
-        std::string s(reinterpret_cast<const char*>(data_ + pos_), take);
         pos_ += take;
-        return s;
+        return std::string(reinterpret_cast<const char*>(data_ + pos_ - take), take);
     }
 
   private:
@@ -44,7 +42,7 @@ class Input {
     std::size_t pos_ = 0;
 };
 
-// The core as start-up leaves it, on fakes that see nothing of the inputs before.
+// A fresh core on fakes that saw nothing of the inputs before.
 struct FreshCore {
     FreshCore() {
         platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
@@ -54,13 +52,15 @@ struct FreshCore {
         fakes::ResetCoreState();
         platform::SetEnv(platform::Env{});
     }
-    FreshCore(const FreshCore&) = delete;
-    FreshCore& operator=(const FreshCore&) = delete;
+    void Click(uint16_t id, uint16_t code = platform::kBnClicked) {
+        PageCommand(page, platform::MakeWParam(id, code), nullptr);
+    }
 
     fakes::FakeUi ui;
     fakes::FakeSerial serial;
     fakes::FakeSystem system;
     fakes::FakeConsole console;
+    platform::Wnd page = ui.NewWindow("page");
 };
 
 }  // namespace fuzz

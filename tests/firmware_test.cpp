@@ -1,0 +1,366 @@
+// Intel HEX files: each line's check and decoding, the page images, where the application
+// ends, and the File Open, File Check and chip buttons.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/main_window.h"
+#include "firmware/chip_table.h"
+#include "firmware/hex_file.h"
+#include "firmware/ihex_line.h"
+#include "firmware/page_image.h"
+#include "tests/fakes/test_env.h"
+#include "tests/hex_builder.h"
+
+namespace {
+
+using hexb::Bytes;
+
+std::string Str(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
+// The .avr image: bytes placed by address, 0xFF elsewhere, pages up to the one after the last
+// byte (capped at the application's end).
+std::string AvrImage(const Bytes& placed, const ChipRow& chip) {
+    uint32_t pages = static_cast<uint32_t>(placed.size()) / chip.page_size + 1;
+    if (pages > chip.max_pages) pages = chip.max_pages;
+    std::string avr(std::size_t{pages} * chip.page_size, '\xFF');
+    for (std::size_t i = 0; i < placed.size() && i < avr.size(); ++i) {
+        avr[i] = static_cast<char>(placed[i]);
+    }
+    return avr;
+}
+
+// The .bin records around the pages of an .avr image: page number and last page number
+// (little endian), the page, the byte that makes the page's sum 0, CR LF.
+std::string BinImage(const std::string& avr, uint32_t page_size) {
+    const uint32_t pages = static_cast<uint32_t>(avr.size() / page_size);
+    std::string bin;
+    for (uint32_t p = 0; p < pages; ++p) {
+        const std::string data = avr.substr(std::size_t{p} * page_size, page_size);
+        uint8_t sum = 0;
+        for (char c : data) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
+        bin += Str({static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8),
+                    static_cast<uint8_t>(pages - 1), static_cast<uint8_t>((pages - 1) >> 8)});
+        bin += data + Str({static_cast<uint8_t>(-sum), 0x0D, 0x0A});
+    }
+    return bin;
+}
+
+class FirmwareTest : public fakes::CoreTest {
+  protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        bin_dir = dir.path() + "/LUMRAXbin";
+        mkdir(bin_dir.c_str(), 0755);
+        std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", bin_dir.c_str());
+        page = ui.NewWindow("page");
+        for (platform::Wnd* w : {&g_com.hWndCheckResult, &g_com.hWndHexFileName,
+                                 &g_com.hWndStatusLeft, &g_com.hWndProgress, &g_com.hWndChipSelect})
+            *w = ui.NewWindow("label");
+    }
+    // Puts text into slot n of a file of `lines` lines and checks it.
+    int Check(const std::string& text, uint32_t n = 0, uint32_t lines = 3) {
+        std::strncpy(g_hex.ihex_ascii_line[n], text.c_str(), kIhexLineSize - 1);
+        g_hex.ihex_line_too_long[n] = text.size() >= kIhexLineSize ? 1 : 0;
+        g_hex.ihex_line_num = lines;
+        return IhexLineCheck(n);
+    }
+    void Command(uint16_t id, uint16_t code = platform::kBnClicked) {
+        PageCommand(page, platform::MakeWParam(id, code), nullptr);
+    }
+    // Opens the file as the File Open button does, the dialog answering with path.
+    void Open(const std::string& path) {
+        ui.dialog_answers.push_back(path);
+        Command(1064);
+    }
+    std::string OpenText(const std::string& text, const std::string& name = "motor.hex") {
+        const std::string path = dir.Write(name, text);
+        Open(path);
+        return path;
+    }
+    std::string Out(const std::string& name) {
+        return fakes::ScratchDir::Read(bin_dir + "/" + name);
+    }
+    Bytes Sent(uint32_t n) {
+        return Bytes(g_hex.ihex_hex_line[n], g_hex.ihex_hex_line[n] + g_hex.ihex_hex_len[n]);
+    }
+
+    fakes::ScratchDir dir;
+    std::string bin_dir;
+    platform::Wnd page = nullptr;
+};
+
+TEST_F(FirmwareTest, LinesPassOrFailWithTheirOwnMessage) {
+    const std::string data16 = hexb::Data(0x0100, hexb::Counting(16, 0x40));
+    std::string lower = data16;
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    std::string bad_digit = data16;
+    bad_digit[12] = 'G';
+    const std::string crc = "ihex line CRC error, line 1\n\nError: AsciiLine2HexLine() !!!";
+    const std::string count =
+        "ihex line byte count error, line 1\n\nError: AsciiLine2HexLine() !!!";
+    const std::string line_7ff0 = hexb::Data(0x7FF0, hexb::Counting(16));
+    const std::string line_7fe0 = hexb::Data(0x7FE0, hexb::Counting(16));
+    const std::string line_fff0 = hexb::Data(0xFFF0, hexb::Counting(16));
+    struct Case {
+        std::string text;
+        int result;
+        std::string console;
+        uint32_t n = 0, lines = 3;
+        uint8_t chip = 0;
+    };
+    const Case cases[] = {
+        {data16, 1, ""},
+        {lower, 1, ""},
+        {bad_digit, 0, crc},
+        {"X" + data16.substr(1), 0, "ihex line start error, line 1\n"},
+        {data16.substr(0, data16.size() - 2) + "\n", 0, "ihex line end error, line 1\n"},
+        {data16.substr(0, data16.size() - 2), 0, "ihex line end error, line 1\n"},
+        {"\r\n", 0, "ihex line start error, line 1\n"},
+        {":\r\n", 0, count},
+        {":3B000000\r\n", 0, count},  // its checksum would lie beyond the 64-byte slot
+        {":10" + std::string(62, '0') + "\r\n", 0,
+         "ihex line too long (64 characters or more), line 1\n"},
+        // A blank line behind a record is read as two more digits: reported, yet it passes.
+        {hexb::Data(0, {0x11, 0x22}) + "\r\n", 1, "ihex line length error, line 1\n"},
+        // The last line is the end record in upper case.
+        {hexb::kEof, 1, "", 2},
+        {":00000001ff\r\n", 0, "\nError: ihex last line is not ':00000001FF' !!!", 2},
+        // The line before the last must end below the flash's end; only that one.
+        {line_7fe0, 1, "", 1},
+        {line_7ff0, 0, "ihex line address error, line 2 / 3\n" + line_7ff0, 1},
+        {line_7ff0, 1, "", 0},
+        {line_fff0, 1, "", 1, 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        console.out.clear();
+        g_chip.chip_index = c.chip;
+        EXPECT_EQ(Check(c.text, c.n, c.lines), c.result);
+        EXPECT_EQ(console.out, c.console);
+    }
+}
+
+// Each file gives its page images, placed by address; the fixtures give their reference.
+TEST_F(FirmwareTest, FilesGiveNumberedPagesWithChecksums) {
+    const Bytes first = hexb::Counting(16);
+    Bytes gap(48, 0xFF);
+    for (int i = 0; i < 16; ++i) gap[i] = gap[32 + i] = static_cast<uint8_t>(i);
+    Bytes high(0x10010, 0xFF);
+    for (int i = 0; i < 16; ++i) high[0x10000 + i] = static_cast<uint8_t>(i);
+    const std::string ref328 = fakes::ScratchDir::Read(LRX_FIXTURES "/atmega328p_app.ref");
+    const std::string ref1284 = fakes::ScratchDir::Read(LRX_FIXTURES "/atmega1284p_app.ref");
+    ASSERT_FALSE(ref328.empty() || ref1284.empty());
+    struct Case {
+        uint8_t chip;
+        std::string text;  // a file's text, or the name of a fixture
+        Bytes placed;      // from address 0
+        uint32_t lines;    // sent to the device: to the end record
+    };
+    const Bytes full_pages = hexb::Counting(1600, 7);  // 25 pages of 64: one blank page more
+    const Case cases[] = {
+        {0, hexb::Contiguous(full_pages), full_pages, 101},
+        {0, hexb::Data(0, first) + hexb::Data(32, first) + hexb::kEof, gap, 3},
+        {0, hexb::Segment(0) + hexb::Data(0, first) + hexb::kEof, first, 3},
+        {1, hexb::Segment(0x1000) + hexb::Data(0, first) + hexb::kEof, high, 3},
+        {1, hexb::Linear(1) + hexb::Data(0, first) + hexb::kEof, high, 3},
+        {0, "atmega328p_app", Bytes(ref328.begin(), ref328.end()), 1269},
+        {1, "atmega1284p_app", Bytes(ref1284.begin(), ref1284.end()), 5798},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        g_chip.chip_index = c.chip;
+        const bool fixture = c.text[0] != ':';
+        const std::string name = fixture ? c.text : "motor";
+        const std::string path =
+            fixture ? LRX_FIXTURES "/" + c.text + ".hex" : dir.Write("motor.hex", c.text);
+        console.out.clear();
+        Open(path);
+        const ChipRow& chip = chip_table[c.chip];
+        const std::string avr = AvrImage(c.placed, chip);
+        EXPECT_EQ(Out(name + ".avr"), avr);
+        EXPECT_EQ(Out(name + ".bin"), BinImage(avr, chip.page_size));
+        EXPECT_EQ(g_image.image_files_written, 1u);
+        EXPECT_EQ(g_image.ihex_line_num_max_app, c.lines);  // the end record is streamed too
+        EXPECT_EQ(g_hex.hex_file_open, 1u);
+        EXPECT_EQ(ui.Text(g_com.hWndCheckResult), "Check: OK");
+        EXPECT_EQ(ui.Text(g_com.hWndHexFileName), name + ".hex");
+        EXPECT_EQ(ui.Text(g_com.hWndStatusLeft), path);
+        EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: 0 / " + std::to_string(c.lines));
+        EXPECT_EQ(console.out.rfind("WM_BUTTON_BOOT_FOPEN\n" + path + "\r\nFile Size: ", 0), 0u);
+        EXPECT_NE(console.out.find("\nEOF found!\nFinished in line " + std::to_string(c.lines - 1) +
+                                   "\n"),
+                  std::string::npos);
+        EXPECT_NE(console.out.find("Start *.bin / *.avr file writing...\n\nHex File Check: Okay!\n"
+                                   "Number of lines - app: " +
+                                   std::to_string(c.lines) + "\n"),
+                  std::string::npos);
+    }
+    // The .bin of the first file ends with a page of 64 blank bytes: its checksum is 0x40.
+    g_chip.chip_index = 0;
+    OpenText(hexb::Contiguous(full_pages));
+    EXPECT_EQ(static_cast<uint8_t>(Out("motor.bin")[25 * 71 + 68]), 0x40);
+}
+
+// The application ends where data for the bootloader section begins, or where the file
+// ends; its lines may fill the section, never more.
+TEST_F(FirmwareTest, TheApplicationEndsBeforeTheBootloaderSection) {
+    const Bytes data = hexb::Counting(16);
+    Bytes two = data;
+    two.insert(two.end(), data.begin(), data.end());
+    OpenText(hexb::Data(0, data) + hexb::Data(0x10, data) + hexb::Data(0x7000, data) +
+             hexb::Data(0x7010, data) + hexb::kEof);
+    EXPECT_EQ(g_image.hex_file_valid, 1u);
+    EXPECT_EQ(g_image.ihex_line_eof, 2u);
+    EXPECT_EQ(Sent(2), Bytes({':', 0, 0, 0, 1, 0xFF, 0x0D, 0x0A}));
+    EXPECT_EQ(Out("motor.avr"), AvrImage(two, chip_table[0]));
+    EXPECT_NE(console.out.find("new last line:\nihex_line_num_max_app = 3\nihex_hex_len[2] = 8\n"
+                               ":00000001FF\r\n" +
+                               std::string(56, '\0') +
+                               "\nBootloader section found!\nFinished in line 2\n"),
+              std::string::npos);
+
+    // 1792 lines of 16 bytes fill the ATmega328P's application section exactly.
+    const Bytes full = hexb::Counting(0x7000);
+    OpenText(hexb::Contiguous(full));
+    EXPECT_EQ(g_image.hex_file_valid, 1u);
+    EXPECT_EQ(Out("motor.avr").size(), 0x7000u);  // never a page beyond the application
+    Bytes more = full;
+    more.resize(0x7000 + 16, 0x55);
+    console.out.clear();
+    OpenText(hexb::Contiguous(more));
+    EXPECT_EQ(g_image.hex_file_valid, 0u);
+    EXPECT_EQ(ui.Text(g_com.hWndCheckResult), "Check: ERR!");
+    EXPECT_NE(console.out.find("\nHex File Validity Check: too many lines: 1794 !!!\n"
+                               "Max. for ATmega328P application flash: 1793 lines\n"),
+              std::string::npos);
+
+    // Without image files the lines are still cut at the application's end.
+    std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s/none", dir.path().c_str());
+    console.out.clear();
+    OpenText(hexb::Data(0, data) + hexb::Data(0x7000, data) + hexb::kEof);
+    EXPECT_EQ(g_image.hex_file_valid, 1u);
+    EXPECT_EQ(g_image.image_files_written, 0u);
+    EXPECT_EQ(g_image.ihex_line_eof, 1u);
+    EXPECT_EQ(g_hex.ihex_hex_len[1], 8u);
+    EXPECT_NE(
+        console.out.find("AVRbin file creation ERROR!\npAVRbinFile = 0x0\npFlashImageFile = 0x0\n"),
+        std::string::npos);
+    EXPECT_NE(console.out.find("Image files not written; the lines to send end at line 2\n"),
+              std::string::npos);
+}
+
+TEST_F(FirmwareTest, BadFilesFailTheCheckWithoutWritingImages) {
+    const std::string data = hexb::Data(0, hexb::Counting(16));
+    std::string many;
+    for (int i = 0; i < 8193; ++i) many += ":0000000000\r\n";
+    struct Case {
+        const char* what;
+        uint8_t chip;
+        std::string text;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"empty", 0, "",
+         "File Size: 0 Bytes\nNumber of lines read: 1\nihex line start error, line 1\n"},
+        {"LF line ends", 0, ":00000001FF\n", "ihex line end error, line 1\n"},
+        {"more lines than the table", 1, many,
+         "ihex line count error, line 8193: at most 8192 lines can be read\n"},
+        {"line across the bootloader", 0, hexb::Data(0x6FF8, hexb::Counting(16)) + hexb::kEof,
+         "\nihex line 1: data 0x06FF8..0x07007 runs past the application section (0x07000 "
+         "bytes)\n"},
+        {"short extended record", 1, hexb::Record(0x02, 0, {0x10}) + data + hexb::kEof,
+         "\nihex line 1: an extended address record holds 2 bytes, not 1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        console.out.clear();
+        g_chip.chip_index = c.chip;
+        OpenText(c.text, std::string(c.what) + ".hex");
+        EXPECT_EQ(g_image.hex_file_valid, 0u);
+        EXPECT_NE(console.out.find(c.message), std::string::npos);
+        EXPECT_NE(console.out.find(
+                      "\nHex File Validity Check: 1 Errors !!!\n\nHex File Check: ERROR !!!\n"),
+                  std::string::npos);
+        EXPECT_EQ(Out(std::string(c.what) + ".bin"), "");
+    }
+}
+
+// A file that cannot be read leaves the loaded one in place. The largest file read is one
+// of 7681 lines of 63 characters, the most a valid image can have.
+TEST_F(FirmwareTest, UnreadableOrOversizedFileLeavesTheLoadedOneInPlace) {
+    std::string largest(kHexFileMaxBytes, 'x');
+    largest[0] = ':';
+    const std::string at_limit = dir.Write("limit.hex", largest);
+    Open(at_limit);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(g_hex.hex_file_open, 1u);  // read, and refused by the check
+    EXPECT_EQ(g_image.hex_file_valid, 0u);
+
+    const std::string good = OpenText(hexb::Contiguous(hexb::Counting(40)));
+    ASSERT_EQ(g_image.hex_file_valid, 1u);
+    const std::string big = dir.Write("big.hex", largest + ":");
+    const std::string missing = dir.path() + "/missing.hex";
+    for (const std::string& path : {missing, big}) {
+        ui.boxes.clear();
+        Open(path);
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].text,
+                  path == missing ? "The file cannot be opened:\n" + path
+                                  : "The file is too large (483904 bytes): a valid hex file has "
+                                    "at most 483903 bytes:\n" +
+                                        path);
+        EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconError);
+        EXPECT_EQ(g_image.hex_file_valid, 1u);
+        EXPECT_EQ(std::string(g_hex.szHexFilePath), good);
+        EXPECT_EQ(g_hex.ihex_line_num, 4u);
+    }
+
+    // The menu's Open uses the main window; a cancelled dialog changes nothing.
+    const platform::Wnd main = ui.NewWindow("main");
+    console.out.clear();
+    MainWindowCommand(main, IDM_OPEN);
+    EXPECT_EQ(ui.dialog_owners.back(), main);
+    EXPECT_EQ(console.out, "IDM_OPEN\n");
+    EXPECT_EQ(std::string(g_hex.szHexFilePath), good);
+}
+
+TEST_F(FirmwareTest, FileCheckButtonAndChipChoice) {
+    Command(1065);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Open *.hex file first!");
+    EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconWarning);
+
+    // A file good for the ATmega1284P only: its line before the last ends at 0x8000.
+    OpenText(hexb::Data(0x7FF0, hexb::Counting(16)) + hexb::kEof);
+    EXPECT_EQ(g_image.hex_file_valid, 0u);
+    console.out.clear();
+    ui.controls[g_com.hWndChipSelect].selection = 1;
+    Command(1069, platform::kCbnSelEndOk);
+    EXPECT_EQ(console.out,
+              "Selected Chip: 1\nATmega1284P\nflash size: 0x20000 bytes; application size: "
+              "0x1E000 bytes\npage size: 128 bytes; maximum number of pages: 960\n"
+              "max lines in hex file: 7681; page size: 128\n");
+    EXPECT_EQ(g_image.hex_file_valid, 0u);  // nothing changes before the next check
+    Command(1065);
+    EXPECT_EQ(g_image.hex_file_valid, 1u);
+    EXPECT_EQ(ui.boxes.back().text, "*.hex file valid!");
+    EXPECT_EQ(ui.boxes.back().caption, "Okay");
+
+    console.out.clear();
+    ui.controls[g_com.hWndChipSelect].selection = -1;
+    Command(1069, platform::kCbnSelEndOk);
+    EXPECT_EQ(console.out.rfind("Chip selection ERROR!\nSelected Chip: 0\n", 0), 0u);
+    Command(1065);
+    EXPECT_EQ(ui.boxes.back().text, "*.hex file Error!!!");
+    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconError);
+}
+
+}  // namespace
