@@ -99,6 +99,17 @@ TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
         want.replace(0, ref.size(), ref);
         const auto& flash = dev_->flash().bytes();
         EXPECT_EQ(std::string(flash.begin(), flash.begin() + dev_->flash().boot_start()), want);
+        // Asked, told to keep the power, told of the end; the time said as the clock has it.
+        EXPECT_NE(console.out.find("WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\n"
+                                   "Bootloading started: 14h07m09\r\nDo NOT remove power or "
+                                   "connection to device!!!\r\nlines_sent: 0\n"),
+                  std::string::npos);
+        ASSERT_EQ(ui.boxes.size(), 3u);
+        EXPECT_EQ(ui.boxes[0].text, "Flash erased?\nStart Bootloader?");
+        EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconQuestion | platform::kMbOkCancel);
+        EXPECT_EQ(ui.boxes[1].caption + "|" + ui.boxes[1].text,
+                  "Bootloading started!|Do NOT remove power or connection to device!!!");
+        EXPECT_EQ(ui.boxes[1].flags, platform::kMbIconInformation);
         EXPECT_EQ(LastBox(), kFinished);
         EXPECT_EQ(ui.boxes.back().caption, "Bootloading finished");
         EXPECT_EQ(RecordsWritten(), lines);
@@ -117,35 +128,6 @@ TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
         hex += pair;
     }
     EXPECT_NE(console.out.find("lines_sent: 1001\nsent: :" + hex + "\r\n\n"), std::string::npos);
-}
-
-TEST_F(BootloadingTest, StartMessagesAndTheFirstLineOnTheWire) {
-    system.now = {2026, 12, 7, 9, 5, 3};
-    Start();
-    ui.SetControlText(g_com.hWndRegEdit, "Sv");
-    const std::size_t before = port_->writes().size();
-    console.out.clear();
-    Command(1066);
-    EXPECT_EQ(ui.boxes.back().text, "Flash erased?\nStart Bootloader?");
-    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconQuestion | platform::kMbOkCancel);
-    EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "");
-    Tick();  // step 0: messages, nothing sent
-    EXPECT_EQ(port_->writes().size(), before);
-    EXPECT_EQ(console.out,
-              "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\nBootloading started: "
-              "09h05m03\r\nDo NOT remove power or connection to device!!!\r\n");
-    EXPECT_EQ(ui.boxes.back().caption, "Bootloading started!");
-    EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconInformation);
-    Tick();  // step 1: line 0 as binary bytes: colon, count, address, type, data, sum, CR LF
-    ASSERT_EQ(port_->writes().size(), before + 1);
-    const std::string first = port_->writes().back();
-    ASSERT_EQ(first.size(), 24u);
-    EXPECT_EQ(first.substr(0, 5), std::string(":\x10\0\0\0", 5));
-    uint8_t sum = 0;
-    for (std::size_t i = 1; i < 22; ++i) sum = static_cast<uint8_t>(sum + first[i]);
-    EXPECT_EQ(sum, 0);
-    EXPECT_EQ(first.substr(22), "\r\n");
-    EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: 1 / " + std::to_string(kLines));
 }
 
 TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {

@@ -188,27 +188,6 @@ TEST_F(PortTest, LostPortIsToldOnceAndClosedAndCanBeStartedAgain) {
     }
 }
 
-TEST_F(PortTest, DirectOpeningAndClosingAndWrites) {
-    CloseComPort(page);  // closing nothing is harmless
-    EXPECT_FALSE(PortWriteText("cr Wo\r"));
-    g_port.com_port_number = 1;
-    g_port.com_baudrate = 1200;
-    OpenComPort(page);
-    const platform::PortHandle first = g_port.port_handle;
-    EXPECT_TRUE(PortWriteText("cw Pt 12\r"));
-    EXPECT_TRUE(PortWriteText(""));
-    EXPECT_FALSE(PortWriteText(nullptr));
-    g_port.com_port_number = 40;
-    OpenComPort(page);  // a second opening closes the first handle
-    EXPECT_NE(g_port.port_handle, first);
-    CloseComPort(page);
-    PortWriteText("cr Wo\r");
-    EXPECT_EQ(serial.opened_paths, (Strings{"\\\\.\\COM1", "\\\\.\\COM40"}));
-    EXPECT_EQ(serial.opened_baud, (std::vector<int32_t>{1200, 1200}));
-    EXPECT_EQ(serial.closes, 2);
-    EXPECT_EQ(serial.writes, Strings{"cw Pt 12\r"});
-}
-
 TEST_F(PortTest, ComAndBaudSelections) {
     struct Case {
         uint16_t id, code;  // 9: selection confirmed

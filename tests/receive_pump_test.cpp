@@ -282,18 +282,6 @@ TEST_F(PumpTest, OverlongFlashStreamStopsAtTheBufferEnd) {
     }
 }
 
-TEST_F(PumpTest, NothingHappensWhileThePortIsClosed) {
-    const std::pair<uint8_t, bool> cases[] = {{0, true}, {1, false}, {0, false}};
-    for (const auto& [open, handle] : cases) {
-        g_port.com_port_open = open;
-        g_port.port_handle = handle ? reinterpret_cast<platform::PortHandle>(0x10) : nullptr;
-        serial.Feed(kStx + "OK" + kEtx);
-        Tick(20);
-    }
-    EXPECT_EQ(serial.reads, 0);
-    EXPECT_TRUE(step_counts.empty());
-}
-
 TEST_F(PumpTest, DataTakenDuringANestedTickOfTheStepIsKept) {
     g_boot.process_state_bootloader = 1;
     // A message box of the step runs ticks of its own (nested message loop).

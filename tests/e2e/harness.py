@@ -3,15 +3,12 @@
 Each Sandbox owns a clone of one pristine Wine prefix, an Xvfb display, a working folder
 (the program's current directory) and the processes it starts; it stops exactly those.
 
-Settings come from the environment:
-  LRX_WIN_BUILD_DIR     folder of the Windows build (LUM_RAX_COM.exe, lumrax.exe,
-                        tests/e2e/driver/lrx_driver.exe)
-  LRX_E2E_RUNS          folder for the test runs (default: $LRX_WIN_BUILD_DIR/e2e-runs)
-  LRX_E2E_PRISTINE      the pristine prefix (default: $LRX_E2E_RUNS/wine-pristine); made on
-                        first use when missing
-  LRX_E2E_SCREENSHOT    where the start-up screenshot of the main window goes (optional)
-  LRX_E2E_SESSION_SCREENSHOT  where the screenshot with live device values goes (optional)
-  LRX_E2E_SIM           the device simulator lumrax-sim (tests that talk to a device)
+Environment: LRX_WIN_BUILD_DIR (the Windows build: LUM_RAX_COM.exe, lumrax.exe and
+tests/e2e/driver/lrx_driver.exe), LRX_E2E_SIM (lumrax-sim), LRX_E2E_RUNS (the runs' folder;
+default $LRX_WIN_BUILD_DIR/e2e-runs), LRX_E2E_PRISTINE (the pristine prefix, made on first
+use; default $LRX_E2E_RUNS/wine-pristine), LRX_E2E_SCREENSHOT and
+LRX_E2E_SESSION_SCREENSHOT (where the screenshots of the main window at start-up and with
+live device values go; optional).
 
 Command line: harness.py make-prefix DIR | remove-prefix DIR
 """
@@ -90,16 +87,6 @@ def wine_env(prefix, display=None):
     if display is not None:
         env["DISPLAY"] = display
     return env
-
-
-def process_alive(pid):
-    """True while the process exists and is not a zombie (a container's PID 1 may not reap)."""
-    try:
-        with open(f"/proc/{pid}/stat", "rb") as f:
-            stat = f.read()
-    except OSError:
-        return False
-    return stat[stat.rfind(b")") + 2:][:1] not in (b"Z", b"X", b"")
 
 
 def stop_wineserver(env):
@@ -574,7 +561,6 @@ class Sandbox:
             except subprocess.TimeoutExpired:
                 self._xvfb.kill()
                 self._xvfb.wait()
-            wait_until(lambda: not process_alive(self._xvfb.pid), 10, "Xvfb to end")
             self._xvfb = None
         shutil.rmtree(self.prefix, ignore_errors=True)
 
