@@ -799,19 +799,28 @@ class Sandbox:
                 pass
         raise HarnessError("the program's process was not found")
 
-    def wineserver_pid(self):
-        """PID of this sandbox's Wine server."""
+    def wine_pids(self):
+        """PIDs of every living process of this sandbox's Wine prefix."""
         want = b"WINEPREFIX=" + self.prefix.encode() + b"\0"
+        found = []
         for entry in os.listdir("/proc"):
             if not entry.isdigit() or not process_alive(int(entry)):
                 continue
             try:
-                with open(f"/proc/{entry}/comm", "rb") as f:
-                    if not f.read().startswith(b"wineserver"):
-                        continue
                 with open(f"/proc/{entry}/environ", "rb") as f:
                     if want in f.read():
-                        return int(entry)
+                        found.append(int(entry))
+            except OSError:
+                pass
+        return found
+
+    def wineserver_pid(self):
+        """PID of this sandbox's Wine server."""
+        for pid in self.wine_pids():
+            try:
+                with open(f"/proc/{pid}/comm", "rb") as f:
+                    if f.read().startswith(b"wineserver"):
+                        return pid
             except OSError:
                 pass
         raise HarnessError("the Wine server was not found")
