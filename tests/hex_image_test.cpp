@@ -316,4 +316,46 @@ TEST_F(HexImageTest, MenuOpenUsesTheMainWindowAndCancelChangesNothing) {
     EXPECT_EQ(ui.Text(g_com.hWndProgress), "");
 }
 
+TEST_F(HexImageTest, FileCheckRefusesAFileThatChangedSinceFileOpen) {
+    const std::string good = hexb::Contiguous(hexb::Counting(40));
+    std::string broken = good;
+    broken[10] = broken[10] == '0' ? '1' : '0';  // a data digit: the line's checksum fails
+    struct Case {
+        const char* what;
+        const char* now_on_disk;  // nullptr: the file is gone
+        bool refused;
+    } const cases[] = {
+        {"rewritten with the same bytes", good.c_str(), false},
+        {"replaced by a broken file", broken.c_str(), true},
+        {"removed", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = OpenText(good);
+        ASSERT_EQ(g_image.hex_file_valid, 1u);
+        if (c.now_on_disk != nullptr) {
+            dir.Write("motor.hex", c.now_on_disk);
+        } else {
+            std::remove(path.c_str());
+        }
+        const std::size_t boxes = ui.boxes.size();
+        console.out.clear();
+        PageCommand(page, platform::MakeWParam(1065, platform::kBnClicked), nullptr);
+        ASSERT_EQ(ui.boxes.size(), boxes + 1);
+        if (!c.refused) {
+            EXPECT_EQ(ui.boxes.back().text, "*.hex file valid!");
+            EXPECT_EQ(g_image.hex_file_valid, 1u);
+            continue;
+        }
+        EXPECT_EQ(ui.boxes.back().text, "*.hex file changed since File Open!\n" + path +
+                                            "\nOpen it again to read and check it.");
+        EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconError);
+        EXPECT_EQ(g_image.hex_file_valid, 0u);
+        EXPECT_EQ(ui.Text(g_com.hWndCheckResult), "Check: ERR!");
+        EXPECT_NE(console.out.find("Error: the hex file has changed since File Open!\n"),
+                  std::string::npos);
+        EXPECT_EQ(console.out.find("Hex File Validity Check"), std::string::npos);
+    }
+}
+
 }  // namespace
