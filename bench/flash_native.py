@@ -24,12 +24,13 @@ import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True
 
 import harness  # noqa: E402
+import transfer_timing  # noqa: E402
 
 FIXTURES = os.path.join(HERE, "..", "tests", "fixtures")
-BOUND = 100 / 3
 CHIP_OF = {"atmega328p_app": "328P", "atmega1284p_app": "1284P"}
 
 
@@ -54,29 +55,12 @@ def run(build, baud, fixture, scratch):
     if done.returncode != 0:
         raise SystemExit(f"{baud} bps: lumrax ended with {done.returncode}: "
                          f"{done.stderr.decode(errors='replace')}")
-    records = [t for t in traffic if t[1] == "PC>dev" and t[2][:1] == b":"]
-    letters = [t for t in traffic if t[1] == "dev>PC" and t[2] in (b"w", b"n")]
-    if not records or not letters or letters[-1][2] != b"n":
+    r = transfer_timing.summarize(traffic)
+    if r is None:
         raise SystemExit(f"{baud} bps: no complete transfer in the trace")
-    seconds = letters[-1][0] - records[0][0]
-    lines = len(records)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    # Record to record: 30 ms is three ticks; the reply time says why a line took longer.
-    groups = {}
-    for k in range(1, lines):
-        gap_ms = round((records[k][0] - records[k - 1][0]) * 1000 / 10) * 10
-        reply_ms = (letters[k - 1][0] - records[k - 1][0]) * 1000
-        g = groups.setdefault(gap_ms, [])
-        g.append(reply_ms)
-    return {
-        "baud": baud, "fixture": fixture, "lines": lines, "seconds": round(seconds, 3),
-        "lines_per_s": round(lines / seconds, 2),
-        "percent_of_bound": round(lines / seconds / BOUND * 100, 1),
-        "cpu_s": round(cpu, 3), "cpu_percent": round(cpu / seconds * 100, 2),
-        "gaps": {f"{gap} ms": {"lines": len(r), "reply_ms_max": round(max(r), 2),
-                               "reply_ms_min": round(min(r), 2)}
-                 for gap, r in sorted(groups.items())},
-    }
+    return {"baud": baud, "fixture": fixture, **r, "cpu_s": round(cpu, 3),
+            "cpu_percent": round(cpu / r["seconds"] * 100, 2)}
 
 
 def main():
@@ -96,9 +80,7 @@ def main():
                 print(f"{r['fixture']} at {baud} bps: {r['lines']} lines in {r['seconds']:.2f} s, "
                       f"{r['lines_per_s']:.2f} lines/s, {r['percent_of_bound']:.1f} % of 33.3; "
                       f"lumrax CPU {r['cpu_s']:.2f} s ({r['cpu_percent']:.2f} % of a core)")
-                for gap, g in r["gaps"].items():
-                    print(f"    {g['lines']:5d} lines {gap} apart, device reply "
-                          f"{g['reply_ms_min']:.1f}..{g['reply_ms_max']:.1f} ms after the record")
+                print("\n".join(transfer_timing.gap_lines(r)))
             sys.stdout.flush()
     finally:
         shutil.rmtree(scratch, ignore_errors=True)

@@ -18,14 +18,15 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True
 
 import harness  # noqa: E402
+import transfer_timing  # noqa: E402
 
 FIXTURES = os.path.join(HERE, "..", "tests", "fixtures")
 BAUD_ROWS = [1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200]
 ID_BAUD, ID_COM_START, ID_FILE_OPEN, ID_GO = 1035, 1036, 1064, 1066
-BOUND = 100 / 3
 
 
 def wait_console(s, needle, timeout=60):
@@ -56,19 +57,12 @@ def run(baud, fixture, chip):
         answer(s)  # the start message
         answer(s, timeout=900)  # the end
         traffic = sim.traffic()
-        records = [t for t in traffic if t[1] == "PC>dev" and t[2][:1] == b":"]
-        ends = [t for t in traffic if t[1] == "dev>PC" and t[2] == b"n"]
         s.call("close")
         s.wait_exit()
-    if not records or not ends:
+    r = transfer_timing.summarize(traffic)
+    if r is None:
         raise SystemExit(f"{baud} bps: no complete transfer in the trace")
-    seconds = ends[-1][0] - records[0][0]
-    # Every line of a file that passes is streamed; chunks on the wire need not be whole lines.
-    with open(os.path.join(FIXTURES, fixture + ".hex"), "rb") as f:
-        lines = f.read().count(b":")
-    return {"baud": baud, "fixture": fixture, "lines": lines, "seconds": round(seconds, 3),
-            "lines_per_s": round(lines / seconds, 2),
-            "percent_of_bound": round(lines / seconds / BOUND * 100, 1)}
+    return {"baud": baud, "fixture": fixture, **r}
 
 
 def main():
@@ -85,6 +79,7 @@ def main():
         else:
             print(f"{r['fixture']} at {baud} bps: {r['lines']} lines in {r['seconds']:.2f} s, "
                   f"{r['lines_per_s']:.1f} lines/s, {r['percent_of_bound']:.1f} % of 33.3")
+            print("\n".join(transfer_timing.gap_lines(r)))
         sys.stdout.flush()
 
 

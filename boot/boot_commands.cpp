@@ -80,6 +80,20 @@ void button_FileCheck_process(platform::Wnd wnd) {
         ui.ShowMessageBox(wnd, "Open *.hex file first!", "Error", platform::kMbIconWarning);
         return;
     }
+    if (!HexFileStillAsRead()) {
+        // The check would vouch for lines that are no longer the file's, and Go! would stream
+        // them: the file must be opened (read and checked) again.
+        g_image.hex_file_valid = 0;
+        ui.SetControlText(g_com.hWndCheckResult, szHexFileError);
+        ConPrintf("Error: the hex file has changed since File Open!\n");
+        char text[kPathSize + 96];
+        FormatBounded(
+            text, sizeof text,
+            "*.hex file changed since File Open!\n%s\nOpen it again to read and check it.",
+            g_hex.szHexFilePath);
+        ui.ShowMessageBox(wnd, text, "Error", platform::kMbIconError);
+        return;
+    }
     if (HexFileCheck() != 0) {
         ui.ShowMessageBox(wnd, "*.hex file valid!", "Okay", platform::kMbIconInformation);
     } else {

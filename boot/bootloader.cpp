@@ -1,5 +1,7 @@
 #include "boot/bootloader.h"
 
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "firmware/hex_file.h"
@@ -91,9 +93,19 @@ void SendLine(platform::Wnd wnd) {
     if (g_port.port_handle != nullptr) platform::Serial().Write(g_port.port_handle, line, len, put);
     ConPrintf("lines_sent: %li\n", static_cast<long>(n));
     if (n > kEchoAbove && len >= 3) {
-        ConPrintf("sent: %c", line[0]);
-        for (uint32_t k = 1; k <= len - 3; ++k) ConPrintf("%02X", line[k]);
-        ConPrintf("%c%c\n", line[len - 2], line[len - 1]);
+        // One write: under Wine every console write is a round trip to the console host, and
+        // a write per byte made the transfer's ticks come late.
+        std::string echo = "sent: ";
+        echo += static_cast<char>(line[0]);
+        for (uint32_t k = 1; k <= len - 3; ++k) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02X", line[k]);
+            echo += hex;
+        }
+        echo += static_cast<char>(line[len - 2]);
+        echo += static_cast<char>(line[len - 1]);
+        echo += '\n';
+        ConWrite(echo);
     }
     g_boot.lines_sent = n + 1;
     if (FormatBounded(g_boot.szProgress, sizeof g_boot.szProgress, "lines: %li / %li",

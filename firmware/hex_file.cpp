@@ -57,6 +57,16 @@ bool LoadBytes(const char* path, std::vector<uint8_t>& bytes) {
     return true;
 }
 
+// FNV-1a: tells an edited file from the one read (not meant to withstand a forger).
+uint64_t Fingerprint(const std::vector<uint8_t>& bytes) {
+    uint64_t h = 14695981039346656037ull;
+    for (const uint8_t b : bytes) {
+        h ^= b;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
 // Every ':' starts a slot; what comes before the first one is overwritten by it.
 void SplitLines(const std::vector<uint8_t>& bytes) {
     std::memset(g_hex.ihex_ascii_line, 0, sizeof g_hex.ihex_ascii_line);
@@ -97,6 +107,8 @@ int HexFileRead(const char* path) {
         FormatBounded(g_hex.szHexFilePath, sizeof g_hex.szHexFilePath, "%s", path);
     }
     SplitLines(bytes);
+    g_hex.read_size = bytes.size();
+    g_hex.read_hash = Fingerprint(bytes);
     ConPrintf("File Size: %li Bytes\n", static_cast<long>(bytes.size()));
     ConPrintf("Number of lines read: %li\n", static_cast<long>(g_hex.ihex_line_num));
     if (HexFileCheck() != 0) {
@@ -106,6 +118,12 @@ int HexFileRead(const char* path) {
         ConPrintf("\nHex File Check: ERROR !!!\n");
     }
     return 1;
+}
+
+bool HexFileStillAsRead() {
+    std::vector<uint8_t> bytes;
+    if (!LoadBytes(g_hex.szHexFilePath, bytes)) return false;
+    return bytes.size() == g_hex.read_size && Fingerprint(bytes) == g_hex.read_hash;
 }
 
 void HexFileOpen(platform::Wnd owner) {

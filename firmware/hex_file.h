@@ -22,6 +22,9 @@ struct HexFileState {
     uint32_t ihex_line_num;  // ':' characters in the file, even beyond the tables
     uint32_t hex_file_open;
     char szReadError[2 * kPathSize];  // why the last read failed
+    // The bytes the line tables were read from, to tell when the file changes on disk.
+    uint64_t read_size;
+    uint64_t read_hash;
     void Reset();
 };
 extern HexFileState g_hex;
@@ -32,3 +35,6 @@ void HexFileOpen(platform::Wnd owner);
 // read (whatever the check found); 0, with the tables and the last check left as they were and
 // szReadError saying why, otherwise.
 int HexFileRead(const char* path);
+// True when the file at szHexFilePath still holds the bytes that the line tables were read
+// from.
+bool HexFileStillAsRead();

@@ -363,4 +363,30 @@ TEST_F(FirmwareTest, FileCheckButtonAndChipChoice) {
     EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconError);
 }
 
+TEST_F(FirmwareTest, FileCheckRefusesAFileThatChangedSinceFileOpen) {
+    const std::string good = hexb::Contiguous(hexb::Counting(40));
+    std::string broken = good;
+    broken[10] = broken[10] == '0' ? '1' : '0';  // a data digit: the line's checksum fails
+    // What is on disk at File Check; "" stands for a removed file.
+    for (const std::string& now : {good, broken, std::string()}) {
+        const std::string path = OpenText(good);
+        ASSERT_EQ(g_image.hex_file_valid, 1u);
+        if (now.empty()) std::remove(path.c_str()); else dir.Write("motor.hex", now);
+        console.out.clear();
+        Command(1065);
+        const bool refused = now != good;
+        SCOPED_TRACE(refused);
+        EXPECT_EQ(ui.boxes.back().text,
+                  refused ? "*.hex file changed since File Open!\n" + path +
+                                "\nOpen it again to read and check it."
+                          : "*.hex file valid!");
+        EXPECT_EQ(g_image.hex_file_valid, refused ? 0u : 1u);
+        if (!refused) continue;
+        EXPECT_EQ(ui.boxes.back().flags, platform::kMbIconError);
+        EXPECT_EQ(ui.Text(g_com.hWndCheckResult), "Check: ERR!");
+        const std::string said = "Error: the hex file has changed since File Open!\n";
+        EXPECT_EQ(console.out.rfind(said), console.out.size() - said.size());  // no check ran
+    }
+}
+
 }  // namespace

@@ -16,8 +16,9 @@ lrx_install_missing() {
 LRX_BUILD_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix)
 # Clang with its sanitizer and libFuzzer runtimes, for the fuzz targets.
 LRX_FUZZ_PACKAGES=(clang libclang-rt-dev)
+# e2fsprogs: chattr, with which a test makes a folder read-only for root too.
 LRX_WINE_PACKAGES=(wine wine64 fonts-wine fonts-liberation xvfb imagemagick bsdutils python3 procps
-    xdotool)
+    xdotool e2fsprogs)
 
 # Cross-builds the Windows program (and the test driver) into $1.
 lrx_build_windows() {

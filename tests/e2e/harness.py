@@ -564,6 +564,46 @@ class Sandbox:
             self._xvfb = None
         shutil.rmtree(self.prefix, ignore_errors=True)
 
+    # -- the program's processes --
+
+    def app_pid(self):
+        """PID of the running program (Wine runs it as a process of its exe's name)."""
+        name = os.path.basename(exe_path()).encode()
+        for pid in descendants(self._app.pid):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if name in f.read():
+                        return pid
+            except OSError:
+                pass
+        raise HarnessError("the program's process was not found")
+
+    def wine_pids(self):
+        """PIDs of every living process of this sandbox's Wine prefix."""
+        want = b"WINEPREFIX=" + self.prefix.encode() + b"\0"
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit() or not process_alive(int(entry)):
+                continue
+            try:
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    if want in f.read():
+                        found.append(int(entry))
+            except OSError:
+                pass
+        return found
+
+    def wineserver_pid(self):
+        """PID of this sandbox's Wine server."""
+        for pid in self.wine_pids():
+            try:
+                with open(f"/proc/{pid}/comm", "rb") as f:
+                    if f.read().startswith(b"wineserver"):
+                        return pid
+            except OSError:
+                pass
+        raise HarnessError("the Wine server was not found")
+
 
 class SandboxTest(unittest.TestCase):
     """A test case whose sandboxes are closed however the test ends."""
@@ -584,6 +624,22 @@ class SandboxTest(unittest.TestCase):
                 self.fail(f"the console lacks {show(chunk)!r} (after byte {at}); it holds:\n"
                           f"{show(console)}\n(run folder {s.dir})")
             at = found + len(chunk)
+
+
+def cpu_seconds(pid):
+    """CPU time (user and system) a process has used so far."""
+    with open(f"/proc/{pid}/stat", "rb") as f:
+        fields = f.read().rsplit(b")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_share(pids, seconds):
+    """Each process's CPU over the next `seconds` of wall time, in percent of one core."""
+    before = {pid: cpu_seconds(pid) for pid in pids}
+    started = time.monotonic()
+    time.sleep(seconds)
+    wall = time.monotonic() - started
+    return {pid: (cpu_seconds(pid) - before[pid]) / wall * 100 for pid in pids}
 
 
 if __name__ == "__main__":
