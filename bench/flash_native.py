@@ -20,7 +20,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
@@ -39,7 +38,7 @@ def run(build, baud, fixture, scratch):
     folder = os.path.join(scratch, f"{fixture}_{baud}")
     os.makedirs(os.path.join(folder, "dosdevices"))
     os.environ["LRX_E2E_SIM"] = os.path.join(build, "sim", "lumrax-sim")
-    sim = harness.Simulator(types.SimpleNamespace(prefix=folder, dir=folder),
+    sim = harness.Simulator(folder, os.path.join(folder, "dosdevices", "com15"),
                             ["--baud", str(baud), "--firmware", "boot", "--flash", "blank",
                              "--chip", chip])
     try:

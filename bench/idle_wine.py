@@ -11,6 +11,7 @@ instead, a window whose timers (of the given intervals) do nothing: the floor un
 
 import argparse
 import json
+import contextlib
 import os
 import shlex
 import subprocess
@@ -46,7 +47,7 @@ STATES = {
 
 
 def run(seconds, state="autoread"):
-    with harness.Sandbox("bench_idle") as s:
+    with contextlib.closing(harness.Sandbox("bench_idle")) as s:
         sim = s.simulator()
         s.start().wait_ready()
         if state != "closed":
@@ -73,20 +74,19 @@ def run(seconds, state="autoread"):
             "wineserver_rss_kib": status_kib(server, "VmRSS"),
             "commands_during_window": reads,
         }
-        s.call("close")
-        s.wait_exit()
+        s.leave()
     return result
 
 
 def probe():
-    exe = os.path.join(harness._build_dir() or "", "wine_probe.exe")
+    exe = os.path.join(os.environ.get("LRX_WIN_BUILD_DIR", ""), "wine_probe.exe")
     if not os.path.isfile(exe):
         raise harness.HarnessError(f"{exe} not found (build the target wine_probe)")
     return exe
 
 
 def floor(seconds, intervals):
-    with harness.Sandbox("bench_probe_timers") as s:
+    with contextlib.closing(harness.Sandbox("bench_probe_timers")) as s:
         proc = subprocess.Popen([harness.wine(), probe(), "timers", *map(str, intervals)],
                                 env=s.env, cwd=s.work, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -106,7 +106,7 @@ def floor(seconds, intervals):
 
 def console_cost():
     """The console as the tests capture the program's: Wine's console host on a terminal."""
-    with harness.Sandbox("bench_console") as s:
+    with contextlib.closing(harness.Sandbox("bench_console")) as s:
         result = os.path.join(s.work, "console.json")
         command = (f"stty cols {harness.CONSOLE_COLUMNS} rows 100; exec "
                    f"{shlex.quote(harness.wine())} {shlex.quote(probe())} console console.json")

@@ -12,6 +12,7 @@ line per baud rate; --json prints one JSON object per run instead."""
 
 import argparse
 import json
+import contextlib
 import os
 import shutil
 import sys
@@ -34,12 +35,12 @@ def wait_console(s, needle, timeout=60):
 
 
 def answer(s, timeout=10):
-    s.call("answer-box", "IDOK", int(timeout * 1000), timeout=timeout + 30)
+    s.box(timeout=timeout)
 
 
 def run(baud, fixture, chip):
     name = f"bench_update_{baud}"
-    with harness.Sandbox(name) as s:
+    with contextlib.closing(harness.Sandbox(name)) as s:
         sim = s.simulator("--baud", str(baud), "--firmware", "boot", "--flash", "blank",
                           "--chip", chip)
         shutil.copy(os.path.join(FIXTURES, fixture + ".hex"), s.work)
@@ -57,8 +58,7 @@ def run(baud, fixture, chip):
         answer(s)  # the start message
         answer(s, timeout=900)  # the end
         traffic = sim.traffic()
-        s.call("close")
-        s.wait_exit()
+        s.leave()
     r = transfer_timing.summarize(traffic)
     if r is None:
         raise SystemExit(f"{baud} bps: no complete transfer in the trace")

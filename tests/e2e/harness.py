@@ -568,12 +568,12 @@ class Sandbox:
 
     def app_pid(self):
         """PID of the running program (Wine runs it as a process of its exe's name)."""
-        name = os.path.basename(exe_path()).encode()
-        for pid in descendants(self._app.pid):
+        for pid in self.wine_pids():
             try:
                 with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    if name in f.read():
-                        return pid
+                    cmd = f.read()
+                if b"LUM_RAX_COM.exe" in cmd and not cmd.startswith(b"script"):
+                    return pid
             except OSError:
                 pass
         raise HarnessError("the program's process was not found")
@@ -583,7 +583,7 @@ class Sandbox:
         want = b"WINEPREFIX=" + self.prefix.encode() + b"\0"
         found = []
         for entry in os.listdir("/proc"):
-            if not entry.isdigit() or not process_alive(int(entry)):
+            if not entry.isdigit():
                 continue
             try:
                 with open(f"/proc/{entry}/environ", "rb") as f:
