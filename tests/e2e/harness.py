@@ -1,14 +1,11 @@
 """Runs LUM_RAX_COM.exe under Wine on its own X display and drives it with lrx_driver.exe.
 
-Each Sandbox owns a clone of one pristine Wine prefix, an Xvfb display, a working folder
-(the program's current directory) and the processes it starts; it stops exactly those.
+Each Sandbox owns a clone of one pristine Wine prefix, an Xvfb display, a working folder (the
+program's current directory) and the processes it starts; it stops exactly those.
 
-Environment: LRX_WIN_BUILD_DIR (the Windows build: LUM_RAX_COM.exe, lumrax.exe and
-tests/e2e/driver/lrx_driver.exe), LRX_E2E_SIM (lumrax-sim), LRX_E2E_RUNS (the runs' folder;
-default $LRX_WIN_BUILD_DIR/e2e-runs), LRX_E2E_PRISTINE (the pristine prefix, made on first
-use; default $LRX_E2E_RUNS/wine-pristine), LRX_E2E_SCREENSHOT and
-LRX_E2E_SESSION_SCREENSHOT (where the screenshots of the main window at start-up and with
-live device values go; optional).
+Environment: LRX_WIN_BUILD_DIR (the Windows build), LRX_E2E_SIM (lumrax-sim), LRX_E2E_RUNS (the
+runs' folder), LRX_E2E_PRISTINE (the pristine prefix, made on first use), LRX_E2E_SCREENSHOT and
+LRX_E2E_SESSION_SCREENSHOT (optional copies of the screenshots, as in docs/).
 
 Command line: harness.py make-prefix DIR | remove-prefix DIR
 """
@@ -42,7 +39,6 @@ def wineserver():
 
 
 def build_path(*parts):
-    """A file of the Windows build."""
     path = os.path.join(os.environ.get("LRX_WIN_BUILD_DIR", ""), *parts)
     if not os.path.isfile(path):
         raise HarnessError(f"not found: {path!r} (set LRX_WIN_BUILD_DIR)")
@@ -50,40 +46,39 @@ def build_path(*parts):
 
 
 def runs_root():
-    root = (os.environ.get("LRX_E2E_RUNS")
-            or os.path.join(os.environ.get("LRX_WIN_BUILD_DIR", "."), "e2e-runs"))
+    root = os.path.abspath(os.environ.get("LRX_E2E_RUNS") or os.path.join(
+        os.environ.get("LRX_WIN_BUILD_DIR", "."), "e2e-runs"))
     os.makedirs(root, exist_ok=True)
-    return os.path.abspath(root)
-
-
-def pristine_path():
-    return os.environ.get("LRX_E2E_PRISTINE") or os.path.join(runs_root(), "wine-pristine")
+    return root
 
 
 def wait_until(check, timeout, what, details=lambda: ""):
-    """Polls check() until it returns something true; returns that, or fails naming what
-    (and details(), evaluated then)."""
+    """Polls check() until it returns something true and returns that; fails naming what (and
+    details(), evaluated then) when timeout seconds have passed."""
     deadline = time.monotonic() + timeout
-    while True:
-        result = check()
-        if result:
-            return result
+    while not (result := check()):
         if time.monotonic() > deadline:
             raise HarnessError(f"timed out after {timeout} s waiting for {what}{details()}")
         time.sleep(0.05)
+    return result
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:  # the process has ended
+        return b""
 
 
 def wine_env(prefix, display=None):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE")}
-    env.update({
-        "WINEPREFIX": prefix,
-        "WINEDEBUG": "-all",
-        # No Mono/Gecko installers, no desktop menu entries.
-        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
-        # The console is rendered for this terminal type and code page (437, UTF-8 tty).
-        "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "TERM": "xterm", "SHELL": "/bin/sh",
-    })
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all",
+               # No Mono/Gecko installers, no desktop menu entries.
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d",
+               # The console is rendered for this terminal type and code page (437, UTF-8 tty).
+               LANG="C.UTF-8", LC_ALL="C.UTF-8", TERM="xterm", SHELL="/bin/sh")
     if display is not None:
         env["DISPLAY"] = display
     return env
@@ -94,9 +89,6 @@ def stop_wineserver(env):
     for flag in ("-k", "-w"):
         subprocess.run([wineserver(), flag], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60, check=False)
-
-
-# ---- prefixes ----
 
 
 def make_pristine(path):
@@ -152,11 +144,6 @@ def clone_prefix(src, dst):
         dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(root, d))]
 
 
-# ---- console ----
-
-_CSI = re.compile(r"\x1b\[([0-9;?]*)([@-~])")
-
-
 def decode_console(raw, columns=CONSOLE_COLUMNS):
     """Turns what Wine's console wrote to the terminal back into the program's bytes.
 
@@ -165,41 +152,42 @@ def decode_console(raw, columns=CONSOLE_COLUMNS):
     "\\r\\n" with CR CR CR LF, breaks lines at the terminal width and encodes code page 437
     as UTF-8. Tabs come back as blanks.
     """
-    text = raw.decode("utf-8", errors="replace")
-    if text.startswith("Script started on"):
-        text = text[text.find("\n") + 1:]
-    done = text.rfind("\nScript done on")
-    if done >= 0:
-        text = text[:done]
-    out, col, i, n = [], 0, 0, len(text)
-    while i < n:
-        c = text[i]
-        if c == "\x1b":
-            m = _CSI.match(text, i)
-            if not m or m.group(2) not in "hlKC":
-                raise HarnessError(f"unexpected escape sequence at {i}: {text[i:i + 12]!r}")
-            if m.group(2) == "C":
-                count = int(m.group(1) or "1")
-                out.append(" " * count)
-                col += count
-            i = m.end()
-            continue
-        if c == "\r":
-            j = i
-            while j < n and text[j] == "\r":
-                j += 1
-            if j < n and text[j] == "\n":
-                if not (j - i == 2 and col == columns):  # not a break at the terminal's width
-                    out.append("\r" * max(j - i - 2, 0) + "\n")
-                col, i = 0, j + 1
-                continue
-            out.append("\r" * (j - i))
-            col, i = 0, j
-            continue
-        col = 0 if c == "\n" else col + 1
-        out.append(c)
-        i += 1
+    text = re.sub(r"^Script started on.*\n|\nScript done on[^\n]*\n?$", "",
+                  raw.decode("utf-8", errors="replace"))
+    out, col = [], 0
+    for m in re.finditer(r"\x1b(\[[0-9;?]*[@-~])?|(\r+)(\n?)|[^\x1b\r]+", text):
+        seq, crs, lf = m.groups()
+        if m.group()[0] == "\x1b":
+            if not seq or seq[-1] not in "hlKC":
+                raise HarnessError(f"unexpected escape sequence: {text[m.start():][:12]!r}")
+            if seq[-1] == "C":
+                out.append(" " * int(seq[1:-1] or "1"))
+                col += len(out[-1])
+        elif crs:
+            if not lf:
+                out.append(crs)
+            elif not (len(crs) == 2 and col == columns):  # not a break at the terminal's width
+                out.append("\r" * max(len(crs) - 2, 0) + "\n")
+            col = 0
+        else:
+            chars = m.group()
+            out.append(chars)
+            col = len(chars) - chars.rfind("\n") - 1 if "\n" in chars else col + len(chars)
     return "".join(out).encode("cp437", errors="replace")
+
+
+def _end(proc):
+    """Ends a process started in a session of its own, and its session's group."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+    for pipe in (proc.stdin, proc.stdout):
+        if pipe:
+            pipe.close()
 
 
 def show(data):
@@ -207,86 +195,11 @@ def show(data):
     return data.decode("latin-1").replace("\r", "\\r")
 
 
-# ---- driver ----
-
-
-def _escape(field):
-    return (str(field).replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r")
-            .replace("\n", "\\n"))
-
-
-def _unescape(field):
-    return re.sub(r"\\(.)", lambda m: {"t": "\t", "r": "\r", "n": "\n"}.get(m.group(1),
-                                                                          m.group(1)), field)
-
-
-class Driver:
-    """lrx_driver.exe in serve mode: one command per line, answers closed by =ok / =error."""
-
-    def __init__(self, env, cwd, log_path):
-        self._log = open(log_path, "ab")
-        self.proc = subprocess.Popen([wine(), build_path("tests", "e2e", "driver", "lrx_driver.exe"),
-                                      "serve"], env=env, cwd=cwd, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=self._log,
-                                     start_new_session=True)
-        self._buf = b""
-
-    def _line(self, deadline):
-        while b"\n" not in self._buf:
-            ready, _, _ = select.select([self.proc.stdout], [], [], max(deadline - time.monotonic(), 0))
-            chunk = os.read(self.proc.stdout.fileno(), 65536) if ready else None
-            if chunk is None:
-                raise HarnessError("the driver did not answer in time")
-            if not chunk:
-                raise HarnessError(f"the driver ended (exit code {self.proc.poll()})")
-            self._buf += chunk
-        line, self._buf = self._buf.split(b"\n", 1)
-        return line.decode("utf-8", errors="replace")
-
-    def call(self, *args, timeout=60):
-        """Runs one command; returns its records as lists of unescaped fields."""
-        self._log.write(("> " + " ".join(map(str, args)) + "\n").encode())
-        self.proc.stdin.write(("\t".join(_escape(a) for a in args) + "\n").encode())
-        self.proc.stdin.flush()
-        deadline = time.monotonic() + timeout
-        records = []
-        while True:
-            line = self._line(deadline)
-            self._log.write((line + "\n").encode())
-            if line == "=ok":
-                return records
-            if line.startswith("=error"):
-                raise HarnessError(f"{' '.join(map(str, args))}: {_unescape(line[7:])}")
-            records.append([_unescape(f) for f in line.split("\t")])
-
-    def close(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(timeout=10)
-        except (OSError, subprocess.TimeoutExpired):
-            self.proc.kill()
-            self.proc.wait()
-        self.proc.stdout.close()
-        self._log.close()
-
-
-# ---- device simulator ----
-
-_TRACE = re.compile(r"^ *(\d+\.\d{3}) (dev>PC|PC>dev) +(\d+)  (.*)$")
-
-
-def _untrace(text):
-    """The bytes of one trace line: \\r, \\n and \\xNN stand for themselves."""
-    return re.sub(rb"\\(r|n|x[0-9a-fA-F]{2})", lambda m: {b"r": b"\r", b"n": b"\n"}.get(
-        m.group(1)) or bytes([int(m.group(1)[1:], 16)]), text.encode("latin-1"))
-
-
 class Simulator:
     """lumrax-sim behind a pty linked at `link`, tracing every byte it sees into folder."""
 
     def __init__(self, folder, link, options=()):
-        self.link = link
-        index = 1
+        self.link, index = link, 1
         while os.path.exists(os.path.join(folder, f"sim{index}.trace")):
             index += 1
         self.trace_path = os.path.join(folder, f"sim{index}.trace")
@@ -310,21 +223,20 @@ class Simulator:
             raise
 
     def _text(self):
-        with open(self.trace_path, "rb") as f:
-            data = f.read()
+        data = _read(self.trace_path)
         # Only whole lines: the simulator may be writing the last one.
         return data[: data.rfind(b"\n") + 1].decode("latin-1")
 
     def traffic(self):
         """Every traced chunk so far: (seconds since start, "PC>dev" or "dev>PC", bytes)."""
         out = []
-        for line in self._text().splitlines():
-            m = _TRACE.match(line)
-            if m:
-                data = _untrace(m.group(4))
-                if len(data) != int(m.group(3)):
-                    raise HarnessError(f"trace line of {m.group(3)} bytes: {line!r}")
-                out.append((float(m.group(1)), m.group(2), data))
+        for m in re.finditer(r"^ *(\d+\.\d{3}) (dev>PC|PC>dev) +(\d+)  (.*)$", self._text(), re.M):
+            # \r, \n and \xNN stand for themselves.
+            data = re.sub(rb"\\(r|n|x[0-9a-fA-F]{2})", lambda e: {b"r": b"\r", b"n": b"\n"}.get(
+                e.group(1)) or bytes([int(e.group(1)[1:], 16)]), m.group(4).encode("latin-1"))
+            if len(data) != int(m.group(3)):
+                raise HarnessError(f"trace line of {m.group(3)} bytes: {m.group()!r}")
+            out.append((float(m.group(1)), m.group(2), data))
         return out
 
     def received(self):
@@ -343,32 +255,17 @@ class Simulator:
         """PIDs of the processes other than the simulator that hold the port's pty open."""
         def holds(pid):
             try:
-                fds = os.listdir(f"/proc/{pid}/fd")
+                return any(os.readlink(f"/proc/{pid}/fd/{fd}") == self.slave
+                           for fd in os.listdir(f"/proc/{pid}/fd"))
             except OSError:
                 return False
-            for fd in fds:
-                try:
-                    if os.readlink(f"/proc/{pid}/fd/{fd}") == self.slave:
-                        return True
-                except OSError:
-                    pass
-            return False
-
         return [int(p) for p in os.listdir("/proc")
                 if p.isdigit() and int(p) != self.proc.pid and holds(p)]
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        _end(self.proc)
         self._out.close()
 
-
-# ---- sandbox ----
 
 _sandboxes = set()
 
@@ -394,13 +291,23 @@ class Sandbox:
         self.work = os.path.join(self.dir, "work")
         os.makedirs(self.work)
         self.env = self._xvfb = self._app = self._driver = self.capture = None
-        self._runs = 0
-        self._sims = []
+        self._runs, self._sims = 0, []
         _sandboxes.add(self)
         try:
-            make_pristine(pristine_path())
-            clone_prefix(pristine_path(), self.prefix)
-            self._start_xvfb()
+            pristine = (os.environ.get("LRX_E2E_PRISTINE")
+                        or os.path.join(runs_root(), "wine-pristine"))
+            make_pristine(pristine)
+            clone_prefix(pristine, self.prefix)
+            r, w = os.pipe()
+            with open(os.path.join(self.dir, "xvfb.log"), "wb") as log:
+                self._xvfb = subprocess.Popen(
+                    ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten",
+                     "tcp"], pass_fds=(w,), stdout=log, stderr=log, start_new_session=True)
+            os.close(w)
+            with os.fdopen(r) as f:  # ends empty should Xvfb end
+                self.display = ":" + f.readline().strip()
+            if self.display == ":":
+                raise HarnessError("Xvfb did not start (see xvfb.log)")
             self.env = wine_env(self.prefix, self.display)
             # One server for the whole sandbox, up before any Wine process: two processes
             # that start at once on a fresh prefix may each try to start their own. It ends
@@ -411,27 +318,9 @@ class Sandbox:
             self.close()
             raise
 
-    def _start_xvfb(self):
-        r, w = os.pipe()
-        with open(os.path.join(self.dir, "xvfb.log"), "wb") as log:
-            self._xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                pass_fds=(w,), stdout=log, stderr=log, start_new_session=True)
-        os.close(w)
-        number = b""
-        while not number.endswith(b"\n"):
-            ready, _, _ = select.select([r], [], [], 30)
-            chunk = os.read(r, 64) if ready else b""
-            if not chunk:
-                os.close(r)
-                raise HarnessError("Xvfb did not start (see xvfb.log)")
-            number += chunk
-        os.close(r)
-        self.display = ":" + number.decode().strip()
-
-    # Windows path of a folder as the program sees it (drive Z: is the Unix root).
     @staticmethod
     def windows_path(path):
+        """The path as the program sees it (drive Z: is the Unix root)."""
         return "Z:" + os.path.realpath(path).replace("/", "\\")
 
     def start(self):
@@ -449,36 +338,55 @@ class Sandbox:
 
     def simulator(self, *options):
         """Starts lumrax-sim as this prefix's COM15; it is stopped with the sandbox."""
-        sim = Simulator(self.dir, os.path.join(self.prefix, "dosdevices", "com15"), options)
-        self._sims.append(sim)
-        return sim
+        self._sims.append(Simulator(self.dir, os.path.join(self.prefix, "dosdevices", "com15"),
+                                    options))
+        return self._sims[-1]
 
     def call(self, *args, timeout=60):
+        """Runs one driver command; returns its records as lists of fields."""
         if self._driver is None:
-            self._driver = Driver(self.env, self.dir, os.path.join(self.dir, "driver.log"))
-        return self._driver.call(*args, timeout=timeout)
+            with open(os.path.join(self.dir, "driver.log"), "ab") as log:
+                self._driver = subprocess.Popen(
+                    [wine(), build_path("tests", "e2e", "driver", "lrx_driver.exe")],
+                    env=self.env, cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                    stderr=log, start_new_session=True)
+            self._buf = b""
+        command = "\t".join(map(str, args))
+        self._driver.stdin.write(command.encode() + b"\n")
+        self._driver.stdin.flush()
+        deadline, records = time.monotonic() + timeout, []
+        while True:
+            while b"\n" not in self._buf:
+                out = self._driver.stdout
+                if not select.select([out], [], [], max(deadline - time.monotonic(), 0))[0]:
+                    raise HarnessError(f"{command}: the driver did not answer in time")
+                chunk = os.read(out.fileno(), 65536)
+                if not chunk:
+                    raise HarnessError(f"the driver ended (exit code {self._driver.poll()})")
+                self._buf += chunk
+            line, self._buf = self._buf.split(b"\n", 1)
+            fields = [re.sub(r"\\(.)", lambda m: {"t": "\t", "r": "\r", "n": "\n"}.get(
+                m.group(1), m.group(1)), f) for f in line.decode("utf-8", "replace").split("\t")]
+            if fields[0] == "=ok":
+                return records
+            if fields[0] == "=error":
+                raise HarnessError(f"{command}: {fields[1]}")
+            records.append(fields)
 
     def text(self, ctrl):
-        return self.call("text", ctrl)[0][1]
+        return self.call("text", ctrl)[0][0]
 
-    def box(self, answer="IDOK", timeout=20):
-        """The next message box (caption, text, buttons), answered unless answer is "-"."""
-        return self.call("box", answer, int(timeout * 1000), timeout=timeout + 30)[0][1:]
+    def box(self, answer="ok", timeout=20):
+        """The next message box [caption, text, buttons], answered OK unless answer is "-"."""
+        return self.call("box", answer, int(timeout * 1000), timeout=timeout + 30)[0]
 
     def xdotool(self, *args):
-        """Runs xdotool on this sandbox's display (keys and clicks as a user's reach Wine)."""
+        """Keys and clicks on this sandbox's display, as a user's reach Wine."""
         subprocess.run(["xdotool", *map(str, args)], env=dict(os.environ, DISPLAY=self.display),
                        capture_output=True, timeout=30, check=True)
 
-    def click_control(self, ctrl_id):
-        """A mouse click in the middle of a page control, on the screen, as a user makes it."""
-        records = {r[0]: r for r in self.call("window")}
-        page = [int(v) for v in records["page"][1:]]
-        border = (page[2] - page[4]) // 2  # the page's sunken edge
-        ctl = next(r for r in self.call("list") if r[3] == str(ctrl_id))
-        x = int(records["client"][1]) + page[0] + border + int(ctl[4]) + int(ctl[6]) // 2
-        y = int(records["client"][2]) + page[1] + border + int(ctl[5]) + int(ctl[7]) // 2
-        self.xdotool("mousemove", "--sync", x, y, "click", "1")
+    def click_control(self, ctrl):
+        self.xdotool("mousemove", "--sync", *self.call("point", ctrl)[0], "click", "1")
 
     def wait_ready(self, timeout=60):
         """Waits for the main window to take messages and the banner to reach the console."""
@@ -488,10 +396,7 @@ class Sandbox:
 
     def console(self):
         """The program's console output of the current (or last) run, as bytes."""
-        if not self.capture or not os.path.exists(self.capture):
-            return b""
-        with open(self.capture, "rb") as f:
-            return decode_console(f.read())
+        return decode_console(_read(self.capture)) if self.capture else b""
 
     def wait_console(self, needle, timeout=30, count=1):
         wait_until(lambda: self.console().count(needle) >= count, timeout, f"{needle!r} on the "
@@ -499,110 +404,68 @@ class Sandbox:
 
     def leave(self, how="close"):
         """Leaves by File -> Exit ("exit") or the close box; returns the exit code."""
-        if how == "exit":
-            self.call("post", "main", 0x0111, 108, 0)  # WM_COMMAND IDM_EXIT
-        else:
-            self.call("post", "main", 0x0010, 0, 0)  # WM_CLOSE
+        # WM_COMMAND IDM_EXIT, or WM_CLOSE
+        self.call("post", *((0x0111, 108, 0) if how == "exit" else (0x0010, 0, 0)))
         try:
             return self._app.wait(timeout=30)
         except subprocess.TimeoutExpired:
             raise HarnessError("the program did not end within 30 s") from None
-        finally:
-            with open(os.path.join(self.dir, f"console{self._runs}.txt"), "wb") as f:
-                f.write(self.console())
 
-    def screenshot(self, path, env_copy=None, timeout=20):
-        """Saves the main window to path (PNG) once its painting has settled; also to the
-        file named by the environment variable env_copy, when it is set."""
-        x, y, w, h = (int(v) for v in self.call("window")[0][2:6])
+    def screenshot(self, name, env_copy):
+        """Saves the main window as name in the run folder once its painting has settled, and
+        as the file named by the environment variable env_copy, when that is set."""
+        x, y, w, h = self.call("window")[0][2:6]
+        path = os.path.join(self.dir, name)
 
-        def grab(out):
+        def grab():
             subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
-                            f"{w}x{h}+{x}+{y}", "+repage", "-strip", out], capture_output=True,
+                            f"{w}x{h}+{x}+{y}", "+repage", "-strip", path], capture_output=True,
                            timeout=60, check=True)
-            return open(out, "rb").read()
+            return _read(path)
 
         # Painting goes on after the program takes messages: wait for two equal frames.
-        deadline, last = time.monotonic() + timeout, grab(path)
-        while time.monotonic() < deadline:
-            time.sleep(0.25)
-            frame = grab(path)
-            if frame == last:
-                break
+        deadline, last = time.monotonic() + 20, None
+        while (frame := grab()) != last and time.monotonic() < deadline:
             last = frame
-        if os.environ.get(env_copy or ""):
+        if os.environ.get(env_copy):
             os.makedirs(os.path.dirname(os.path.abspath(os.environ[env_copy])), exist_ok=True)
             shutil.copyfile(path, os.environ[env_copy])
 
     def close(self):
-        """Stops what this sandbox started: driver, program, Wine server, Xvfb."""
+        """Stops what this sandbox started: driver, program, Wine server, simulators, Xvfb."""
         _sandboxes.discard(self)
-        if self._driver is not None:
-            self._driver.close()
-            self._driver = None
         if self.env is not None:
-            stop_wineserver(self.env)
+            stop_wineserver(self.env)  # the program and the driver end with it
             self.env = None
-        if self._app is not None:
-            try:
-                self._app.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self._app.pid, signal.SIGKILL)
-                self._app.wait()
-            self._app.stdin.close()
-            self._app = None
+        for proc in (self._driver, self._app, self._xvfb):
+            if proc is not None:
+                _end(proc)
         for sim in self._sims:
             sim.stop()
+        self._driver = self._app = self._xvfb = None
         self._sims = []
-        if self._xvfb is not None:
-            self._xvfb.terminate()
-            try:
-                self._xvfb.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self._xvfb.kill()
-                self._xvfb.wait()
-            self._xvfb = None
         shutil.rmtree(self.prefix, ignore_errors=True)
-
-    # -- the program's processes --
-
-    def app_pid(self):
-        """PID of the running program (Wine runs it as a process of its exe's name)."""
-        for pid in self.wine_pids():
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    cmd = f.read()
-                if b"LUM_RAX_COM.exe" in cmd and not cmd.startswith(b"script"):
-                    return pid
-            except OSError:
-                pass
-        raise HarnessError("the program's process was not found")
 
     def wine_pids(self):
         """PIDs of every living process of this sandbox's Wine prefix."""
-        want = b"WINEPREFIX=" + self.prefix.encode() + b"\0"
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open(f"/proc/{entry}/environ", "rb") as f:
-                    if want in f.read():
-                        found.append(int(entry))
-            except OSError:
-                pass
-        return found
+        want = f"WINEPREFIX={self.prefix}\0".encode()
+        return [int(p) for p in os.listdir("/proc")
+                if p.isdigit() and want in _read(f"/proc/{p}/environ")]
+
+    def _pid(self, what, test):
+        pid = next((p for p in self.wine_pids() if test(_read(f"/proc/{p}/cmdline"),
+                                                        _read(f"/proc/{p}/comm"))), None)
+        if pid is None:
+            raise HarnessError(f"{what} was not found")
+        return pid
+
+    def app_pid(self):
+        """PID of the running program (Wine runs it as a process of its exe's name)."""
+        return self._pid("the program's process", lambda cmd, _: b"LUM_RAX_COM.exe" in cmd
+                         and not cmd.startswith(b"script"))
 
     def wineserver_pid(self):
-        """PID of this sandbox's Wine server."""
-        for pid in self.wine_pids():
-            try:
-                with open(f"/proc/{pid}/comm", "rb") as f:
-                    if f.read().startswith(b"wineserver"):
-                        return pid
-            except OSError:
-                pass
-        raise HarnessError("the Wine server was not found")
+        return self._pid("the Wine server", lambda _, comm: comm.startswith(b"wineserver"))
 
 
 class SandboxTest(unittest.TestCase):
@@ -626,26 +489,20 @@ class SandboxTest(unittest.TestCase):
             at = found + len(chunk)
 
 
-def cpu_seconds(pid):
-    """CPU time (user and system) a process has used so far."""
-    with open(f"/proc/{pid}/stat", "rb") as f:
-        fields = f.read().rsplit(b")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def cpu_share(pids, seconds):
     """Each process's CPU over the next `seconds` of wall time, in percent of one core."""
-    before = {pid: cpu_seconds(pid) for pid in pids}
-    started = time.monotonic()
+    def used(pid):  # user and system time so far
+        fields = _read(f"/proc/{pid}/stat").rsplit(b")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    before, started = {pid: used(pid) for pid in pids}, time.monotonic()
     time.sleep(seconds)
     wall = time.monotonic() - started
-    return {pid: (cpu_seconds(pid) - before[pid]) / wall * 100 for pid in pids}
+    return {pid: (used(pid) - before[pid]) / wall * 100 for pid in pids}
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 3 and sys.argv[1] in ("make-prefix", "remove-prefix"):
-        (make_pristine if sys.argv[1] == "make-prefix" else remove_pristine)(
-            os.path.abspath(sys.argv[2]))
-        sys.exit(0)
-    print(__doc__, file=sys.stderr)
-    sys.exit(2)
+    if len(sys.argv) != 3 or sys.argv[1] not in ("make-prefix", "remove-prefix"):
+        sys.exit(__doc__)
+    (make_pristine if sys.argv[1] == "make-prefix" else remove_pristine)(
+        os.path.abspath(sys.argv[2]))
