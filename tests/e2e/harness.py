@@ -1,12 +1,9 @@
 """Runs LUM_RAX_COM.exe under Wine on its own X display and drives it with lrx_driver.exe.
-
 Each Sandbox owns a clone of one pristine Wine prefix, an Xvfb display, a working folder (the
 program's current directory) and the processes it starts; it stops exactly those.
 
-Environment: LRX_WIN_BUILD_DIR (the Windows build), LRX_E2E_SIM (lumrax-sim), LRX_E2E_RUNS (the
-runs' folder), LRX_E2E_PRISTINE (the pristine prefix, made on first use), LRX_E2E_SCREENSHOT and
-LRX_E2E_SESSION_SCREENSHOT (optional copies of the screenshots, as in docs/).
-
+Environment: LRX_WIN_BUILD_DIR (the Windows build), LRX_E2E_SIM (lumrax-sim), LRX_E2E_RUNS,
+LRX_E2E_PRISTINE (the pristine prefix, made on first use).
 Command line: harness.py make-prefix DIR | remove-prefix DIR
 """
 
@@ -14,7 +11,6 @@ import atexit
 import fcntl
 import os
 import re
-import select
 import shlex
 import shutil
 import signal
@@ -24,6 +20,7 @@ import time
 import unittest
 
 CONSOLE_COLUMNS = 1000
+_UNESCAPE = {"t": "\t", "r": "\r", "n": "\n"}  # the driver's escapes; others stand for themselves
 
 
 class HarnessError(AssertionError):
@@ -53,8 +50,7 @@ def runs_root():
 
 
 def wait_until(check, timeout, what, details=lambda: ""):
-    """Polls check() until it returns something true and returns that; fails naming what (and
-    details(), evaluated then) when timeout seconds have passed."""
+    """Polls check() until it returns something true, and returns that."""
     deadline = time.monotonic() + timeout
     while not (result := check()):
         if time.monotonic() > deadline:
@@ -145,13 +141,11 @@ def clone_prefix(src, dst):
 
 
 def decode_console(raw, columns=CONSOLE_COLUMNS):
-    """Turns what Wine's console wrote to the terminal back into the program's bytes.
-
-    Wine draws every character between cursor hide/show sequences, writes blanks and tabs
-    as erase + cursor-right, ends a line written as "\\n" with CR CR LF and one written as
-    "\\r\\n" with CR CR CR LF, breaks lines at the terminal width and encodes code page 437
-    as UTF-8. Tabs come back as blanks.
-    """
+    """Turns what Wine's console wrote to the terminal back into the program's bytes. Wine
+    draws every character between cursor hide/show sequences, writes blanks and tabs as erase +
+    cursor-right, ends a line written as "\\n" with CR CR LF and one written as "\\r\\n" with
+    CR CR CR LF, breaks lines at the terminal width and encodes code page 437 as UTF-8. Tabs
+    come back as blanks."""
     text = re.sub(r"^Script started on.*\n|\nScript done on[^\n]*\n?$", "",
                   raw.decode("utf-8", errors="replace"))
     out, col = [], 0
@@ -199,9 +193,8 @@ class Simulator:
     """lumrax-sim behind a pty linked at `link`, tracing every byte it sees into folder."""
 
     def __init__(self, folder, link, options=()):
-        self.link, index = link, 1
-        while os.path.exists(os.path.join(folder, f"sim{index}.trace")):
-            index += 1
+        self.link = link
+        index = 1 + sum(re.fullmatch(r"sim\d+\.trace", n) is not None for n in os.listdir(folder))
         self.trace_path = os.path.join(folder, f"sim{index}.trace")
         self._out = open(self.trace_path, "wb")
         sim = os.environ.get("LRX_E2E_SIM", "")
@@ -342,43 +335,35 @@ class Sandbox:
                                     options))
         return self._sims[-1]
 
-    def call(self, *args, timeout=60):
-        """Runs one driver command; returns its records as lists of fields."""
+    def call(self, *args):
+        """Runs one driver command; returns its records as lists of fields. The driver bounds
+        every wait of its own."""
         if self._driver is None:
             with open(os.path.join(self.dir, "driver.log"), "ab") as log:
                 self._driver = subprocess.Popen(
                     [wine(), build_path("tests", "e2e", "driver", "lrx_driver.exe")],
                     env=self.env, cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                     stderr=log, start_new_session=True)
-            self._buf = b""
         command = "\t".join(map(str, args))
         self._driver.stdin.write(command.encode() + b"\n")
         self._driver.stdin.flush()
-        deadline, records = time.monotonic() + timeout, []
-        while True:
-            while b"\n" not in self._buf:
-                out = self._driver.stdout
-                if not select.select([out], [], [], max(deadline - time.monotonic(), 0))[0]:
-                    raise HarnessError(f"{command}: the driver did not answer in time")
-                chunk = os.read(out.fileno(), 65536)
-                if not chunk:
-                    raise HarnessError(f"the driver ended (exit code {self._driver.poll()})")
-                self._buf += chunk
-            line, self._buf = self._buf.split(b"\n", 1)
-            fields = [re.sub(r"\\(.)", lambda m: {"t": "\t", "r": "\r", "n": "\n"}.get(
-                m.group(1), m.group(1)), f) for f in line.decode("utf-8", "replace").split("\t")]
+        records = []
+        while line := self._driver.stdout.readline():
+            fields = [re.sub(r"\\(.)", lambda m: _UNESCAPE.get(m[1], m[1]), f)
+                      for f in line.decode("cp1252", "replace")[:-1].split("\t")]
             if fields[0] == "=ok":
                 return records
             if fields[0] == "=error":
                 raise HarnessError(f"{command}: {fields[1]}")
             records.append(fields)
+        raise HarnessError(f"the driver ended (exit code {self._driver.poll()})")
 
     def text(self, ctrl):
         return self.call("text", ctrl)[0][0]
 
     def box(self, answer="ok", timeout=20):
         """The next message box [caption, text, buttons], answered OK unless answer is "-"."""
-        return self.call("box", answer, int(timeout * 1000), timeout=timeout + 30)[0]
+        return self.call("box", answer, int(timeout * 1000))[0]
 
     def xdotool(self, *args):
         """Keys and clicks on this sandbox's display, as a user's reach Wine."""
@@ -390,7 +375,7 @@ class Sandbox:
 
     def wait_ready(self, timeout=60):
         """Waits for the main window to take messages and the banner to reach the console."""
-        self.call("wait-window", int(timeout * 1000), timeout=timeout + 30)
+        self.call("wait-window", int(timeout * 1000))
         self.wait_console(b" - internal use only! -", timeout)
         return self
 
@@ -410,26 +395,6 @@ class Sandbox:
             return self._app.wait(timeout=30)
         except subprocess.TimeoutExpired:
             raise HarnessError("the program did not end within 30 s") from None
-
-    def screenshot(self, name, env_copy):
-        """Saves the main window as name in the run folder once its painting has settled, and
-        as the file named by the environment variable env_copy, when that is set."""
-        x, y, w, h = self.call("window")[0][2:6]
-        path = os.path.join(self.dir, name)
-
-        def grab():
-            subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
-                            f"{w}x{h}+{x}+{y}", "+repage", "-strip", path], capture_output=True,
-                           timeout=60, check=True)
-            return _read(path)
-
-        # Painting goes on after the program takes messages: wait for two equal frames.
-        deadline, last = time.monotonic() + 20, None
-        while (frame := grab()) != last and time.monotonic() < deadline:
-            last = frame
-        if os.environ.get(env_copy):
-            os.makedirs(os.path.dirname(os.path.abspath(os.environ[env_copy])), exist_ok=True)
-            shutil.copyfile(path, os.environ[env_copy])
 
     def close(self):
         """Stops what this sandbox started: driver, program, Wine server, simulators, Xvfb."""

@@ -1,29 +1,26 @@
-// Drives a running LUM_RAX_COM from outside its process: reads and changes the controls of its
-// page, presses buttons, answers message boxes and the file dialog.
-//
-// One command a line on stdin (tab-separated arguments); the answer is records, one a line,
-// tab-separated, texts escaped (\\ \t \r \n), closed by "=ok" or "=error<TAB>message".
-// CTRL is a control id of the page or "#N", the N-th child of the page in creation order.
-//   wait-window MS       returns once the program takes messages
-//   window               main TITLE X Y W H STYLE; page CLIENT_W CLIENT_H
-//   list                 CLASS ID X Y W H STYLE INSET TEXT for each child of the page, in page
-//                        client coordinates (INSET: an edit control's text inset beyond its
-//                        margins; Wine draws an edit's border that way instead of by WS_BORDER)
-//   point CTRL           X Y, the control's centre on the screen
-//   text CTRL            TEXT
-//   set-text CTRL TEXT | click CTRL | select CTRL INDEX (then CBN_SELENDOK)
-//   items CTRL           TEXT for each item of a combo box
-//   focus                ID of the control with the keyboard focus
-//   post MSG W L         posts a message without pointers to the main window
-//   box ANSWER MS        CAPTION TEXT BUTTONS (id:text,...) of the first message box to appear;
-//                        OK pressed unless ANSWER is "-"
-//   open-file PATH MS    types PATH into the open-file dialog and presses Open
+// Drives a running LUM_RAX_COM from outside its process. One command a line on stdin, its
+// arguments separated by tabs; the answer is records, one a line, fields separated by tabs and
+// escaped (\\ \t \r \n), then "=ok" or "=error<TAB>message". CTRL is a control id of the page
+// or "#N", the N-th child of the page in creation order. Texts given are ASCII.
+//   wait-window MS     returns once the program takes messages
+//   window             main TITLE X Y W H STYLE; page CLIENT_W CLIENT_H
+//   list               CLASS ID X Y W H STYLE INSET TEXT for each child of the page, in page
+//                      client coordinates (INSET: an edit control's text inset beyond its
+//                      margins; Wine draws an edit's border that way instead of by WS_BORDER)
+//   point CTRL         X Y, the control's centre on the screen
+//   text CTRL | set-text CTRL TEXT | click CTRL | select CTRL INDEX (then CBN_SELENDOK)
+//   focus              the id of the control with the keyboard focus
+//   post MSG W L       posts a message without pointers to the main window
+//   box ANSWER MS      CAPTION TEXT BUTTONS (id:text,...) of the first message box to appear;
+//                      OK is pressed unless ANSWER is "-"
+//   open-file PATH MS  types PATH into the open-file dialog and presses Open
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,32 +29,13 @@ namespace {
 
 using Fail = std::runtime_error;
 
-std::string Utf8(const std::wstring& w) {
-    const int n = static_cast<int>(w.size());
-    std::string s(WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), n, s.data(), static_cast<int>(s.size()), nullptr,
-                        nullptr);
-    return s;
-}
-
-std::wstring Wide(const std::string& s) {
-    const int n = static_cast<int>(s.size());
-    std::wstring w(MultiByteToWideChar(CP_UTF8, 0, s.data(), n, nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), n, w.data(), static_cast<int>(w.size()));
-    return w;
-}
-
 void Out(const std::vector<std::string>& fields) {
     std::string line;
     for (const std::string& f : fields) {
         if (&f != &fields[0]) line += '\t';
         for (char c : f) {
-            const char* e = c == '\\'   ? "\\\\"
-                            : c == '\t' ? "\\t"
-                            : c == '\r' ? "\\r"
-                            : c == '\n' ? "\\n"
-                                        : nullptr;
-            line += e ? std::string(e) : std::string(1, c);
+            const size_t k = std::string("\\\t\r\n").find(c);
+            line += k == std::string::npos ? std::string(1, c) : std::string("\\") + "\\trn"[k];
         }
     }
     std::printf("%s\n", line.c_str());
@@ -67,25 +45,20 @@ std::string Num(long long v) {
     return std::to_string(v);
 }
 
-std::string Hex(DWORD v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08lx", static_cast<unsigned long>(v));
-    return buf;
-}
-
 // Sent with a time-out so that a hung program cannot hang the driver.
 LRESULT Ask(HWND w, UINT msg, WPARAM wp = 0, LPARAM lp = 0) {
     DWORD_PTR r = 0;
-    if (!SendMessageTimeoutW(w, msg, wp, lp, SMTO_NORMAL, 5000, &r)) {
+    if (!SendMessageTimeoutA(w, msg, wp, lp, SMTO_NORMAL, 5000, &r)) {
         throw Fail("message " + Num(msg) + " timed out");
     }
     return static_cast<LRESULT>(r);
 }
 
+// In the program's code page (1252), as it set them.
 std::string WindowText(HWND w) {
-    std::wstring buf(static_cast<size_t>(Ask(w, WM_GETTEXTLENGTH)) + 1, L'\0');
+    std::string buf(static_cast<size_t>(Ask(w, WM_GETTEXTLENGTH)) + 1, '\0');
     buf.resize(Ask(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data())));
-    return Utf8(buf);
+    return buf;
 }
 
 bool IsClass(HWND w, const char* name) {
@@ -139,22 +112,10 @@ HWND WaitFor(DWORD ms, const std::string& what, F found) {
     }
 }
 
-// The program's visible dialog windows: message boxes and the file dialog.
-std::vector<HWND> Dialogs() {
-    std::pair<DWORD, std::vector<HWND>> s{0, {}};
-    GetWindowThreadProcessId(Main(), &s.first);
-    EnumWindows(
-        [](HWND w, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lp);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            if (pid == s->first && IsWindowVisible(w) && IsClass(w, "#32770")) {
-                s->second.push_back(w);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.second;
+// A message box or the file dialog: no other process of the prefix opens one.
+HWND Dialog() {
+    HWND d = FindWindowW(L"#32770", nullptr);
+    return d && IsWindowVisible(d) ? d : nullptr;
 }
 
 void Press(HWND dialog, DWORD ms) {
@@ -164,7 +125,7 @@ void Press(HWND dialog, DWORD ms) {
 }
 
 void Run(const std::vector<std::string>& a) {
-    const std::string& c = a[0];
+    const std::string c = a.empty() ? "" : a[0];
     auto arg = [&](size_t i) -> const std::string& {
         if (i >= a.size()) throw Fail("missing argument for " + c);
         return a[i];
@@ -184,7 +145,7 @@ void Run(const std::vector<std::string>& a) {
         GetWindowRect(Main(), &wr);
         GetClientRect(Page(), &pc);
         Out({"main", WindowText(Main()), Num(wr.left), Num(wr.top), Num(wr.right - wr.left),
-             Num(wr.bottom - wr.top), Hex(GetWindowLongW(Main(), GWL_STYLE))});
+             Num(wr.bottom - wr.top), Num(static_cast<DWORD>(GetWindowLongW(Main(), GWL_STYLE)))});
         Out({"page", Num(pc.right), Num(pc.bottom)});
     } else if (c == "list") {
         for (HWND w : Children(Page())) {
@@ -199,8 +160,8 @@ void Run(const std::vector<std::string>& a) {
             char cls[64] = {};
             GetClassNameA(w, cls, sizeof cls);
             Out({cls, Num(GetDlgCtrlID(w)), Num(r.left), Num(r.top), Num(r.right - r.left),
-                 Num(r.bottom - r.top), Hex(GetWindowLongW(w, GWL_STYLE)), Num(inset),
-                 WindowText(w)});
+                 Num(r.bottom - r.top), Num(static_cast<DWORD>(GetWindowLongW(w, GWL_STYLE))),
+                 Num(inset), WindowText(w)});
         }
     } else if (c == "point") {
         RECT r;
@@ -209,8 +170,7 @@ void Run(const std::vector<std::string>& a) {
     } else if (c == "text") {
         Out({WindowText(Control(arg(1)))});
     } else if (c == "set-text") {
-        const std::wstring wide = Wide(arg(2));
-        Ask(Control(arg(1)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        Ask(Control(arg(1)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(2).c_str()));
     } else if (c == "click") {
         PostCommand(Page(), Control(arg(1)), BN_CLICKED);
     } else if (c == "select") {
@@ -218,14 +178,6 @@ void Run(const std::vector<std::string>& a) {
         const long i = std::stol(arg(2));
         if (Ask(w, CB_SETCURSEL, i) != i) throw Fail("CB_SETCURSEL");
         PostCommand(Page(), w, CBN_SELENDOK);
-    } else if (c == "items") {
-        HWND w = Control(arg(1));
-        for (LRESULT i = 0, n = Ask(w, CB_GETCOUNT); i < n; ++i) {
-            std::wstring buf(static_cast<size_t>(Ask(w, CB_GETLBTEXTLEN, i)) + 1, L'\0');
-            // The wide message: the ANSI one returns only the first character across processes.
-            buf.resize(Ask(w, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buf.data())));
-            Out({Utf8(buf)});
-        }
     } else if (c == "focus") {
         GUITHREADINFO gti{};
         gti.cbSize = sizeof gti;
@@ -239,10 +191,7 @@ void Run(const std::vector<std::string>& a) {
         }
     } else if (c == "box") {
         const DWORD ms = std::stoul(arg(2));
-        HWND box = WaitFor(ms, "no message box appeared", [] {
-            const std::vector<HWND> d = Dialogs();
-            return d.empty() ? nullptr : d.front();
-        });
+        HWND box = WaitFor(ms, "no message box appeared", Dialog);
         HWND text = GetDlgItem(box, 0xFFFF);
         std::string buttons;
         for (HWND b : Children(box)) {
@@ -255,21 +204,16 @@ void Run(const std::vector<std::string>& a) {
         // The Explorer-style dialog's name field: an Edit (1148) inside its ComboBoxEx32.
         HWND edit = nullptr;
         HWND dialog = WaitFor(std::stoul(arg(2)), "no file dialog appeared", [&edit] {
-            for (HWND d : Dialogs()) {
-                EnumChildWindows(
-                    d,
-                    [](HWND w, LPARAM lp) -> BOOL {
-                        if (GetDlgCtrlID(w) != 1148 || !IsClass(w, "Edit")) return TRUE;
-                        *reinterpret_cast<HWND*>(lp) = w;
-                        return FALSE;
-                    },
-                    reinterpret_cast<LPARAM>(&edit));
-                if (edit) return d;
-            }
-            return HWND{};
+            HWND d = Dialog();
+            auto find = [](HWND w, LPARAM lp) -> BOOL {
+                if (GetDlgCtrlID(w) != 1148 || !IsClass(w, "Edit")) return TRUE;
+                *reinterpret_cast<HWND*>(lp) = w;
+                return FALSE;
+            };
+            if (d) EnumChildWindows(d, find, reinterpret_cast<LPARAM>(&edit));
+            return edit ? d : nullptr;
         });
-        const std::wstring wide = Wide(arg(1));
-        Ask(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        Ask(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(1).c_str()));
         Press(dialog, std::stoul(arg(2)));
     } else {
         throw Fail("unknown command " + c);
@@ -281,14 +225,9 @@ void Run(const std::vector<std::string>& a) {
 int main() {
     _setmode(_fileno(stdout), _O_BINARY);
     for (std::string line; std::getline(std::cin, line);) {
-        std::vector<std::string> args{""};
-        for (char ch : line) {
-            if (ch == '\t') {
-                args.emplace_back();
-            } else if (ch != '\r') {
-                args.back() += ch;
-            }
-        }
+        std::istringstream in(line);
+        std::vector<std::string> args;
+        for (std::string a; std::getline(in, a, '\t');) args.push_back(a);
         try {
             Run(args);
             Out({"=ok"});
