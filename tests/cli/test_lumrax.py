@@ -1,9 +1,6 @@
-"""lumrax against the device simulator on a pseudo-terminal, natively (no Wine).
-
-Each row of a table is a command line and what must come of it: the exit code, standard
-output, the one line on standard error of a failure, and the bytes that crossed the line
-(from the simulator's trace).
-
+"""lumrax against the device simulator on a pseudo-terminal, natively (no Wine). Each row of a
+table is a command line and what must come of it: the exit code, standard output, the one line
+on standard error of a failure, and the bytes that crossed the line (the simulator's trace).
 Environment: LRX_LUMRAX (the program), LRX_E2E_SIM (lumrax-sim), LRX_CLI_RUNS (scratch).
 """
 
@@ -17,7 +14,6 @@ import struct
 import subprocess
 import sys
 import time
-import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -31,10 +27,6 @@ from make_fixtures import hex_text  # noqa: E402
 APP_INFO = (b"firmware: Lum_Rax_Gen FW V2.07\nhardware: Lum_Rax, HW Rev 3, 16MHz\n"
             b"running: application\npwm: on\nctl: off\nsearch_always: off\n")
 START_UP_READS = b"cr Wo\rcr Sv\rcr Wc\rcr Ww\r"
-TIME_OUT_S = 5.0
-MARGIN_S = 2.0  # process start, the first read 150 ms after COM Start, a loaded machine
-# name, application section and whole flash (bytes) of each chip
-CHIPS = {"328P": ("ATmega328P", 0x7000, 0x8000), "1284P": ("ATmega1284P", 0x1E000, 0x20000)}
 # A device in its bootloader with an erased application section.
 BOOT = ("--firmware", "boot", "--flash", "blank")
 FAST = ("--baud", "115200")
@@ -68,11 +60,12 @@ class LumraxTest(unittest.TestCase):
 
     def lumrax(self, *args, env_port=None, timeout=60):
         started = time.monotonic()
-        done = subprocess.run([self.program, *args], cwd=self.dir, stdin=subprocess.DEVNULL,
-                              env=dict(os.environ, LUMRAX_PORT=env_port or ""),
-                              capture_output=True, timeout=timeout, check=False)
-        return types.SimpleNamespace(rc=done.returncode, out=done.stdout, seconds=time.monotonic()
-                                     - started, err=done.stderr.decode("latin-1"))
+        run = subprocess.run([self.program, *args], cwd=self.dir, stdin=subprocess.DEVNULL,
+                             env=dict(os.environ, LUMRAX_PORT=env_port or ""),
+                             capture_output=True, timeout=timeout, check=False)
+        run.rc, run.out, run.err = run.returncode, run.stdout, run.stderr.decode("latin-1")
+        run.seconds = time.monotonic() - started
+        return run
 
     def write(self, name, data):
         path = os.path.join(self.dir, name)
@@ -89,10 +82,6 @@ class LumraxTest(unittest.TestCase):
             (app, ["info"], False, APP_INFO, START_UP_READS),
             (boot, ["info"], True,
              b"firmware: Bootloader for ATmega328P V1.3\nrunning: bootloader\n", b"cr Wo\rcr Sv\r"),
-            (boot, ["info", "--json"], False,
-             {"event": "result", "command": "info", "firmware": "Bootloader for ATmega328P V1.3",
-              "hardware": None, "running": "bootloader", "pwm": None, "ctl": None,
-              "search_always": None}, b"cr Wo\rcr Sv\r"),
             (app, ["read", "Wo", "Wc"], False, b"PWM_active = 1\npwm_ctl_active = 0\n",
              b"cr Wo\rcr Wc\r"),
             (app, ["write", "Wo0", "Pt 70"], True, b"output off\nalarm limit 70 C\n",
@@ -110,7 +99,7 @@ class LumraxTest(unittest.TestCase):
                 run = self.lumrax(*args, env_port=sim.link) if by_env else \
                     self.lumrax("--port", sim.link, *args)
                 self.assertEqual((run.rc, run.err), (0, ""))
-                self.assertEqual(json.loads(run.out) if isinstance(out, dict) else run.out, out)
+                self.assertEqual(run.out, out)
                 self.assertEqual(sim.received()[before:before + len(wire)], wire)
                 if sim is not boot:
                     self.assertEqual(len(sim.received()), before + len(wire))
@@ -141,8 +130,8 @@ class LumraxTest(unittest.TestCase):
                          [[r[0]] + [float(v) for v in r[1:]] for r in rows])
         # Each column holds what the simulator sent in that cycle (sim/application.cpp).
         text = b"".join(sim.replies()).decode("latin-1")
-        sent = [re.findall(p, text) for p in (r"VOLT: (\S+) Vp", r"ISNS: (\S+) Ap", r"VINF: (\S+) V",
-                                              r"IANT (\S+) A", r"Power: (\S+) W", r"temp: (\S+) C")]
+        sent = [re.findall(p + r" (\S+) ", text) for p in ("VOLT:", "ISNS:", "VINF:", "IANT",
+                                                            "Power:", "temp:")]
         for k, row in enumerate(rows):
             self.assertRegex(row[0], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
             self.assertEqual([float(v) for v in row[1:]], [float(c[k]) for c in sent], k)
@@ -214,7 +203,8 @@ class LumraxTest(unittest.TestCase):
             (None, ["check", too_long, "--out", refused], 3, b"", f"{too_long}: {check}Hex File "
              "Validity Check: too many lines: 5798 !!!; Max. for ATmega328P application flash: "
              "1793 lines", b""),
-            ((), ["flash", crc, "--yes"], 3, b"", f"{crc}: {check}ihex line CRC error, line 3", b""),
+            ((), ["flash", crc, "--yes"], 3, b"", f"{crc}: {check}ihex line CRC error, line 3",
+             b""),
             # The firmware update's steps failing on the device.
             ((), flash_small, 6, b"",
              "the device runs its application: --switch puts it in its bootloader", b"cr Sv\r"),
@@ -242,10 +232,9 @@ class LumraxTest(unittest.TestCase):
                                  (rc, out, f"lumrax: {line}"))
                 self.assertEqual(sim.received() if sim else b"", wire)
                 self.assertEqual(os.listdir(refused), [])  # no images of a refused file
-                if rc == 5:
-                    # The 5 s count from the first unanswered command, or the last byte heard.
-                    self.assertGreaterEqual(run.seconds, TIME_OUT_S)
-                    self.assertLess(run.seconds, TIME_OUT_S + MARGIN_S)
+                if rc == 5:  # 5 s from the first unanswered command, or the last byte heard; 2 s
+                    # for the process start, the first read 150 ms after COM Start, a busy machine
+                    self.assertTrue(5 <= run.seconds < 7, run.seconds)
         # Images that cannot be written: the folder is made one level deep only.
         deep = os.path.join(self.dir, "no", "sub")
         run = self.lumrax("check", small, "--out", deep)
@@ -304,10 +293,10 @@ class LumraxTest(unittest.TestCase):
                 with open(os.path.join(self.dir, out, "atmega1284p_app" + ext), "rb") as f:
                     self.assertEqual(f.read(), want, ext)
 
-    def flash_fixture(self, fixture, chip):
+    def flash_fixture(self, fixture, chip, name, app, size):
         """flash with every step onto a device that runs its application: the device's flash
-        ends up as the reference image, and --verify agrees."""
-        name, app, size = CHIPS[chip]
+        (size bytes, the application section app bytes) ends up as the reference image, and
+        --verify agrees."""
         sim = self.device("--chip", chip, *FAST)
         path = os.path.join(FIXTURES, fixture + ".hex")
         run = self.lumrax("--port", sim.link, *FAST, "flash", path, "--chip", chip, "--switch",
@@ -335,10 +324,10 @@ class LumraxTest(unittest.TestCase):
         self.assertIn(f"Bootloader for {name} V1.3".encode(), sim.sent())
 
     def test_flash_atmega328p(self):
-        self.flash_fixture("atmega328p_app", "328P")
+        self.flash_fixture("atmega328p_app", "328P", "ATmega328P", 0x7000, 0x8000)
 
     def test_flash_atmega1284p(self):
-        self.flash_fixture("atmega1284p_app", "1284P")
+        self.flash_fixture("atmega1284p_app", "1284P", "ATmega1284P", 0x1E000, 0x20000)
 
     def test_flash_on_a_terminal(self):
         """Without --yes the terminal is asked; the progress is a bar redrawn in place."""

@@ -74,9 +74,8 @@ def wine_env(prefix, display=None):
                # No Mono/Gecko installers, no desktop menu entries.
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d",
                # The console is rendered for this terminal type and code page (437, UTF-8 tty).
-               LANG="C.UTF-8", LC_ALL="C.UTF-8", TERM="xterm", SHELL="/bin/sh")
-    if display is not None:
-        env["DISPLAY"] = display
+               LANG="C.UTF-8", LC_ALL="C.UTF-8", TERM="xterm", SHELL="/bin/sh",
+               **({"DISPLAY": display} if display else {}))
     return env
 
 
@@ -107,15 +106,11 @@ def make_pristine(path):
         if not os.path.exists(os.path.join(path, "system.reg")):
             raise HarnessError("wineboot made no prefix:\n" + boot.stdout.decode(errors="replace"))
         with open(os.path.join(path, "user.reg"), "a") as f:
-            # Undecorated: with no window manager Wine draws frame and caption itself, and
-            # screenshots look like the program on Windows. Unmanaged: with no window manager
+            # Undecorated: with no window manager Wine draws frame and caption itself, as
+            # Windows does, and the window keeps its outer size. Unmanaged: with no window manager
             # to withdraw a closing window, Wine would wait two seconds for one at every box
             # that closes, and the program's timers with it.
             f.write('\n[Software\\\\Wine\\\\X11 Driver] 0\n"Decorated"="N"\n"Managed"="N"\n')
-        # The caption buttons' glyphs; Wine does not find the font where Debian puts it.
-        marlett = "/usr/share/wine/fonts/marlett.ttf"
-        if os.path.exists(marlett):
-            shutil.copy(marlett, os.path.join(path, "drive_c", "windows", "Fonts"))
         open(ready, "w").close()
 
 
@@ -141,11 +136,9 @@ def clone_prefix(src, dst):
 
 
 def decode_console(raw, columns=CONSOLE_COLUMNS):
-    """Turns what Wine's console wrote to the terminal back into the program's bytes. Wine
-    draws every character between cursor hide/show sequences, writes blanks and tabs as erase +
-    cursor-right, ends a line written as "\\n" with CR CR LF and one written as "\\r\\n" with
-    CR CR CR LF, breaks lines at the terminal width and encodes code page 437 as UTF-8. Tabs
-    come back as blanks."""
+    """What the program wrote, from what Wine's console drew: each character between cursor
+    hide/show sequences, blanks and tabs (back as blanks) as erase + cursor-right, "\\n" as CR CR
+    LF and "\\r\\n" as CR CR CR LF, breaks at the terminal width, code page 437 as UTF-8."""
     text = re.sub(r"^Script started on.*\n|\nScript done on[^\n]*\n?$", "",
                   raw.decode("utf-8", errors="replace"))
     out, col = [], 0
@@ -179,9 +172,6 @@ def _end(proc):
         except subprocess.TimeoutExpired:
             os.killpg(proc.pid, signal.SIGKILL)
             proc.wait()
-    for pipe in (proc.stdin, proc.stdout):
-        if pipe:
-            pipe.close()
 
 
 def show(data):
@@ -197,11 +187,8 @@ class Simulator:
         index = 1 + sum(re.fullmatch(r"sim\d+\.trace", n) is not None for n in os.listdir(folder))
         self.trace_path = os.path.join(folder, f"sim{index}.trace")
         self._out = open(self.trace_path, "wb")
-        sim = os.environ.get("LRX_E2E_SIM", "")
-        if not os.path.isfile(sim):
-            raise HarnessError(f"device simulator not found: {sim!r} (set LRX_E2E_SIM)")
-        self.proc = subprocess.Popen([sim, "--trace", "--link", link, *options],
-                                     stdin=subprocess.DEVNULL, stdout=self._out,
+        self.proc = subprocess.Popen([os.environ["LRX_E2E_SIM"], "--trace", "--link", link,
+                                      *options], stdin=subprocess.DEVNULL, stdout=self._out,
                                      stderr=subprocess.STDOUT, start_new_session=True)
 
         def banner():
@@ -402,9 +389,8 @@ class Sandbox:
         if self.env is not None:
             stop_wineserver(self.env)  # the program and the driver end with it
             self.env = None
-        for proc in (self._driver, self._app, self._xvfb):
-            if proc is not None:
-                _end(proc)
+        for proc in filter(None, (self._driver, self._app, self._xvfb)):
+            _end(proc)
         for sim in self._sims:
             sim.stop()
         self._driver = self._app = self._xvfb = None

@@ -68,27 +68,24 @@ class DeviceTest(harness.SandboxTest):
                    20, f"the program to show the reply {reply!r}",
                    lambda: f"; the console holds:\n{show(s.console())}")
 
-    def click_and_send(self, s, sim, ctrl, command):
-        """Clicks a button that sends one command; waits for it, its answer and its display,
-        as a technician does before the next click."""
-        since, replies = len(sim.received()), len(sim.replies())
+    def click_and_send(self, s, sim, ctrl, command, answers=1):
+        """Clicks a button; waits for the command it sends, the device's answers and their
+        display, as a technician does before the next click. Returns the answers."""
+        since, before = len(sim.received()), len(sim.replies())
         s.call("click", ctrl)
         self.wait_received(sim, command, since)
-        reply = wait_until(lambda: sim.replies()[replies:], 20, f"the answer to {command!r}")[0]
-        self.wait_shown(s, sim, reply)
-        return reply
+        replies = wait_until(lambda: sim.replies()[before:][answers - 1:] and sim.replies()[
+            before:], 20, f"the answers to {command!r}")
+        for reply in replies:
+            self.wait_shown(s, sim, reply)
+        return replies
 
     def open_port(self, s, sim):
         """COM Start; waits until the four state reads are answered and shown."""
-        since, replies = len(sim.received()), len(sim.replies())
-        s.call("click", ID_COM_START)
-        self.wait_received(sim, STARTUP_READS, since)
-        wait_until(lambda: len(sim.replies()) >= replies + 4, 20, "four replies")
-        for reply in sim.replies()[replies:]:
-            self.wait_shown(s, sim, reply)
+        replies = self.click_and_send(s, sim, ID_COM_START, STARTUP_READS, 4)
         self.assertEqual(s.text(ID_COM_START), "COM Stop")
         wait_until(lambda: s.text(STATUS_RIGHT) == "Reading: auto search", 10, "the status line")
-        return sim.replies()[replies:]
+        return replies
 
     def test_technician_session(self):
         s = self.sandbox()
@@ -124,10 +121,10 @@ class DeviceTest(harness.SandboxTest):
         logged_from = len(sim.replies())
 
         # PWM off and on again; one frequency step up, read before and after.
-        self.assertIn(b"output off", self.click_and_send(s, sim, ID_PWM, b"cw Wo0\r"))
-        self.assertEqual(s.text(ID_PWM), "PWM ON")
-        self.assertIn(b"output on", self.click_and_send(s, sim, ID_PWM, b"cw Wo1\r"))
-        self.assertEqual(s.text(ID_PWM), "PWM OFF")
+        for command, said, caption in ((b"cw Wo0\r", b"output off", "PWM ON"),
+                                       (b"cw Wo1\r", b"output on", "PWM OFF")):
+            self.assertIn(said, self.click_and_send(s, sim, ID_PWM, command)[0])
+            self.assertEqual(s.text(ID_PWM), caption)
         frequencies = []
         for ctrl, command in ((ID_PWM_READ, b"cr Wf\r"), (ID_FREQ_UP, b"cw Wf+\r"),
                               (ID_PWM_READ, b"cr Wf\r")):
@@ -175,18 +172,15 @@ class DeviceTest(harness.SandboxTest):
 
         with open(os.path.join(folder, name), "rb") as f:
             log = f.read()
-        m = re.fullmatch(r"COM_log_(\d{4})-(\d\d)-(\d\d)_(\d\d)h(\d\d)m(\d\d)\.txt", name)
-        self.assertIsNotNone(m, f"log file name {name!r}")
-        year, month, day, hour, minute, second = m.groups()
-        header = f"COM Port log file\nStarted: {hour}:{minute}:{second}, {day}.{month}.{year}\n"
-        started = datetime.datetime(*map(int, m.groups()))
+        started = datetime.datetime.strptime(name, "COM_log_%Y-%m-%d_%Hh%Mm%S.txt")
+        self.assertEqual(started.strftime("COM_log_%Y-%m-%d_%Hh%Mm%S.txt"), name)
         self.assertLess(abs((datetime.datetime.now() - started).total_seconds()), 600,
                         "the log's time stamp is the local time")
         # The header, then every reply since LOG Start, byte for byte as the device sent it,
         # and the register read that the field sent, with a line feed.
-        self.assertEqual(log[: len(header)], header.encode(), "log file header")
-        body = re.sub(rb"cr Wo\r\r\n", b"", log[len(header):])
-        self.assertEqual(show(body), show(b"".join(sim.replies()[logged_from:])), "log body")
+        self.assertEqual(show(log.replace(b"cr Wo\r\r\n", b"")), show(started.strftime(
+            "COM Port log file\nStarted: %H:%M:%S, %d.%m.%Y\n").encode() + b"".join(
+            sim.replies()[logged_from:])), "log file")
 
     def test_firmware_update(self):
         """At the fastest rate, where each line is answered well within the tick that follows
@@ -199,19 +193,18 @@ class DeviceTest(harness.SandboxTest):
         s.call("select", ID_BAUD, 8)
         s.wait_console(b"Selected baud rate: 115200 bps")
         self.open_port(s, sim)
-        since = len(sim.received())
-        s.call("click", ID_SWITCH)
-        self.assertEqual(s.box()[1], "Switch between Bootloader / Application?")
-        self.wait_received(sim, b"cw Sboot\r", since)
-        wait_until(lambda: b"starting bootloader" in sim.sent(), 20, "the bootloader")
+        for ctrl, question, command, done in (
+                (ID_SWITCH, "Switch between Bootloader / Application?", b"cw Sboot\r",
+                 b"starting bootloader"), (ID_ERASE, "Erase Lum_Rax Flash?", b"cw Fe\r",
+                                           b"flash erased")):
+            since = len(sim.received())
+            s.call("click", ctrl)
+            self.assertEqual(s.box()[1], question)
+            self.wait_received(sim, command, since)
+            wait_until(lambda: done in sim.sent(), 20, done)
         s.call("set-text", ID_REG_EDIT, "Sv")
         s.call("click", ID_REG_READ)
         s.wait_console(b"uCisBootloader = 1\n")
-        since = len(sim.received())
-        s.call("click", ID_ERASE)
-        self.assertEqual(s.box()[1], "Erase Lum_Rax Flash?")
-        self.wait_received(sim, b"cw Fe\r", since)
-        wait_until(lambda: b"flash erased" in sim.sent(), 20, "the erase")
 
         s.call("click", ID_FILE_OPEN)
         s.call("open-file", s.windows_path(os.path.join(s.work, os.path.basename(FIXTURE))),
@@ -298,8 +291,8 @@ class DeviceTest(harness.SandboxTest):
         sim.stop()
         sim = s.simulator("--firmware", "boot", "--flash", "blank", "--baud", "115200")
         shutil.copy(FIXTURE, s.work)
-        done = lumrax("--port", "COM15", "--baud", "115200", "flash",
-                           os.path.basename(FIXTURE), "--verify", "--yes")
+        done = lumrax("--port", "COM15", "--baud", "115200", "flash", os.path.basename(FIXTURE),
+                      "--verify", "--yes")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertRegex(done.stdout, rb"^flashed: 1269 lines in \d+\.\d\d s \(\d+\.\d\d "
                          rb"lines/s\)\nverified: 28672 bytes \(0x7000\) match the image\n$")

@@ -1,7 +1,7 @@
 // Drives a running LUM_RAX_COM from outside its process. One command a line on stdin, its
 // arguments separated by tabs; the answer is records, one a line, fields separated by tabs and
 // escaped (\\ \t \r \n), then "=ok" or "=error<TAB>message". CTRL is a control id of the page
-// or "#N", the N-th child of the page in creation order. Texts given are ASCII.
+// or "#N", the N-th child of the page in creation order. Texts are in code page 1252.
 //   wait-window MS     returns once the program takes messages
 //   window             main TITLE X Y W H STYLE; page CLIENT_W CLIENT_H
 //   list               CLASS ID X Y W H STYLE INSET TEXT for each child of the page, in page
