@@ -1,6 +1,5 @@
 """The application shell end to end: LUM_RAX_COM.exe under Wine, driven from outside.
-
-Run one:  LRX_WIN_BUILD_DIR=... python3 test_shell.py ShellTest.test_message_boxes
+Run one:  LRX_WIN_BUILD_DIR=... python3 test_shell.py ShellTest.test_page_controls_at_start_up
 """
 
 import os
@@ -38,7 +37,7 @@ BANNER = re.compile(r"\ALUM_RAX_COM.*\nV0\.34, build: (Jan|Feb|Mar|Apr|May|Jun|J
                     r"Dec) [ 123]\d \d{4}, [0-2]\d:[0-5]\d:[0-5]\d\n - internal use only! -\Z")
 
 # Every control of the page in creation order: class, text, x, y, width, height, style, id.
-COM_PAGE = [
+PAGE = [
     ("STATIC", "COM 8N1", 20, 10, 80, 20, "L1", 1024),
     ("BUTTON", "COM Start", 20, 30, 80, 25, "B1", 1036),
     ("COMBOBOX", "COM15", 20, 60, 80, 150, "DD", 1034),
@@ -63,9 +62,7 @@ COM_PAGE = [
     ("EDIT", "lines: - / -", 15, 490, 90, 15, "RO", 1024),
     ("EDIT", BANNER, 15, 555, 580, 16, "RO", 1024),
     ("EDIT", "...", 600, 555, 200, 16, "RO", 1024),
-]
-
-GENERATOR_PAGE = [
+    # the generator's controls
     ("STATIC", "PWM on / off", 600, 5, 80, 20, "L1", 1024),
     ("BUTTON", "PWM OFF", 600, 25, 80, 20, "B1", 1084),
     ("STATIC", "DC CTL on/off", 700, 5, 80, 20, "L1", 1024),
@@ -127,7 +124,6 @@ GENERATOR_PAGE = [
     ("EDIT", "...", 820, 485, 140, 60, "E4", 1024),
 ]
 
-PAGE = COM_PAGE + GENERATOR_PAGE
 # The bottom-left status line, addressed by its place among the page's children.
 STATUS_LEFT = "#" + str([row[1] for row in PAGE].index(BANNER))
 
