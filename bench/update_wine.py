@@ -51,7 +51,7 @@ def run(baud, fixture, chip):
         s.call("click", ID_COM_START)
         wait_console(s, b"uCisBootloader = 1\n")
         s.call("click", ID_FILE_OPEN)
-        s.call("open-file", s.windows_path(os.path.join(s.work, fixture + ".hex")))
+        s.call("open-file", s.windows_path(os.path.join(s.work, fixture + ".hex")), 20000)
         wait_console(s, b"Hex File Check: Okay!")
         s.call("click", ID_GO)
         answer(s)  # Flash erased? Start?
