@@ -164,7 +164,7 @@ def decode_console(raw, columns=CONSOLE_COLUMNS):
 
 
 def _end(proc):
-    """Ends a process started in a session of its own, and its session's group."""
+    """Ends a process that leads a process group of its own, and at need the whole group."""
     if proc.poll() is None:
         proc.terminate()
         try:
