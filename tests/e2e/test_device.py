@@ -74,8 +74,8 @@ class DeviceTest(harness.SandboxTest):
         since, before = len(sim.received()), len(sim.replies())
         s.call("click", ctrl)
         self.wait_received(sim, command, since)
-        replies = wait_until(lambda: sim.replies()[before:][answers - 1:] and sim.replies()[
-            before:], 20, f"the answers to {command!r}")
+        replies = wait_until(lambda: len(new := sim.replies()[before:]) >= answers and new, 20,
+                             f"the answers to {command!r}")
         for reply in replies:
             self.wait_shown(s, sim, reply)
         return replies
