@@ -22,6 +22,7 @@ show, wait_until = harness.show, harness.wait_until
 ID_COM_START, ID_BAUD, ID_LOG, ID_REG_EDIT, ID_REG_READ = 1036, 1035, 1041, 1038, 1039
 ID_PWM, ID_CTL, ID_PWM_READ, ID_FREQ_UP, ID_SEARCH_ALWAYS = 1084, 1104, 1085, 1087, 1108
 ID_AUTOREAD, ID_FILE_OPEN, ID_GO, ID_SWITCH, ID_ERASE = 1095, 1064, 1066, 1070, 1071
+ID_FILE_CHECK = 1065
 
 
 def child(label, offset):
@@ -193,6 +194,7 @@ class DeviceTest(harness.SandboxTest):
         s.call("select", ID_BAUD, 8)
         s.wait_console(b"Selected baud rate: 115200 bps")
         self.open_port(s, sim)
+        s.call("click", ID_LOG)
         for ctrl, question, command, done in (
                 (ID_SWITCH, "Switch between Bootloader / Application?", b"cw Sboot\r",
                  b"starting bootloader"), (ID_ERASE, "Erase Lum_Rax Flash?", b"cw Fe\r",
@@ -229,7 +231,28 @@ class DeviceTest(harness.SandboxTest):
                 s.call("click", ID_COM_START)
                 s.wait_console(b"uCisBootloader = 1\n", count=2)
         self.assertEqual(sim.received()[since:], RECORDS, "the file's records, in order")
+
+        # Back in the application, the device streams its flash: the image is there.
+        s.call("click", ID_SWITCH)
+        s.box()
+        wait_until(lambda: b"starting application" in sim.sent(), 20, "the application")
+        s.call("set-text", ID_REG_EDIT, "Mr")
+        s.call("click", ID_REG_READ)
+        s.wait_console(b"Flash streaming finished\r\nRead 32768 / 0x8000 bytes from device",
+                       timeout=60)
+        s.call("click", ID_LOG)
         self.assertEqual(s.leave(), 0, "exit code of the program")
+        (log,) = [harness._read(os.path.join(s.work, "COMlog", n))
+                  for n in os.listdir(os.path.join(s.work, "COMlog"))]
+        dump = log[log.rindex(b"Flash stream (hex):\r\n"):log.rindex(b"Flash streaming finished")]
+        flash = bytes.fromhex(" ".join(m.decode() for m in re.findall(
+            rb"\r\n0x[0-9A-F]{5}: ((?:[0-9A-F]{2} )*)", dump)))
+        avr = harness._read(os.path.join(s.work, "LUMRAXbin", "atmega328p_app.avr"))
+        self.assertEqual((len(flash), flash[:0x7000]), (32768, avr + b"\xff" * (0x7000 - len(avr))),
+                         "the device's flash: the image, erased behind it")
+        for chunk in (b"cw Sboot\r\n", b"cw Fe\r\n", b"Bootloader - AVR replies line 1 written\n",
+                      b"Bootloader, uC reports writing flash finished, wrote 1269 of 1269 lines\n"):
+            self.assertIn(chunk, log)
 
     def test_port_vanishes_during_autoread(self):
         s = self.sandbox()
@@ -256,6 +279,66 @@ class DeviceTest(harness.SandboxTest):
         wait_until(lambda: sim.received().startswith(STARTUP_READS + b"cr Wi\r"), 20,
                    "the state reads and AutoRead on the port opened again")
         self.assertEqual(s.leave(), 0, "exit code of the program")
+
+    def read_only(self, path):
+        """Makes path unwritable (for root too: immutable) until the returned call or the end."""
+        mode, root = os.stat(path).st_mode, os.geteuid() == 0
+        os.chmod(path, mode & ~0o222)
+
+        def undo():
+            if root:
+                subprocess.run(["chattr", "-i", path])
+            os.chmod(path, mode)
+        self.addCleanup(undo)
+        if root and subprocess.run(["chattr", "+i", path]).returncode != 0:
+            self.skipTest("root writes anywhere, and chattr +i is refused here")
+        return undo
+
+    def test_file_faults(self):
+        """A log folder that cannot be written, a hex file changed after File Open and a
+        settings file that cannot be written at exit: each is told, and the program goes on."""
+        s = self.sandbox()
+        settings = os.path.join(s.work, "Settings", "Lum_Rax.setup")
+        os.makedirs(os.path.dirname(settings))
+        with open(settings, "wb") as f:
+            f.write(b"COM15\nbaudrate 38400\n")
+        self.read_only(settings)
+        hexfile = os.path.join(s.work, "app.hex")
+        shutil.copy(FIXTURE, hexfile)
+        sim = s.simulator()
+        s.start().wait_ready()
+        self.open_port(s, sim)
+        folder = os.path.join(s.work, "COMlog")
+        writable = self.read_only(folder)
+        s.call("click", ID_LOG)
+        self.assertEqual(s.box()[1], "Log File Creation Error!\nlog path available?")
+        self.assertEqual((s.text(ID_LOG), os.listdir(folder)), ("LOG Start", []))
+        writable()
+        s.call("click", ID_LOG)
+        wait_until(lambda: s.text(ID_LOG) == "log STOP", 20, "the log")
+        s.call("set-text", ID_REG_EDIT, "Wo")
+        (reply,) = self.click_and_send(s, sim, ID_REG_READ, b"cr Wo\r")
+
+        s.call("click", ID_FILE_OPEN)
+        s.call("open-file", s.windows_path(hexfile), 20000)
+        s.wait_console(b"\nHex File Check: Okay!\n")
+        with open(hexfile, "r+b") as f:  # a data digit: the line's checksum fails
+            f.seek(10)
+            f.write(b"F")
+        s.call("click", ID_FILE_CHECK)
+        self.assertEqual(s.box()[1], "*.hex file changed since File Open!\n" +
+                         s.windows_path(hexfile) + "\nOpen it again to read and check it.")
+        self.assertEqual(s.text(CHECK_LABEL), "Check: ERR!")
+        s.call("click", ID_GO)
+        self.assertEqual(s.box()[1], "Open valid *.hex File!")
+        s.call("select", ID_BAUD, 8)  # a choice that cannot be kept
+        self.assertEqual(s.leave(), 0, "exit code of the program")
+        self.assert_console_in_order(s, [b"save settings to file... \nsettings file fopen error!\n",
+                                         b"Closing com port\n"])
+        self.assertEqual(harness._read(settings), b"COM15\nbaudrate 38400\n")
+        (name,) = os.listdir(folder)
+        self.assertIn(reply, harness._read(os.path.join(folder, name)))
+        self.assertNotIn(b":", sim.received(), "no record went out")
 
     def test_lumrax_exe_on_com15(self):
         """lumrax.exe, the command line program of the same build."""
