@@ -181,6 +181,29 @@ TEST_F(ReplyParserTest, RepliesAccumulateInTheTextAreaAndEmptyOrNullOnesAddNothi
     EXPECT_EQ(ui.appended.size(), 2u);
 }
 
+// The text area holds at most kComTextLimit characters: an append that reaches the limit
+// goes in whole; one character more drops the oldest text down to half the limit.
+TEST_F(ReplyParserTest, TextAreaIsBoundExactlyAtItsLimit) {
+    const std::size_t half = kComTextLimit / 2;
+    struct Case {
+        std::size_t have, add, kept;  // kept: the length after the append
+    } const cases[] = {
+        {kComTextLimit - 10, 10, kComTextLimit},
+        {kComTextLimit - 10, 11, half},
+        {kComTextLimit, 1, half},
+        {0, kComTextLimit - 1, kComTextLimit - 1},
+        {5, kComTextLimit, half},  // an oversized text keeps only its newest half
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.have << " + " << c.add);
+        ui.controls[g_com.hWndComText].text = std::string(c.have, 'o');
+        AppendComText(std::string(c.add - 1, 'n') + "E");
+        const std::string& now = ui.controls[g_com.hWndComText].text;
+        EXPECT_EQ(now.size(), c.kept);
+        EXPECT_EQ(now.back(), 'E');
+    }
+}
+
 // The hardware identification is cut after its clock, which hides the rest of the reply
 // from the later rows; "MHz" is looked for only within the first 255 characters.
 TEST_F(ReplyParserTest, HardwareClockIsCutOnlyWithinTheFirst255Characters) {
