@@ -16,8 +16,7 @@ class FakeSerial : public platform::SerialPort {
         opened_paths.emplace_back(device_path);
         if (fail_open) return nullptr;
         open = true;
-        ++handle_counter;
-        return reinterpret_cast<platform::PortHandle>(handle_counter * 0x10);
+        return reinterpret_cast<platform::PortHandle>(opened_paths.size() * 0x10);
     }
     bool Configure(platform::PortHandle, int32_t baudrate, std::string& error) override {
         opened_baud.push_back(baudrate);
@@ -64,7 +63,6 @@ class FakeSerial : public platform::SerialPort {
     int closes = 0;
     int reads = 0;
     int write_calls = 0;
-    std::size_t handle_counter = 0;
     std::vector<std::string> opened_paths;
     std::vector<int32_t> opened_baud;  // the rate of every configuration
     std::string written;               // every byte written, in order

@@ -29,14 +29,13 @@ class FakeSystem : public platform::System {
     }
     bool CreateFolder(const char* path) override {
         created.emplace_back(path);
-        return existing.insert(path).second && !fail_create;
+        return existing.insert(path).second;
     }
     void FineTimer(bool on) override { fine_timer_calls.push_back(on); }
     platform::LocalTime now{2024, 3, 5, 14, 7, 9};
     std::vector<bool> fine_timer_calls;
     std::string cwd = "C:\\work";
     bool cwd_ok = true;
-    bool fail_create = false;
     std::set<std::string> existing;
     std::vector<std::string> created;
 };

@@ -63,7 +63,6 @@ class FakeUi : public platform::Ui {
         set_texts.push_back({w, std::string(text)});
     }
     std::string GetControlText(platform::Wnd w, std::size_t buffer_size) override {
-        ++get_text_calls;
         return controls[w].text.substr(0, buffer_size == 0 ? 0 : buffer_size - 1);
     }
     void AppendText(platform::Wnd w, std::string_view text) override {
@@ -134,7 +133,6 @@ class FakeUi : public platform::Ui {
     platform::Wnd focus = nullptr;
     std::deque<std::string> dialog_answers;  // empty string: cancel
     std::vector<platform::Wnd> dialog_owners;
-    int get_text_calls = 0;
 };
 
 }  // namespace fakes

@@ -93,17 +93,11 @@ void CoreTest::TearDown() {
     platform::SetEnv(platform::Env{});
 }
 
-void PageTest::SetUp() {
-    CoreTest::SetUp();
-    page = ui.NewWindow("page");
-    CreateComPageControls(page);
-    CreateGeneratorPage(page);
-    g_port.port_handle = serial.Open("\\\\.\\COM15");
-    g_port.com_port_open = 1;
-    std::snprintf(g_port.open_port_name, sizeof g_port.open_port_name, "COM15");
+bool CoreTest::Command(uint16_t id, uint16_t code) {
+    return PageCommand(page, platform::MakeWParam(id, code), nullptr);
 }
 
-void PageTest::Forget() {
+void CoreTest::Forget() {
     serial.writes.clear();
     serial.written.clear();
     console.out.clear();
@@ -112,18 +106,27 @@ void PageTest::Forget() {
     ui.appended.clear();
 }
 
-void PageTest::Click(uint16_t id, uint16_t code) {
+void CoreTest::Click(uint16_t id, uint16_t code) {
     Forget();
-    EXPECT_TRUE(PageCommand(page, platform::MakeWParam(id, code), nullptr)) << id;
+    EXPECT_TRUE(Command(id, code)) << id;
 }
 
-std::vector<std::string> PageTest::Boxes() {
+std::vector<std::string> CoreTest::Boxes() {
     std::vector<std::string> out;
     for (const ShownBox& b : ui.boxes) {
         EXPECT_EQ(b.owner, page) << b.text;
         out.push_back(b.caption + "|" + b.text + "|" + std::to_string(b.flags));
     }
     return out;
+}
+
+void PageTest::SetUp() {
+    CoreTest::SetUp();
+    CreateComPageControls(page);
+    CreateGeneratorPage(page);
+    g_port.port_handle = serial.Open("\\\\.\\COM15");
+    g_port.com_port_open = 1;
+    std::snprintf(g_port.open_port_name, sizeof g_port.open_port_name, "COM15");
 }
 
 }  // namespace fakes

@@ -39,25 +39,26 @@ class CoreTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    // A command of the page, through its router.
+    bool Command(uint16_t id, uint16_t code = platform::kBnClicked);
+    // Forgets what was written, printed, shown and set so far.
+    void Forget();
+    // Forget(), then a command that the router must take.
+    void Click(uint16_t id, uint16_t code = platform::kBnClicked);
+    // The boxes shown, each "caption|text|flags"; each must be owned by the page.
+    std::vector<std::string> Boxes();
 
     FakeUi ui;
     FakeSerial serial;
     FakeSystem system;
     FakeConsole console;
+    platform::Wnd page = ui.NewWindow("page");
 };
 
 // Both pages' controls and the port COM15 open, as COM Start leaves them.
 class PageTest : public CoreTest {
   protected:
     void SetUp() override;
-    // Forgets what was written, printed, shown and set so far.
-    void Forget();
-    // A command of the page, through its router, after Forget().
-    void Click(uint16_t id, uint16_t code = platform::kBnClicked);
-    // The boxes shown, each "caption|text|flags"; each must be owned by the page.
-    std::vector<std::string> Boxes();
-
-    platform::Wnd page = nullptr;
 };
 
 }  // namespace fakes
