@@ -1,16 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "app/com_page.h"
-#include "generator/autoread.h"
-#include "generator/gen_commands.h"
-#include "generator/reply_parser.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "tests/fakes/test_env.h"
 #include "tests/fakes/timer_clock.h"
 

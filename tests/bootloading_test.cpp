@@ -1,22 +1,9 @@
 // Firmware updates against the simulated generator's bootloader: the boot buttons, the
 // transfer's steps, replies and time-out, with the receive timer driven tick by tick.
-#include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "boot/bootloader.h"
-#include "firmware/chip_table.h"
-#include "firmware/hex_file.h"
-#include "firmware/page_image.h"
-#include "generator/autoread.h"
-#include "platform/env.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "sim/sim_port.h"
 #include "tests/fakes/test_env.h"
 

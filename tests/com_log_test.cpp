@@ -1,15 +1,5 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <string>
-#include <vector>
 
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "serial/com_log.h"
 #include "tests/fakes/test_env.h"
 
 namespace fs = std::filesystem;

@@ -1,20 +1,10 @@
 // Intel HEX files: each line's check and decoding, the page images, where the application
 // ends, and the File Open, File Check and chip buttons.
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cstdio>
-#include <cstring>
-#include <string>
 
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "firmware/chip_table.h"
-#include "firmware/hex_file.h"
-#include "firmware/ihex_line.h"
-#include "firmware/page_image.h"
 #include "tests/fakes/test_env.h"
 #include "tests/hex_builder.h"
 

@@ -1,15 +1,5 @@
 // The generator buttons, each clicked through the page's router.
-#include <gtest/gtest.h>
 
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include "app/com_page.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "serial/port.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

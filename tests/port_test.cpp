@@ -1,20 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
-
-#include "app/com_page.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

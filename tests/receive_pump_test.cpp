@@ -1,15 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "app/com_page.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "platform/env.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

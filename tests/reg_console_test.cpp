@@ -1,15 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "boot/flash_dump.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
-#include "serial/reg_console.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

@@ -1,13 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "app/com_page.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

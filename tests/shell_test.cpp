@@ -1,24 +1,8 @@
 // The application shell: working folders, start-up and shutdown, the settings file and the
 // page's command routing. The controls' places, captions and styles are checked on the real
 // page (tests/e2e/test_shell.py).
-#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "platform/env.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/reg_console.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

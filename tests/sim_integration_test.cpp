@@ -1,23 +1,9 @@
 // The program's core against the simulated generator, its three timers run as Windows runs
 // them: the port, the receive pump, the parser, the AutoRead sequencer and the generator
 // buttons, on the page's fields.
-#include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "boot/flash_dump.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "platform/env.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
-#include "serial/reg_console.h"
 #include "sim/host_bench.h"
 #include "sim/sim_port.h"
 #include "tests/fakes/test_env.h"

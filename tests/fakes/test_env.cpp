@@ -2,27 +2,9 @@
 
 #include <stdlib.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "firmware/chip_table.h"
-#include "firmware/hex_file.h"
-#include "firmware/page_image.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "platform/env.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 
 namespace fakes {
 

@@ -1,10 +1,34 @@
 #pragma once
-// Installs the fakes and gives every concern a fresh state.
+// Installs the fakes and gives every concern a fresh state; brings the core's headers along.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "app/com_page.h"
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "boot/bootloader.h"
+#include "boot/flash_dump.h"
+#include "firmware/chip_table.h"
+#include "firmware/hex_file.h"
+#include "firmware/ihex_line.h"
+#include "firmware/page_image.h"
+#include "generator/autoread.h"
+#include "generator/gen_commands.h"
+#include "generator/gen_page.h"
+#include "generator/reply_parser.h"
+#include "platform/env.h"
+#include "serial/com_log.h"
+#include "serial/port.h"
+#include "serial/receive_pump.h"
+#include "serial/reg_console.h"
 #include "tests/fakes/fake_serial.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_ui.h"

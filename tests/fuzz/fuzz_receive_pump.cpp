@@ -16,20 +16,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <string>
-
-#include "app/com_page.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "firmware/hex_file.h"
-#include "firmware/page_image.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
 #include "platform/page.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/hex_builder.h"
 

@@ -2,12 +2,8 @@
 // What the fuzz targets share: a fresh core on fresh fakes for every input, a reader that
 // takes the input apart, and a check that ends the run with a message.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 
-#include "app/main_window.h"
-#include "platform/env.h"
 #include "tests/fakes/test_env.h"
 
 #define FUZZ_CHECK(cond)                                                                   \

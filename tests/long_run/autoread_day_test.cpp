@@ -1,22 +1,10 @@
 // AutoRead for hours of simulated time against a device that answers late, in pieces and
 // with junk between its replies. Every reply it sends whole must be handed on whole and
 // shown right, and neither the heap nor the text area may grow without bound.
-#include <gtest/gtest.h>
 
 #include <cinttypes>
-#include <cstdio>
 #include <deque>
-#include <string>
 
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "platform/env.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
-#include "serial/reg_console.h"
 #include "sim/sim_port.h"
 #include "tests/fakes/test_env.h"
 
