@@ -12,18 +12,8 @@
 namespace {
 
 using platform::Wnd;
-using sim::kMilli;
 using sim::kSecond;
 using Strings = std::vector<std::string>;
-
-const Strings kStartupReads = {"cr Wo\r", "cr Sv\r", "cr Wc\r", "cr Ww\r"};
-const Strings kMeasureCycle = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
-
-std::string Format(const char* fmt, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, v);
-    return buf;
-}
 
 // Baud row and timer resolution (0: exactly on time, as under Wine; or Windows' default
 // clock of 15.625 ms).
@@ -37,9 +27,8 @@ class SimIntegrationTest : public fakes::CoreTest,
         dev_ = std::make_unique<sim::Device>(s);
         port_ = std::make_unique<sim::SimSerialPort>(*dev_);
         platform::SetEnv(platform::Env{&ui, port_.get(), &system, &console});
-        page_ = ui.NewWindow("page");
-        CreateComPageControls(page_);
-        CreateGeneratorPage(page_);
+        CreateComPageControls(page);
+        CreateGeneratorPage(page);
         ui.controls[g_com.hWndBaudSelect].selection = row;
         Command(1035, platform::kCbnSelEndOk);
         resolution_us_ = resolution_us;
@@ -50,18 +39,17 @@ class SimIntegrationTest : public fakes::CoreTest,
         if (!clock_) {
             origin_ = dev_->now();
             clock_ = std::make_unique<fakes::TimerClock>(resolution_us_);
-            clock_->Add(10, [this](int64_t us) {
-                CatchUp(us);
-                ReceiveTimerProc(page_);
-            });
-            clock_->Add(20, [this](int64_t us) {
-                CatchUp(us);
-                RegLinePollTimerProc(page_);
-            });
+            for (const auto& [ms, proc] :
+                 {std::pair{10u, &ReceiveTimerProc}, {20u, &RegLinePollTimerProc}}) {
+                clock_->Add(ms, [this, proc = proc](int64_t us) {
+                    CatchUp(us);
+                    proc(page);
+                });
+            }
             clock_->Add(25, [this](int64_t us) {
                 CatchUp(us);
                 const std::size_t before = port_->writes().size();
-                AutoReadTimerProc(page_);
+                AutoReadTimerProc(page);
                 if (port_->writes().size() > before) read_times_us_.push_back(us);
             });
         }
@@ -69,43 +57,17 @@ class SimIntegrationTest : public fakes::CoreTest,
         CatchUp(clock_->now_us());
     }
     void CatchUp(int64_t us) { dev_->AdvanceTo(origin_ + us * sim::kMicro); }
-    void Command(uint16_t id, uint16_t code = platform::kBnClicked) {
-        PageCommand(page_, platform::MakeWParam(id, code), nullptr);
-    }
-    // Clicks and lets the command and its reply cross the line.
-    void Press(uint16_t id) {
-        Command(id);
-        Run(400 * kMilli);
-    }
-    std::string Text(Wnd w) { return ui.Text(w); }
     Strings WritesFrom(std::size_t from) {
         return {port_->writes().begin() + static_cast<std::ptrdiff_t>(from), port_->writes().end()};
     }
     // Each measurement field shows what the device last said, in the page's own format.
     void ExpectFieldsShowTheLastReplies() {
-        const struct {
-            Wnd field;
-            const char *shown, *reg, *key, *scan;
-        } fields[] = {
-            {g_gen.hWndAntVpeak, "%.2fVp", "Wi", "VOLT: ", "%*s %f"},
-            {g_gen.hWndAntIpeak, "%.2fAp", "Wi", "VOLT: ", "%*s %*f %*s %*s %f"},
-            {g_gen.hWndPcbTemp, "%.1f\260C", "Wt", "TMP10", "%*s %*s %f"},
-            {g_gen.hWndVsupply, "%.2fV", "Wu", "VINF:", "%*s %f"},
-            {g_gen.hWndAntIavg, "%.3fA", "Pi", "ADC2, IANT", "%*s %*s %f"},
-            {g_gen.hWndAntPavg, "%.2fW", "Pi", "Power: ", "%*s %f"},
-        };
-        for (const auto& f : fields) {
-            const std::string reply = dev_->LastReply(f.reg);
-            float v = -999;
-            if (reply.find(f.key) != std::string::npos)
-                std::sscanf(reply.c_str() + reply.find(f.key), f.scan, &v);
-            EXPECT_EQ(Text(f.field), Format(f.shown, v)) << f.key;
-        }
+        for (const auto& f : fakes::kMeasurementFields)
+            EXPECT_EQ(ui.Text(g_gen.*f.field), fakes::Shown(f, dev_->LastReply(f.reg))) << f.key;
     }
 
     std::unique_ptr<sim::Device> dev_;
     std::unique_ptr<sim::SimSerialPort> port_;
-    Wnd page_ = nullptr;
     std::unique_ptr<fakes::TimerClock> clock_;
     int64_t resolution_us_ = 0;
     sim::Nanos origin_ = 0;
@@ -123,13 +85,12 @@ TEST_P(SimIntegrationTest, EveryStartupAndMeasurementReplyIsParsedOnItsOwn) {
     Command(1036);
     ASSERT_EQ(port_->baudrate(), baudrate_table[row]);
     Run(10 * kSecond);
-    EXPECT_EQ(port_->writes(), kStartupReads);
-    EXPECT_EQ(Text(g_gen.hWndPwmOnOff), "PWM ON");
-    EXPECT_EQ(Text(g_gen.hWndCtlOnOff), "CTL OFF");
-    EXPECT_EQ(Text(g_gen.hWndSearchAlways), "AS alw. OFF");
-    EXPECT_EQ(Text(g_gen.hWndHwVersion), sim::kHardwareText);
-    EXPECT_EQ(Text(g_gen.hWndFwVersion).substr(0, 20), sim::kFirmwareText);
-    EXPECT_EQ(Text(g_com.hWndStatusRight), "Reading: auto search");
+    EXPECT_EQ(port_->writes(), (Strings{"cr Wo\r", "cr Sv\r", "cr Wc\r", "cr Ww\r"}));
+    EXPECT_EQ(ui.Text(g_gen.hWndPwmOnOff) + "|" + ui.Text(g_gen.hWndCtlOnOff) + "|" +
+                  ui.Text(g_gen.hWndSearchAlways) + "|" + ui.Text(g_com.hWndStatusRight),
+              "PWM ON|CTL OFF|AS alw. OFF|Reading: auto search");
+    EXPECT_EQ(ui.Text(g_gen.hWndHwVersion), sim::kHardwareText);
+    EXPECT_EQ(ui.Text(g_gen.hWndFwVersion).substr(0, 20), sim::kFirmwareText);
     if (row >= 5 && resolution == 0) {
         // Where 150 ms is enough, the reads go out as they always have. (At 14400 bps the
         // identification's last byte comes 43 ms after its read: with the pause of 110 ms
@@ -139,7 +100,7 @@ TEST_P(SimIntegrationTest, EveryStartupAndMeasurementReplyIsParsedOnItsOwn) {
 
     Command(1094);
     Run(10 * kSecond);
-    EXPECT_EQ(WritesFrom(4), kMeasureCycle);
+    EXPECT_EQ(WritesFrom(4), (Strings{"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"}));
     ExpectFieldsShowTheLastReplies();
 }
 

@@ -8,19 +8,10 @@
 #include "sim/sim_port.h"
 #include "tests/fakes/test_env.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define LRX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LRX_ASAN 1
-#endif
-#endif
-#if defined(LRX_ASAN)
-// The sanitizer's own count (GCC ships no header for it).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#else
 #include <malloc.h>
-#endif
+
+// The sanitizer's own count where it runs (GCC ships no header for it), else malloc's.
+extern "C" __attribute__((weak)) std::size_t __sanitizer_get_current_allocated_bytes();
 
 namespace {
 
@@ -31,11 +22,8 @@ using sim::kSecond;
 constexpr sim::Nanos kHour = 3600 * kSecond;
 
 std::size_t HeapInUse() {
-#if defined(LRX_ASAN)
+    if (__sanitizer_get_current_allocated_bytes == nullptr) return mallinfo2().uordblks;
     return __sanitizer_get_current_allocated_bytes();
-#else
-    return mallinfo2().uordblks;
-#endif
 }
 
 // Keeps only what the controls show now: the recording fake's history would grow all day.
@@ -47,21 +35,6 @@ class LeanUi : public fakes::FakeUi {
         if (w == g_com.hWndComText) area_peak = std::max(area_peak, controls[w].text.size());
     }
     std::size_t area_peak = 0;
-};
-
-// The measurement fields that each AutoRead reply fills, and how the device's own text
-// reads: scanned from its key as the page's table scans it, shown in the page's format.
-const struct Field {
-    const char* reg;
-    Wnd GenPageHandles::*field;
-    const char *key, *scan, *shown;
-} kFields[] = {
-    {"Wi", &GenPageHandles::hWndAntVpeak, "VOLT: ", "%*s %f", "%.2fVp"},
-    {"Wi", &GenPageHandles::hWndAntIpeak, "VOLT: ", "%*s %*f %*s %*s %f", "%.2fAp"},
-    {"Wt", &GenPageHandles::hWndPcbTemp, "TMP10", "%*s %*s %f", "%.1f\260C"},
-    {"Wu", &GenPageHandles::hWndVsupply, "VINF:", "%*s %f", "%.2fV"},
-    {"Pi", &GenPageHandles::hWndAntIavg, "ADC2, IANT", "%*s %*s %f", "%.3fA"},
-    {"Pi", &GenPageHandles::hWndAntPavg, "Power: ", "%*s %f", "%.2fW"},
 };
 
 // What the run saw on the program's side of the line.
@@ -97,17 +70,13 @@ void CountingParse(char* reply, uint32_t count) {
                       t.in_flight.begin() + static_cast<std::ptrdiff_t>(k + 1));
     ++t.whole;
     // Marked first, so a field that the parser leaves alone cannot pass for a right one.
-    for (const Field& f : kFields)
+    for (const auto& f : fakes::kMeasurementFields)
         if (reg == f.reg) t.ui->controls[g_gen.*f.field].text = "?";
     ParseDeviceReply(reply, count);
-    for (const Field& f : kFields) {
-        if (reg != f.reg) continue;
-        float v = -999;
-        std::sscanf(raw.c_str() + raw.find(f.key), f.scan, &v);
-        char want[64];
-        std::snprintf(want, sizeof want, f.shown, static_cast<double>(v));
-        const std::string got = t.ui->controls[g_gen.*f.field].text;
-        if (got != want && t.fields_wrong++ == 0) t.first_wrong = reg + ": " + got + " not " + want;
+    for (const auto& f : fakes::kMeasurementFields) {
+        const std::string got = t.ui->controls[g_gen.*f.field].text, want = fakes::Shown(f, raw);
+        if (reg == f.reg && got != want && t.fields_wrong++ == 0)
+            t.first_wrong = reg + ": " + got + " not " + want;
     }
     if (reg == "Wi" || reg == "Wt" || reg == "Wu" || reg == "Pi") ++t.measurements;
 }
@@ -147,9 +116,7 @@ void AutoReadFor(sim::Nanos length) {
     const auto click = [page](uint16_t id, uint16_t code = platform::kBnClicked) {
         PageCommand(page, platform::MakeWParam(id, code), nullptr);
     };
-    click(1035, platform::kCbnSelEndOk);
-    click(1036);
-    click(1095);  // AutoRead on
+    for (uint16_t id : {1035, 1036, 1095}) click(id, id == 1035 ? 9 : 0);  // 38400 bps, AutoRead
     // One step of a 5 ms clock drives the three timers at their periods.
     uint64_t steps = 0;
     const auto run_for = [&](sim::Nanos span) {
@@ -175,11 +142,11 @@ void AutoReadFor(sim::Nanos length) {
 
     const sim::Device::LineCount& sent = dev.line_count();
     const uint64_t hours = static_cast<uint64_t>(length / kHour);
-    std::printf("device: %" PRIu64 " replies whole, %" PRIu64 " broken, %" PRIu64
-                " junk bursts ending in ETX; program: %" PRIu64 " handed on, %" PRIu64
-                " measurements; heap %zu KiB, at most %zu KiB; text area peak %zu\n",
-                sent.whole, sent.broken, sent.bursts_etx, t.handed_on, t.measurements, base / 1024,
-                peak / 1024, ui.area_peak);
+    std::printf("device: %" PRIu64 " whole, %" PRIu64 " broken, %" PRIu64
+                " junk with ETX; "
+                "handed on %" PRIu64 "; heap %zu KiB, at most %zu; text area peak %zu\n",
+                sent.whole, sent.broken, sent.bursts_etx, t.handed_on, base / 1024, peak / 1024,
+                ui.area_peak);
     // Every reply sent whole was handed on whole, in order, and shown as the device said.
     EXPECT_EQ(t.whole, sent.whole);
     EXPECT_EQ(t.lost, 0u);
