@@ -33,6 +33,7 @@ class AutoReadTest : public fakes::CoreTest {
         g_com.hWndStatusRight = ui.NewWindow("status right");
         g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
+        std::strcpy(g_port.open_port_name, "COM15");
         // The receive pump runs beside the sequencer, as the port's timer does.
         clock.Add(10, [this](int64_t) { ReceiveTimerProc(nullptr); });
         clock.Add(25, [this](int64_t) { AutoReadTick(); });
@@ -145,10 +146,6 @@ TEST_F(AutoReadTest, StepsWithoutAReadOnlyMoveOn) {
     EXPECT_EQ(console.out, "");
 }
 
-}  // namespace
-
-namespace {
-
 // Bytes that arrive while a read-back is collected are taken as flash: no read goes out
 // until the stream has been dumped. A read the port did not take is tried again.
 TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead) {
@@ -165,7 +162,6 @@ TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead)
     const auto last = std::find(cycle.begin(), cycle.end(), serial.writes.back());
     ASSERT_NE(last, cycle.end());
     const std::string next = cycle[static_cast<std::size_t>(last - cycle.begin() + 1) % 4];
-    std::strcpy(g_port.open_port_name, "COM15");
     serial.fail_write = true;
     serial.write_calls = 0;
     console.out.clear();

@@ -23,9 +23,7 @@ class ComLogTest : public fakes::CoreTest {
         ASSERT_LT(path.size(), sizeof g_folders.szLogPath);
         std::snprintf(g_folders.szLogPath, sizeof g_folders.szLogPath, "%s", path.c_str());
     }
-    void Click(uint16_t code = platform::kBnClicked) {
-        PageCommand(page, platform::MakeWParam(1041, code), nullptr);
-    }
+    void Click(uint16_t code = platform::kBnClicked) { Command(1041, code); }
     static Strings Files(const fs::path& in) {
         Strings names;
         for (const auto& e : fs::directory_iterator(in)) names.push_back(e.path().filename());
@@ -35,7 +33,6 @@ class ComLogTest : public fakes::CoreTest {
     std::string In(const std::string& name) const { return dir.path() + "/" + name; }
 
     fakes::ScratchDir dir;
-    platform::Wnd page = ui.NewWindow("page");
 };
 
 TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
@@ -131,11 +128,7 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
                     : "Error: log path too long for the log file name (max. 255 characters)!\n";
             EXPECT_EQ(console.out, "Starting COM log file creation... \n" + std::string(too_long) +
                                        "Error: COM Log file creation failed!\n");
-            ASSERT_EQ(ui.boxes.size(), 1u);
-            EXPECT_EQ(ui.boxes[0].owner, page);
-            EXPECT_EQ(ui.boxes[0].text, "Log File Creation Error!\nlog path available?");
-            EXPECT_EQ(ui.boxes[0].caption, "Error!");
-            EXPECT_EQ(ui.boxes[0].flags, platform::kMbIconError);
+            EXPECT_EQ(Boxes(), Strings{"Error!|Log File Creation Error!\nlog path available?|16"});
             EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "LOG Start");
             Click();  // tries again rather than stopping a log that never ran
             EXPECT_EQ(ui.boxes.size(), 2u);
