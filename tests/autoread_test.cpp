@@ -66,22 +66,19 @@ class AutoReadTest : public fakes::CoreTest {
 
 // With AutoRead off, the start-up reads are all; the first waits for the interval in force.
 TEST_F(AutoReadTest, StartupReadsThenSilence) {
-    struct Case {
-        uint8_t interval, tick_left;
-        int first_tick;
-    };
-    const Case cases[] = {
+    const std::tuple<uint8_t, uint8_t, int> cases[] = {
+        // interval, ticks counted, first read
         {5, 0, 6},                  // fresh start
         {5, 3, 3},                  // ticks 3, 4, 5 of the count
         {40, 0, 41},                // reopened during the idle measurement cycle
         {40, 17, 24},               // 17..40
         {40, 40, 1},  {5, 100, 1},  // left by the measurement Read button
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << int{c.interval} << "/" << int{c.tick_left});
+    for (const auto& [interval, tick_left, first_tick] : cases) {
+        SCOPED_TRACE(testing::Message() << int{interval} << "/" << int{tick_left});
         console.out.clear();
-        g_autoread = {0, c.tick_left, c.interval, 0, 0};  // step, tick, interval, on, read once
-        EXPECT_EQ(Run(2000), Startup(c.first_tick));
+        g_autoread = {0, tick_left, interval, 0, 0};  // step, tick, interval, on, read once
+        EXPECT_EQ(Run(2000), Startup(first_tick));
         EXPECT_EQ(console.out, "cr Wo\r\ncr Sv\r\ncr Wc\r\ncr Ww\r\n");
         EXPECT_EQ(g_autoread.autoread_interval, 40);
     }
@@ -127,19 +124,17 @@ TEST_F(AutoReadTest, FrozenWhilePortClosedOrBootloaderRuns) {
 }
 
 TEST_F(AutoReadTest, StepsWithoutAReadOnlyMoveOn) {
-    struct Case {
-        uint8_t step, on, next, interval;
-    };
-    const Case cases[] = {
+    const std::tuple<uint8_t, uint8_t, uint8_t, uint8_t> cases[] = {
         {2, 0, 0, 5},  {9, 0, 5, 5},  {10, 0, 0, 5}, {200, 0, 0, 5}, {255, 1, 0, 5},
         {5, 0, 6, 40}, {6, 0, 7, 40}, {7, 0, 8, 40}, {8, 0, 5, 40},
     };
-    for (const Case& c : cases) {
-        g_autoread = {c.step, 5, 5, c.on, 0};
+    for (const auto& [step, on, next, interval] : cases) {
+        g_autoread = {step, 5, 5, on, 0};
         AutoReadTimerProc(nullptr);
-        EXPECT_EQ(g_autoread.autoread_step, c.next) << int{c.step};
-        EXPECT_EQ(g_autoread.autoread_interval, c.interval) << int{c.step};
-        EXPECT_EQ(g_autoread.autoread_tick, 0) << int{c.step};
+        EXPECT_EQ(std::make_tuple(g_autoread.autoread_step, g_autoread.autoread_interval,
+                                  g_autoread.autoread_tick),
+                  std::make_tuple(next, interval, 0))
+            << int{step};
     }
     EXPECT_EQ(serial.writes, Texts{});
     EXPECT_TRUE(ui.set_texts.empty());

@@ -259,26 +259,22 @@ TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFileAndAsksFirst) {
 
 TEST_F(BootloadingTest, EraseAndSwitchAskThenSendTheirCommand) {
     Start();
-    struct Case {
-        uint16_t id;
-        const char *name, *question;
-        std::string info, cancelled, command;
-    };
-    const Case cases[] = {
-        {1071, "WM_BUTTON_BOOT_FERASE\n", "Erase Lum_Rax Flash?",
-         "\r\nWIN info: Flash erasing...\r\n", "\r\nWIN info: Flash erasing canceled\r\n",
-         "cw Fe\r"},
-        {1070, "WM_BUTTON_BOOT_SWITCH\n", "Switch between Bootloader / Application?",
-         "\r\nWIN info: Switching...\r\nCheck Firmware (Read <Sv>) version to find out if "
-         "Bootloader or Application is active!\r\n",
-         "\r\nWIN info: Switching canceled\r\n", "cw Sboot\r"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::tuple<uint16_t, const char*, const char*, std::string, std::string, std::string>
+        cases[] = {
+            {1071, "WM_BUTTON_BOOT_FERASE\n", "Erase Lum_Rax Flash?",
+             "\r\nWIN info: Flash erasing...\r\n", "\r\nWIN info: Flash erasing canceled\r\n",
+             "cw Fe\r"},
+            {1070, "WM_BUTTON_BOOT_SWITCH\n", "Switch between Bootloader / Application?",
+             "\r\nWIN info: Switching...\r\nCheck Firmware (Read <Sv>) version to find out if "
+             "Bootloader or Application is active!\r\n",
+             "\r\nWIN info: Switching canceled\r\n", "cw Sboot\r"},
+        };
+    for (const auto& [id, name, question, info, cancelled, command] : cases) {
+        SCOPED_TRACE(name);
         if (g_port.com_port_open == 1) Command(1036);
         console.out.clear();
-        Command(c.id);
-        EXPECT_EQ(console.out, std::string(c.name) + "Error: Open COM port!\n");
+        Command(id);
+        EXPECT_EQ(console.out, std::string(name) + "Error: Open COM port!\n");
         EXPECT_EQ(LastBox() + "|" + std::to_string(ui.boxes.back().flags), "Open COM port!|48");
 
         Command(1036);
@@ -286,17 +282,17 @@ TEST_F(BootloadingTest, EraseAndSwitchAskThenSendTheirCommand) {
         g_rx.flash_stream_mode = 1;
         const std::size_t writes = port_->writes().size();
         ui.answers = {platform::kIdCancel, platform::kIdOk};
-        for (const std::string& said : {c.cancelled, c.info}) {
+        for (const std::string& said : {cancelled, info}) {
             console.out.clear();
             ui.SetControlText(g_com.hWndComText, "");
-            Command(c.id);
-            EXPECT_EQ(ui.boxes.back().caption + "|" + LastBox(), std::string("|") + c.question);
+            Command(id);
+            EXPECT_EQ(ui.boxes.back().caption + "|" + LastBox(), std::string("|") + question);
             EXPECT_EQ(ui.Text(g_com.hWndComText), said);
         }
-        EXPECT_EQ(port_->WrittenSince(writes), c.command);
-        EXPECT_EQ(console.out, c.name + c.info + c.command + "\n");
+        EXPECT_EQ(port_->WrittenSince(writes), command);
+        EXPECT_EQ(console.out, name + info + command + "\n");
         EXPECT_EQ(g_rx.flash_stream_mode, 0u);
-        EXPECT_EQ(fakes::ScratchLogBytes(), c.command + "\n");
+        EXPECT_EQ(fakes::ScratchLogBytes(), command + "\n");
     }
 }
 

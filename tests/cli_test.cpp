@@ -46,14 +46,7 @@ struct Streams {
 };
 
 TEST(CliTest, OptionsStandBeforeOrAfterTheCommand) {
-    struct Case {
-        const char *line, *env_port;
-        Command command;
-        Strings args;
-        const char* port;
-        int baud_row;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, Command, Strings, const char*, int> cases[] = {
         {"info --port /dev/ttyUSB0", "", Command::kInfo, {}, "/dev/ttyUSB0", 6},
         {"--port /dev/x --baud 14400 read Wo Wc", "", Command::kRead, {"Wo", "Wc"}, "/dev/x", 4},
         {"read --port=/dev/x Wo --baud=1200", "", Command::kRead, {"Wo"}, "/dev/x", 0},
@@ -63,15 +56,15 @@ TEST(CliTest, OptionsStandBeforeOrAfterTheCommand) {
         {"info --help", "", Command::kHelp, {}, "", 6},
         {"-h", "", Command::kHelp, {}, "", 6},
     };
-    for (const Case& c : cases) {
+    for (const auto& [line, env_port, command, args, port, baud_row] : cases) {
         cli::Options o;
         std::string error;
-        ASSERT_TRUE(cli::ParseCommandLine(Words(c.line), c.env_port, o, error)) << error;
-        EXPECT_EQ(o.command, c.command) << c.line;
-        if (c.command == Command::kHelp) continue;
-        EXPECT_EQ(o.args, c.args) << c.line;
-        EXPECT_EQ(o.port, c.port) << c.line;
-        EXPECT_EQ(o.baud_row, c.baud_row) << c.line;
+        ASSERT_TRUE(cli::ParseCommandLine(Words(line), env_port, o, error)) << error;
+        EXPECT_EQ(o.command, command) << line;
+        if (command == Command::kHelp) continue;
+        EXPECT_EQ(o.args, args) << line;
+        EXPECT_EQ(o.port, port) << line;
+        EXPECT_EQ(o.baud_row, baud_row) << line;
     }
 }
 
@@ -135,14 +128,9 @@ TEST(CliTest, JsonCarriesDeviceTextSafelyAndReadoutsLoseTheirUnit) {
 }
 
 TEST(CliTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
-    struct Case {
-        bool yes, terminal;
-        const char* typed;
-        int answer;
-        const char* err;
-    };
+    // --yes, a terminal, what is typed; the answer and what standard error shows.
     const char* const asked = "lumrax: Erase Lum_Rax Flash? [y/N] ";
-    const Case cases[] = {
+    const std::tuple<bool, bool, const char*, int, const char*> cases[] = {
         {true, true, "n\n", platform::kIdOk, "lumrax: Erase Lum_Rax Flash? -> OK (--yes)\n"},
         {false, true, "yes\n", platform::kIdOk, asked},
         {false, true, "\n", platform::kIdCancel, asked},
@@ -151,20 +139,20 @@ TEST(CliTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
          "lumrax: Erase Lum_Rax Flash? -> Cancel: no terminal to ask, --yes "
          "answers OK\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.yes << c.terminal << c.typed);
+    for (const auto& [yes, terminal, typed, answer, err] : cases) {
+        SCOPED_TRACE(testing::Message() << yes << terminal << typed);
         Streams s;
         cli::Output output(true, s.out, s.err);
-        std::istringstream typed(c.typed);
+        std::istringstream in(typed);
         bool refused = false;
         const cli::MessageBox box{"Erase Lum_Rax Flash?", "", 0x21};
-        EXPECT_EQ(cli::AnswerQuestion(box, c.yes, c.terminal, typed, output, refused), c.answer);
-        EXPECT_EQ(refused, !c.terminal && !c.yes);
-        EXPECT_EQ(Streams::Text(s.err), c.err);
+        EXPECT_EQ(cli::AnswerQuestion(box, yes, terminal, in, output, refused), answer);
+        EXPECT_EQ(refused, !terminal && !yes);
+        EXPECT_EQ(Streams::Text(s.err), err);
         EXPECT_EQ(Streams::Text(s.out),
                   std::string("{\"event\":\"question\",\"text\":\"Erase Lum_Rax Flash?\","
                               "\"answer\":\"") +
-                      (c.answer == platform::kIdOk ? "ok" : "cancel") + "\"}\n");
+                      (answer == platform::kIdOk ? "ok" : "cancel") + "\"}\n");
     }
 }
 

@@ -96,34 +96,30 @@ TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
 
 TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
     // The full name is the folder, a separator and 31 characters, in 256 bytes with the NUL.
-    struct Case {
-        std::size_t path_len;  // 0: a folder that does not exist
-        bool earlier_file;     // a file of the plain name exists: the new one needs "_2"
-        bool created;
-    };
-    const Case cases[] = {{0, false, false},   {223, false, true},
-                          {224, false, false}, {221, true, true},
-                          {222, true, false},  {sizeof g_folders.szLogPath - 1, false, false}};
+    // The folder's length (0: a folder that does not exist), whether a file of the plain name
+    // exists (the new one then needs "_2"), whether the log starts.
+    const std::tuple<std::size_t, bool, bool> cases[] = {
+        {0, false, false}, {223, false, true}, {224, false, false},
+        {221, true, true}, {222, true, false}, {sizeof g_folders.szLogPath - 1, false, false}};
     const std::string prefix = dir.path() + "/";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path_len);
+    for (const auto& [path_len, earlier_file, created] : cases) {
+        SCOPED_TRACE(path_len);
         console.out.clear();
         ui.boxes.clear();
-        const fs::path folder = c.path_len == 0
-                                    ? prefix + "COMlog"
-                                    : prefix + std::string(c.path_len - prefix.size(), 'a');
-        if (c.path_len != 0) fs::create_directory(folder);
-        if (c.earlier_file) dir.Write(folder.filename().string() + "/" + kName, "earlier");
+        const fs::path folder =
+            path_len == 0 ? prefix + "COMlog" : prefix + std::string(path_len - prefix.size(), 'a');
+        if (path_len != 0) fs::create_directory(folder);
+        if (earlier_file) dir.Write(folder.filename().string() + "/" + kName, "earlier");
         SetLogPath(folder.string());
 
         Click();
-        EXPECT_EQ(g_log.com_log_active, c.created ? 1 : 0);
-        if (c.created) {
+        EXPECT_EQ(g_log.com_log_active, created ? 1 : 0);
+        if (created) {
             EXPECT_EQ(std::strlen(g_log.szCOMLogFileName), kLogNameSize - 1);
             Click();
         } else {
             const char* too_long =
-                c.path_len == 0
+                path_len == 0
                     ? ""
                     : "Error: log path too long for the log file name (max. 255 characters)!\n";
             EXPECT_EQ(console.out, "Starting COM log file creation... \n" + std::string(too_long) +
@@ -133,9 +129,9 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
             Click();  // tries again rather than stopping a log that never ran
             EXPECT_EQ(ui.boxes.size(), 2u);
         }
-        const std::size_t files = (c.created ? 1u : 0u) + (c.earlier_file ? 1u : 0u);
+        const std::size_t files = (created ? 1u : 0u) + (earlier_file ? 1u : 0u);
         EXPECT_EQ(fs::exists(folder) ? Files(folder).size() : 0u, files);
-        if (c.earlier_file) {
+        if (earlier_file) {
             EXPECT_EQ(fakes::ScratchDir::Read(folder / kName), "earlier");
         }
         fs::remove_all(folder);

