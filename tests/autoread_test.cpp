@@ -123,24 +123,6 @@ TEST_F(AutoReadTest, FrozenWhilePortClosedOrBootloaderRuns) {
     EXPECT_EQ(Run(3), Texts{Read(3, "cr Wo\r", "Reading: PWM on/off")});
 }
 
-TEST_F(AutoReadTest, StepsWithoutAReadOnlyMoveOn) {
-    const std::tuple<uint8_t, uint8_t, uint8_t, uint8_t> cases[] = {
-        {2, 0, 0, 5},  {9, 0, 5, 5},  {10, 0, 0, 5}, {200, 0, 0, 5}, {255, 1, 0, 5},
-        {5, 0, 6, 40}, {6, 0, 7, 40}, {7, 0, 8, 40}, {8, 0, 5, 40},
-    };
-    for (const auto& [step, on, next, interval] : cases) {
-        g_autoread = {step, 5, 5, on, 0};
-        AutoReadTimerProc(nullptr);
-        EXPECT_EQ(std::make_tuple(g_autoread.autoread_step, g_autoread.autoread_interval,
-                                  g_autoread.autoread_tick),
-                  std::make_tuple(next, interval, 0))
-            << int{step};
-    }
-    EXPECT_EQ(serial.writes, Texts{});
-    EXPECT_TRUE(ui.set_texts.empty());
-    EXPECT_EQ(console.out, "");
-}
-
 // Bytes that arrive while a read-back is collected are taken as flash: no read goes out
 // until the stream has been dumped. A read the port did not take is tried again.
 TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead) {

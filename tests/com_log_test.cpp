@@ -138,22 +138,4 @@ TEST_F(ComLogTest, MissingFolderOrPathTooLongForTheNameIsRefused) {
     }
 }
 
-TEST_F(ComLogTest, StartInAGivenFileEmptiesItAndWritesTheHeader) {
-    const std::string file = dir.Write("given.log", "an earlier run");
-    ASSERT_TRUE(ComLogStartFile(file.c_str()));
-    EXPECT_EQ(g_log.com_log_active, 1);
-    EXPECT_EQ(std::string(g_log.szCOMLogFileName), file);
-    ComLogText("cr Wo\r\n");
-    EXPECT_EQ(fakes::ScratchDir::Read(file), kHeader + "cr Wo\r\n");
-
-    // A second start closes the first file; a path that cannot be created leaves the log off.
-    EXPECT_FALSE(ComLogStartFile(In("no/such.log").c_str()));
-    EXPECT_FALSE(ComLogStartFile(""));
-    EXPECT_EQ(g_log.com_log_active, 0);
-    EXPECT_EQ(g_log.pCOMLogFile, nullptr);
-    EXPECT_EQ(fakes::ScratchDir::Read(file), kHeader + "cr Wo\r\n");
-    EXPECT_EQ(console.out, "");
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
 }  // namespace

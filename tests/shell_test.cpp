@@ -32,39 +32,33 @@ class ShellTest : public fakes::CoreTest {
     std::string file;
 };
 
+// Made, or there already: the e2e run shows both; the failures here.
 TEST_F(ShellTest, WorkFoldersConsoleAndPaths) {
-    const std::string p250(250, 'p'), p259(259, 'q'), p260(260, 'r'), w = "C:\\work";
-    const std::string head = "FOPEN_MAX = 20\r\n", exe = head + "szExePath: ";
+    const std::string p250(250, 'p'), p259(259, 'q'), p260(260, 'r');
+    const std::string head = "FOPEN_MAX = 20\r\n", path = head + "szExePath: ";
     const std::string long_ =
         " dir path too long (more than 259 characters) - dir not created!\r\n";
-    // Whether the folder can be told, whether the folders exist, the folder and the program's
-    // path, the folders whose path fits (in order), what is said.
-    const std::tuple<bool, bool, std::string, std::string, std::size_t, std::string> cases[] = {
-        // Made, or there already (the e2e run shows both); the failures here.
-        {true, true, w, w, 3,
-         exe + w +
-             "\nSettings dir creation error - dir might already exist!\r\nC:\\work\\Settings"
-             "\r\nCOMlog dir creation error!\r\nC:\\work\\COMlog\r\n"
-             "LUMRAXbin dir creation error!\r\nC:\\work\\LUMRAXbin\r\n"},
-        {false, false, "", "", 0, head + "Path Error, GetModuleFileName\r\n"},
-        {true, false, p260, "", 0,
+    // Whether the folder can be told, the folder and the program's path, the folders whose
+    // path fits (in order), what is said.
+    const std::tuple<bool, std::string, std::string, std::size_t, std::string> cases[] = {
+        {false, "", "", 0, head + "Path Error, GetModuleFileName\r\n"},
+        {true, p260, "", 0,
          head + "Path Error, current directory longer than 259 characters:\r\n" + p260 + "\r\n"},
-        {true, false, p259, p259, 0,
-         exe + p259 + "\nSettings" + long_ + "COMlog" + long_ + "LUMRAXbin" + long_},
-        {true, false, p250, p250, 2,
-         exe + p250 + "\nnew settings path:\r\n" + p250 + "\\Settings\nnew log path:\r\n" + p250 +
+        {true, p259, p259, 0,
+         path + p259 + "\nSettings" + long_ + "COMlog" + long_ + "LUMRAXbin" + long_},
+        {true, p250, p250, 2,
+         path + p250 + "\nnew settings path:\r\n" + p250 + "\\Settings\nnew log path:\r\n" + p250 +
              "\\COMlog\nLUMRAXbin" + long_},
     };
-    for (const auto& [cwd_ok, exists, cwd, exe, made, said] : cases) {
+    for (const auto& [cwd_ok, cwd, exe, made, said] : cases) {
         SCOPED_TRACE(cwd.size());
         fakes::ResetCoreState();
-        system = fakes::FakeSystem{};
         console.out.clear();
         system.cwd = cwd;
         system.cwd_ok = cwd_ok;
+        system.created.clear();
         Strings paths = {exe + "\\Settings", exe + "\\COMlog", exe + "\\LUMRAXbin"};
         paths.resize(made);
-        if (exists) system.existing = {paths.begin(), paths.end()};
         char* const fields[] = {g_folders.szSettingsPath, g_folders.szLogPath, g_folders.szBinPath,
                                 g_folders.szExePath};
         for (char* f : fields) std::strcpy(f, "old");  // must not survive a failure
@@ -277,24 +271,6 @@ TEST_F(ShellTest, SaveWritesExactlyTheTwoLinesOrSaysWhyNot) {
     if (symlink("/dev/full", file.c_str()) != 0) GTEST_SKIP() << "no /dev/full";
     SaveSettings();
     EXPECT_EQ(console.out, SaveLines("COM15", "38400") + "settings file write error!\n");
-}
-
-// The router takes its ids, except for notifications that Windows handles (each handler's
-// test checks that it acts on a click or a confirmed selection only); others go on.
-TEST_F(ShellTest, RouterTakesItsIdsOnly) {
-    CreateComPageControls(page);
-    CreateGeneratorPage(page);
-    const std::pair<uint16_t, uint16_t> routed[] = {
-        {1034, 1036}, {1039, 1042}, {1064, 1066}, {1069, 1071}, {1084, 1092},
-        {1094, 1097}, {1104, 1104}, {1107, 1108}, {1114, 1117}, {1124, 1125}};
-    for (uint16_t id = 1024; id <= 1130; ++id) {
-        bool in = false;
-        for (const auto& [first, last] : routed) in = in || (id >= first && id <= last);
-        for (uint16_t code : {0, 1, 5, 9, 0x0300 /*EN_CHANGE*/}) {
-            if (in && (code == 0 || code == 9)) continue;
-            EXPECT_EQ(Command(id, code), in) << id;
-        }
-    }
 }
 
 }  // namespace
