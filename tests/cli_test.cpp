@@ -47,13 +47,10 @@ struct Streams {
 
 TEST(CliTest, OptionsStandBeforeOrAfterTheCommand) {
     const std::tuple<const char*, const char*, Command, Strings, const char*, int> cases[] = {
-        {"info --port /dev/ttyUSB0", "", Command::kInfo, {}, "/dev/ttyUSB0", 6},
         {"--port /dev/x --baud 14400 read Wo Wc", "", Command::kRead, {"Wo", "Wc"}, "/dev/x", 4},
         {"read --port=/dev/x Wo --baud=1200", "", Command::kRead, {"Wo"}, "/dev/x", 0},
         {"write Wo1 -- -3 --json", "/dev/e", Command::kWrite, {"Wo1", "-3", "--json"}, "/dev/e", 6},
-        {"--port /dev/x monitor", "/dev/e", Command::kMonitor, {}, "/dev/x", 6},
         {"check fw.hex --chip 1284P", "", Command::kCheck, {"fw.hex"}, "", 6},
-        {"info --help", "", Command::kHelp, {}, "", 6},
         {"-h", "", Command::kHelp, {}, "", 6},
     };
     for (const auto& [line, env_port, command, args, port, baud_row] : cases) {

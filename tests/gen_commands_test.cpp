@@ -179,23 +179,19 @@ TEST_F(GenCommandsTest, MinimumVoltageAndTemperatureThreshold) {
     const std::tuple<uint16_t, std::string, const char*> cases[] = {
         {1097, "20", "cw Wk 20.000000\r"},
         {1097, "35", "cw Wk 35.000000\r"},
-        {1097, "24.5 V", "cw Wk 24.500000\r"},
         {1097, blanks + std::string(64, ' ') + "25", "cw Wk 25.000000\r"},
         {1097, blanks + std::string(65, ' ') + "25", nullptr},  // the 128-byte read keeps "2"
         {1097, "19.99", nullptr},
         {1097, "35.01", nullptr},
-        {1097, "nan", nullptr},
         {1097, "1e30", nullptr},
         {1125, "75 \260C", "cw Pt 75\r"},
-        {1125, "-3.7", "cw Pt -3\r"},
         {1125, blanks + "42", "cw Pt 42\r"},
         // Out of the int range: the nearest whole number that the command can carry.
         {1125, "1e20", "cw Pt 2147483647\r"},
         {1125, "-inf", "cw Pt -2147483648\r"},
         {1125, "2147483520", "cw Pt 2147483520\r"},  // the largest float below 2^31
         // No number: refused, nothing sent (never the "cw Pt 0" that %f's 0 would give).
-        {1125, "-", nullptr},  // the box after COM Start
-        {1125, "nan", nullptr},
+        {1125, "-", nullptr},              // the box after COM Start
         {1125, blanks + "  42", nullptr},  // beyond the 64-byte read
     };
     for (const auto& [id, text, wire] : cases) {
@@ -218,7 +214,6 @@ TEST_F(GenCommandsTest, EepromPassword) {
         {"KTZ73", "cw SeKTZ73\r", "KTZ73"},
         {"KTZ73xyz123", "cw SeKTZ73x\r", "KTZ73x"},  // the device takes one character more
         {"KTZ7", "cw Se0\r", "KTZ7"},
-        {"ktz73", "cw Se0\r", "ktz73"},
         {"", "cw Se0\r", ""},
         {std::string(40, 'a'), "cw Se0\r", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},  // a 32-byte read
     };

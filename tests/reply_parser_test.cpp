@@ -75,7 +75,6 @@ TEST_F(ReplyParserTest, EachKnownStringFillsItsFieldsFlagsAndConsole) {
          "uCisBootloader = 0\nhardware info:\nLum_Rax, HW Rev\n\n", true},
         {"\nPWM_active = 1\n", "PwmOnOff=PWM OFF", "+ = 1", true, "0000", "0100"},
         {"\nPWM_active = 2\n", "PwmOnOff=PWM ON", "+ = 2", true, "0100", "0000"},
-        {"\nPWM_active = on\n", "PwmOnOff=PWM ON", "+ = 0", true, "0100", "0000"},
         {"\npwm_ctl_active = 0\n", "CtlOnOff=CTL ON", "+ = 0", true, "0110", "0100"},
         {"\nfrequency 125.00 kHz x x x x 50.0\n", "Freq=125.00kHz|Duty=50.0%",
          "+\nfreq: 125.00kHz\nduty: 50.0%\n", true},
@@ -87,11 +86,9 @@ TEST_F(ReplyParserTest, EachKnownStringFillsItsFieldsFlagsAndConsole) {
         // Only the first 12 characters of the key count.
         {"\npwm_search_abc 1 A5\n", "Srch=AS alw. OFF", "+ = 165", true, "0100", "0101"},
         {"\nfmax: 150.5\n", "Fmax=150.50kHz", "+\nfmax: 150.50kHz\n", true},
-        {"\nfmax: abc\n", "Fmax=0.00kHz", "+\nfmax: 0.00kHz\n", true},
         {"\nfmin: 90\n", "Fmin=90.00kHz", "+\nfmin: 90.00kHz\n", true},
         {"\npwm_search_Vmin: 12\n", "Vmin=12.00 V", "+\nVmin: 12.00 V\n", true},
         {"\nTMP101 = 35.5\n", "PcbTemp=35.5\260C", "+\ntemperature: 35.5\260C\n", false},
-        {"\nTMP100 x 25.0\n", "PcbTemp=25.0\260C", "+\ntemperature: 25.0\260C\n", false},
         {"\nVINF: 24.5\n", "Vsupply=24.50V", "+\nVINF: 24.50V\n", false},
         {"\nADC2, IANT 1.25\n", "Iavg=1.250A", "+\nIANT: 1.250A\n", false},
         {"\nPower: 12.25\n", "Pavg=12.25W", "+\nPower: 12.25W\n", false},
@@ -115,10 +112,8 @@ TEST_F(ReplyParserTest, EachKnownStringFillsItsFieldsFlagsAndConsole) {
         {"PWM_active = 4294967297", "PwmOnOff=PWM ON", "*", true, "0100", "0000"},
         {"pwm_search_always = 1000000A5", "Srch=AS alw. ON", "*", true},
         {"frequency 1e39 kHz x x x x 50.0", "Freq=0.00kHz|Duty=0.0%", "*", true},
-        {"PWM_active = 0x1", "PwmOnOff=PWM OFF", "*", true},
         {"pwm_search_always = -FFFFFF5B", "Srch=AS alw. OFF", "*", true, "0100", "0101"},
         {"fmax: 3e38", "Fmax=300000000549775575777803994281145270272.00kHz", "*", true},
-        {"pwm_search_Vmin: -0x1p3", "Vmin=-8.00 V", "*", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reply);

@@ -15,7 +15,6 @@ class FakeSerial : public platform::SerialPort {
     platform::PortHandle Open(const char* device_path) override {
         opened_paths.emplace_back(device_path);
         if (fail_open) return nullptr;
-        open = true;
         return reinterpret_cast<platform::PortHandle>(opened_paths.size() * 0x10);
     }
     bool Configure(platform::PortHandle, int32_t baudrate, std::string& error) override {
@@ -46,10 +45,7 @@ class FakeSerial : public platform::SerialPort {
         if (!fail_write) writes.push_back(w);
         return !fail_write || write_put > 0;
     }
-    void Close(platform::PortHandle) override {
-        open = false;
-        ++closes;
-    }
+    void Close(platform::PortHandle) override { ++closes; }
 
     // Bytes the device sends: one chunk is returned by one read (at most its max).
     void Feed(const std::string& chunk) { chunks.push_back(chunk); }
@@ -59,7 +55,6 @@ class FakeSerial : public platform::SerialPort {
     bool fail_read = false;
     bool fail_write = false;
     std::size_t write_put = 0;  // bytes a failing write still takes (it then "succeeds" short)
-    bool open = false;
     int closes = 0;
     int reads = 0;
     int write_calls = 0;

@@ -85,28 +85,4 @@ class PageTest : public CoreTest {
     void SetUp() override;
 };
 
-// The measurement fields that each AutoRead reply fills, and what a reply of the device
-// makes them show: the value after its key, scanned and shown as the page does.
-struct MeasurementField {
-    const char* reg;
-    platform::Wnd GenPageHandles::*field;
-    const char *key, *scan, *shown;
-};
-inline const MeasurementField kMeasurementFields[] = {
-    {"Wi", &GenPageHandles::hWndAntVpeak, "VOLT: ", "%*s %f", "%.2fVp"},
-    {"Wi", &GenPageHandles::hWndAntIpeak, "VOLT: ", "%*s %*f %*s %*s %f", "%.2fAp"},
-    {"Wt", &GenPageHandles::hWndPcbTemp, "TMP10", "%*s %*s %f", "%.1f\260C"},
-    {"Wu", &GenPageHandles::hWndVsupply, "VINF:", "%*s %f", "%.2fV"},
-    {"Pi", &GenPageHandles::hWndAntIavg, "ADC2, IANT", "%*s %*s %f", "%.3fA"},
-    {"Pi", &GenPageHandles::hWndAntPavg, "Power: ", "%*s %f", "%.2fW"},
-};
-inline std::string Shown(const MeasurementField& f, const std::string& reply) {
-    float v = -999;
-    const std::size_t at = reply.find(f.key);
-    if (at != std::string::npos) std::sscanf(reply.c_str() + at, f.scan, &v);
-    char text[64];
-    std::snprintf(text, sizeof text, f.shown, static_cast<double>(v));
-    return text;
-}
-
 }  // namespace fakes
