@@ -225,7 +225,6 @@ TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFileAndAsksFirst) {
     Start();
     const std::tuple<bool, bool, std::string> cases[] = {
         {false, false, "COM?|Open valid COMport!"},
-        {false, true, "COM?|Open valid COMport!"},
         {true, false, "*.hex file?|Open valid *.hex File!"},
     };
     for (const auto& [port, file, box] : cases) {

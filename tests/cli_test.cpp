@@ -19,7 +19,6 @@
 
 namespace {
 
-using cli::Command;
 using Strings = std::vector<std::string>;
 
 Strings Words(const std::string& line) {
@@ -44,26 +43,6 @@ struct Streams {
         return s;
     }
 };
-
-TEST(CliTest, OptionsStandBeforeOrAfterTheCommand) {
-    const std::tuple<const char*, const char*, Command, Strings, const char*, int> cases[] = {
-        {"--port /dev/x --baud 14400 read Wo Wc", "", Command::kRead, {"Wo", "Wc"}, "/dev/x", 4},
-        {"read --port=/dev/x Wo --baud=1200", "", Command::kRead, {"Wo"}, "/dev/x", 0},
-        {"write Wo1 -- -3 --json", "/dev/e", Command::kWrite, {"Wo1", "-3", "--json"}, "/dev/e", 6},
-        {"check fw.hex --chip 1284P", "", Command::kCheck, {"fw.hex"}, "", 6},
-        {"-h", "", Command::kHelp, {}, "", 6},
-    };
-    for (const auto& [line, env_port, command, args, port, baud_row] : cases) {
-        cli::Options o;
-        std::string error;
-        ASSERT_TRUE(cli::ParseCommandLine(Words(line), env_port, o, error)) << error;
-        EXPECT_EQ(o.command, command) << line;
-        if (command == Command::kHelp) continue;
-        EXPECT_EQ(o.args, args) << line;
-        EXPECT_EQ(o.port, port) << line;
-        EXPECT_EQ(o.baud_row, baud_row) << line;
-    }
-}
 
 TEST(CliTest, BadCommandLinesAreRefusedWithOneMessage) {
     const std::string rates =
@@ -130,7 +109,6 @@ TEST(CliTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
     const std::tuple<bool, bool, const char*, int, const char*> cases[] = {
         {true, true, "n\n", platform::kIdOk, "lumrax: Erase Lum_Rax Flash? -> OK (--yes)\n"},
         {false, true, "yes\n", platform::kIdOk, asked},
-        {false, true, "\n", platform::kIdCancel, asked},
         {false, true, "", platform::kIdCancel, asked},
         {false, false, "y\n", platform::kIdCancel,
          "lumrax: Erase Lum_Rax Flash? -> Cancel: no terminal to ask, --yes "

@@ -130,22 +130,6 @@ TEST_F(SimDeviceTest, EepromAutoSearchAndPowerCycles) {
     EXPECT_EQ(Ask("cw Ws1"), "\x02supply too low, no search\n\r\x03");
 }
 
-TEST_F(SimDeviceTest, FlashReadStreamsRawBytesAndEraseSparesTheBootSection) {
-    sim::Scenario s;
-    s.timing.stream_gap = 0;
-    Reset(s);
-    const std::vector<uint8_t>& flash = dev_->flash().bytes();
-    const std::string image(flash.begin(), flash.end());
-    EXPECT_EQ(bench_->Exchange("cr Mr\r", 20 * kSecond), image);
-    EXPECT_EQ(Ask("cr Mr 100 20"), image.substr(0x100, 0x20));
-    EXPECT_EQ(Ask("cr Mr 7FF0 100"), image.substr(0x7FF0));
-    ASSERT_TRUE(dev_->flash().HasApplication());
-    EXPECT_EQ(Ask("cw Fe"), "\002flash erased\n\r\x03");
-    EXPECT_FALSE(dev_->flash().HasApplication());
-    EXPECT_EQ(std::count(flash.begin(), flash.begin() + 0x7000, 0xFF), 0x7000);
-    EXPECT_EQ(std::string(flash.begin() + 0x7000, flash.end()), image.substr(0x7000));
-}
-
 // As the program sees it: one read per 10 ms tick, never more than the line carries; at a
 // rate the receiver does not share, the bytes come garbled.
 TEST_F(SimDeviceTest, BytesLeaveAtTheLineRate) {
