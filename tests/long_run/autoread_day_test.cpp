@@ -132,11 +132,9 @@ void AutoReadFor(sim::Nanos length) {
 
     const sim::Device::LineCount& sent = dev.line_count();
     const uint64_t hours = static_cast<uint64_t>(length / kHour);
-    std::printf("device: %" PRIu64 " whole, %" PRIu64 " broken, %" PRIu64
-                " junk with ETX; "
-                "handed on %" PRIu64 "; heap %zu KiB, at most %zu; text area peak %zu\n",
-                sent.whole, sent.broken, sent.bursts_etx, t.handed_on, base / 1024, peak / 1024,
-                ui.area_peak);
+    std::printf("device: %" PRIu64 " whole, %" PRIu64 " broken; handed on %" PRIu64
+                "; heap %zu KiB, at most %zu; text area peak %zu\n",
+                sent.whole, sent.broken, t.handed_on, base / 1024, peak / 1024, ui.area_peak);
     // Every reply sent whole was handed on whole, in order.
     EXPECT_EQ(t.whole, sent.whole);
     EXPECT_EQ(t.lost, 0u);
