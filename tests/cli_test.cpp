@@ -183,30 +183,7 @@ class FakeClock final : public cli::Clock {
     int64_t now = 0;
 };
 
-// What the timer procedures did, with the time of each call in ms.
-Strings g_calls;
-FakeClock* g_clock = nullptr;
-cli::TickLoop* g_loop = nullptr;
-int64_t g_busy_ms = 0;  // how long the receive procedure takes
-
-void Note(const char* name) {
-    g_calls.push_back(std::string(name) + "@" + std::to_string(g_clock->now / cli::kNsPerMs));
-}
-void Receive(platform::Wnd) {
-    Note("rx");
-    g_clock->now += g_busy_ms * cli::kNsPerMs;
-}
-void Poll(platform::Wnd) {
-    Note("poll");
-}
-void AutoRead(platform::Wnd) {
-    Note("ar");
-}
-void StopsItself(platform::Wnd w) {
-    Note("once");
-    g_loop->Stop(w, 9);
-}
-
+// The timer procedures note what they did, with the time of each call in ms.
 class TickLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -218,6 +195,24 @@ class TickLoopTest : public ::testing::Test {
     void RunTo(int64_t ms) {
         ASSERT_TRUE(loop.RunUntil([&] { return clock.now > ms * cli::kNsPerMs; }));
     }
+    static void Note(const char* name) {
+        g_calls.push_back(std::string(name) + "@" + std::to_string(g_clock->now / cli::kNsPerMs));
+    }
+    static void Receive(platform::Wnd) {
+        Note("rx");
+        g_clock->now += g_busy_ms * cli::kNsPerMs;  // how long the call takes
+    }
+    static void Poll(platform::Wnd) { Note("poll"); }
+    static void AutoRead(platform::Wnd) { Note("ar"); }
+    static void StopsItself(platform::Wnd w) {
+        Note("once");
+        g_loop->Stop(w, 9);
+    }
+
+    static inline Strings g_calls;
+    static inline FakeClock* g_clock = nullptr;
+    static inline cli::TickLoop* g_loop = nullptr;
+    static inline int64_t g_busy_ms = 0;
     FakeClock clock;
     cli::TickLoop loop{clock};
     cli::HeadlessUi ui{loop};

@@ -65,20 +65,6 @@ std::string ScratchDir::Read(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void CoreTest::SetUp() {
-    platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
-    ResetCoreState();
-}
-
-void CoreTest::TearDown() {
-    ResetCoreState();
-    platform::SetEnv(platform::Env{});
-}
-
-bool CoreTest::Command(uint16_t id, uint16_t code) {
-    return PageCommand(page, platform::MakeWParam(id, code), nullptr);
-}
-
 void CoreTest::Forget() {
     serial.writes.clear();
     serial.written.clear();
@@ -86,11 +72,6 @@ void CoreTest::Forget() {
     ui.boxes.clear();
     ui.set_texts.clear();
     ui.appended.clear();
-}
-
-void CoreTest::Click(uint16_t id, uint16_t code) {
-    Forget();
-    EXPECT_TRUE(Command(id, code)) << id;
 }
 
 std::vector<std::string> CoreTest::Boxes() {

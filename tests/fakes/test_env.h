@@ -61,14 +61,25 @@ class ScratchDir {
 
 class CoreTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
+        ResetCoreState();
+    }
+    void TearDown() override {
+        ResetCoreState();
+        platform::SetEnv(platform::Env{});
+    }
     // A command of the page, through its router.
-    bool Command(uint16_t id, uint16_t code = platform::kBnClicked);
+    bool Command(uint16_t id, uint16_t code = platform::kBnClicked) {
+        return PageCommand(page, platform::MakeWParam(id, code), nullptr);
+    }
     // Forgets what was written, printed, shown and set so far.
     void Forget();
     // Forget(), then a command that the router must take.
-    void Click(uint16_t id, uint16_t code = platform::kBnClicked);
+    void Click(uint16_t id, uint16_t code = platform::kBnClicked) {
+        Forget();
+        EXPECT_TRUE(Command(id, code)) << id;
+    }
     // The boxes shown, each "caption|text|flags"; each must be owned by the page.
     std::vector<std::string> Boxes();
 
