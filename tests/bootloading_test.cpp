@@ -27,8 +27,7 @@ class BootloadingTest : public fakes::CoreTest {
     // A device in its bootloader with an erased flash; the fixture loaded, COM Start.
     void Start(const char* fixture = "atmega328p_app", sim::Faults faults = {}) {
         fakes::ResetCoreState();
-        ui.boxes.clear();
-        console.out.clear();
+        Forget();
         sim::Scenario s;
         s.firmware = sim::Firmware::kBootloader;
         s.flash = sim::FlashContent::kBlank;

@@ -80,15 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     };
     const auto reg_read = [&core](const char* text) {
         core.ui.SetControlText(g_com.hWndRegEdit, text);
-        core.Click(1039);
+        core.Command(1039);
     };
     fuzz::Input in(data, size);
     const int row = in.Byte() % (kBaudRows + 1);
     if (row < kBaudRows) {
         core.ui.controls[g_com.hWndBaudSelect].selection = row;
-        core.Click(1035, platform::kCbnSelEndOk);
+        core.Command(1035, platform::kCbnSelEndOk);
     }
-    core.Click(1036);
+    core.Command(1036);
     FUZZ_CHECK(g_port.com_port_open == 1);
 
     while (!in.empty()) {
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 break;
             }
             default:
-                core.Click(1036);
+                core.Command(1036);
                 break;
         }
     }

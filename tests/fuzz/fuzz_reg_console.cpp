@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             continue;
         }
         if (op == 4) {
-            core.Click(1036);
+            core.Command(1036);
             continue;
         }
         if (op == 5) {
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (op == 1) {
             RegLinePollTimerProc(core.page);
         } else {
-            core.Click(op == 2 ? 1039 : 1040);
+            core.Command(op == 2 ? 1039 : 1040);
         }
         const std::size_t sent = core.serial.writes.size() - writes;
         FUZZ_CHECK(sent <= 1);
