@@ -6,9 +6,9 @@ namespace {
 using Texts = std::vector<std::string>;
 
 // "tick command|status" of one read; tick 1 is the first tick of a run.
-std::string Read(int tick, const std::string& command, const std::string& status) {
+const auto Read = [](int tick, const std::string& command, const std::string& status) {
     return std::to_string(tick) + " " + command + "|" + status;
-}
+};
 
 // The four start-up reads, 150 ms apart.
 Texts Startup(int first) {

@@ -167,8 +167,6 @@ TEST(CliTest, TransferProgressAsJsonAndAsABar) {
     EXPECT_NEAR(p.Rate(), 39 / 2.999999,
                 1e-6);  // lines after the first, per second
 
-    EXPECT_EQ(cli::TransferProgress::BarText(0, 1269, 0),
-              "[........................] 0 / 1269 lines    0 %  - lines/s  -:-- left");
     // 634 lines left at 33.3 lines/s: 19.04 s, shown rounded up.
     EXPECT_EQ(cli::TransferProgress::BarText(635, 1269, 33.3),
               "[############............] 635 / 1269 lines   50 %  33.3 lines/s  "

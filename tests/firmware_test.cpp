@@ -66,9 +66,6 @@ class FirmwareTest : public fakes::CoreTest {
     std::string Out(const std::string& name) {
         return fakes::ScratchDir::Read(dir.path() + "/" + name);
     }
-    Bytes Sent(uint32_t n) {
-        return Bytes(g_hex.ihex_hex_line[n], g_hex.ihex_hex_line[n] + g_hex.ihex_hex_len[n]);
-    }
 
     fakes::ScratchDir dir;
 };
@@ -172,7 +169,8 @@ TEST_F(FirmwareTest, TheApplicationEndsBeforeTheBootloaderSection) {
              hexb::Data(0x7010, data) + hexb::kEof);
     EXPECT_EQ(g_image.hex_file_valid, 1u);
     EXPECT_EQ(g_image.ihex_line_eof, 2u);
-    EXPECT_EQ(Sent(2), Bytes({':', 0, 0, 0, 1, 0xFF, 0x0D, 0x0A}));
+    EXPECT_EQ(Bytes(g_hex.ihex_hex_line[2], g_hex.ihex_hex_line[2] + g_hex.ihex_hex_len[2]),
+              Bytes({':', 0, 0, 0, 1, 0xFF, 0x0D, 0x0A}));
     EXPECT_EQ(Out("motor.avr"), AvrImage(two, chip_table[0]));
     EXPECT_NE(console.out.find("new last line:\nihex_line_num_max_app = 3\nihex_hex_len[2] = 8\n"
                                ":00000001FF\r\n" +
@@ -212,7 +210,6 @@ TEST_F(FirmwareTest, BadFilesFailTheCheckWithoutWritingImages) {
     const std::tuple<const char*, uint8_t, std::string, std::string> cases[] = {
         {"empty", 0, "",
          "File Size: 0 Bytes\nNumber of lines read: 1\nihex line start error, line 1\n"},
-        {"LF line ends", 0, ":00000001FF\n", "ihex line end error, line 1\n"},
         {"more lines than the table", 1, many,
          "ihex line count error, line 8193: at most 8192 lines can be read\n"},
         {"line across the bootloader", 0, hexb::Data(0x6FF8, hexb::Counting(16)) + hexb::kEof,

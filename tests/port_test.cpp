@@ -82,7 +82,6 @@ TEST_F(PortTest, FailedOpeningSaysWhyAndChangesNothingElse) {
     // COM number, device path, whether it opens (and refuses its configuration), what is said
     const std::tuple<uint8_t, const char*, bool, std::string, std::string> cases[] = {
         {3, "", false, "Opening COM3\nError opening COM3\n", none},
-        {0, "", false, "", none},  // none chosen
         {15, "", true, "Opening COM15\nError opening COM15: " + reason + "\n",
          "Error|COM15 cannot be set up:\n" + reason + "|16"},
     };
@@ -160,8 +159,6 @@ TEST_F(PortTest, ComAndBaudSelections) {
         {1034, 9, -1, 1, 57600, 7, "COM selection ERROR!\nSelected COM 1\n"},
         {1035, 9, 3, 7, 9600, 15,
          "Selected baud rate: 9600 bps (cb_reply = 3)\nCOM_timeout_max:    15 * 10 ms\n"},
-        {1035, 9, 8, 7, 115200, 10,
-         "Selected baud rate: 115200 bps (cb_reply = 8)\nCOM_timeout_max:    10 * 10 ms\n"},
         {1035, 9, -1, 7, 1200, 50,
          "Baud rate selection ERROR!\nSelected baud rate: 1200 bps (cb_reply = 0)\n"
          "COM_timeout_max:    50 * 10 ms\n"},

@@ -13,9 +13,7 @@ void (*on_reply)() = nullptr;
 
 const std::string kStx(1, '\x02');
 const std::string kEtx(1, '\x03');
-std::string WithNul(const std::string& s) {
-    return s + std::string(1, '\0');
-}
+const auto WithNul = [](const std::string& s) { return s + std::string(1, '\0'); };
 
 class PumpTest : public fakes::CoreTest {
   protected:
