@@ -9,7 +9,6 @@
 namespace {
 
 using hexb::Bytes;
-using Strings = std::vector<std::string>;
 
 // The .avr image: bytes placed by address, 0xFF elsewhere, pages up to the one after the last
 // byte (capped at the application's end).
@@ -17,9 +16,8 @@ std::string AvrImage(const Bytes& placed, const ChipRow& chip) {
     uint32_t pages = static_cast<uint32_t>(placed.size()) / chip.page_size + 1;
     if (pages > chip.max_pages) pages = chip.max_pages;
     std::string avr(std::size_t{pages} * chip.page_size, '\xFF');
-    for (std::size_t i = 0; i < placed.size() && i < avr.size(); ++i) {
+    for (std::size_t i = 0; i < placed.size() && i < avr.size(); ++i)
         avr[i] = static_cast<char>(placed[i]);
-    }
     return avr;
 }
 

@@ -5,7 +5,6 @@
 namespace {
 
 using G = GenPageHandles;
-using Texts = std::vector<std::string>;
 constexpr unsigned kWarn = platform::kMbIconWarning;
 
 struct Step {
@@ -58,9 +57,9 @@ class GenCommandsTest : public fakes::PageTest {
     // An entry button either sends exactly wire and prints sent, or refuses with its box.
     void ExpectSentOrRefused(const char* wire, const std::string& sent, const char* refused,
                              const std::string& box) {
-        EXPECT_EQ(serial.writes, wire != nullptr ? Texts{wire} : Texts{});
+        EXPECT_EQ(serial.writes, wire != nullptr ? Strings{wire} : Strings{});
         EXPECT_EQ(console.out, wire != nullptr ? sent : refused);
-        EXPECT_EQ(Boxes(), wire != nullptr ? Texts{} : Texts{Box("Error", box, kWarn)});
+        EXPECT_EQ(Boxes(), wire != nullptr ? Strings{} : Strings{Box("Error", box, kWarn)});
     }
     static std::vector<uint16_t> AllButtons() {
         std::vector<uint16_t> ids(std::begin(kEntryButtons), std::end(kEntryButtons));
@@ -91,11 +90,11 @@ TEST_F(GenCommandsTest, ButtonsNeedAClickAnOpenPortAndNoBootloader) {
             SCOPED_TRACE(testing::Message() << "button " << id << ", code " << code << ", boot "
                                             << int{bootloader} << ", open " << int{port_open});
             Click(id, code);
-            EXPECT_EQ(serial.writes, Texts{});
+            EXPECT_EQ(serial.writes, Strings{});
             EXPECT_TRUE(ui.set_texts.empty() && ui.appended.empty());
             EXPECT_EQ(console.out, asks_for_port ? "Error: Open COM port!\n" : "");
             EXPECT_EQ(Boxes(),
-                      asks_for_port ? Texts{Box("Error", "Open COM port!", kWarn)} : Texts{});
+                      asks_for_port ? Strings{Box("Error", "Open COM port!", kWarn)} : Strings{});
             EXPECT_EQ(State(), before);
         }
     }
@@ -106,9 +105,9 @@ TEST_F(GenCommandsTest, ButtonsSendEchoAndInform) {
     for (const Step& s : kSteps) {
         SCOPED_TRACE(testing::Message() << "button " << s.id << " " << s.wire);
         Click(s.id);
-        EXPECT_EQ(serial.writes, *s.wire != '\0' ? Texts{s.wire} : Texts{});
+        EXPECT_EQ(serial.writes, *s.wire != '\0' ? Strings{s.wire} : Strings{});
         EXPECT_EQ(console.out, s.console);
-        EXPECT_EQ(Boxes(), s.info != nullptr ? Texts{Box("Info!", s.info, kWarn)} : Texts{});
+        EXPECT_EQ(Boxes(), s.info != nullptr ? Strings{Box("Info!", s.info, kWarn)} : Strings{});
         using Set = std::vector<std::pair<platform::Wnd, std::string>>;
         EXPECT_EQ(ui.set_texts, (s.caption != nullptr ? Set{{g_gen.*s.caption, s.text}} : Set{}));
     }
@@ -126,18 +125,18 @@ TEST_F(GenCommandsTest, AutoSearchAsksFirst) {
                                 platform::kMbOkCancel | platform::kMbIconQuestion);
     ui.answers = {platform::kIdCancel};
     Click(1107);
-    EXPECT_EQ(serial.writes, Texts{});
+    EXPECT_EQ(serial.writes, Strings{});
     EXPECT_EQ(console.out, canceled);
-    EXPECT_EQ(Boxes(), Texts{ask});
+    EXPECT_EQ(Boxes(), Strings{ask});
 
     ui.answers = {platform::kIdOk};
     Click(1107);
-    EXPECT_EQ(serial.writes, Texts{"cw Ws1\r"});
+    EXPECT_EQ(serial.writes, Strings{"cw Ws1\r"});
     EXPECT_EQ(console.out, started + "button_Pwm_Srch_now\ncw Ws1\r\n");
     EXPECT_EQ(ui.Text(g_com.hWndComText), canceled + started);
     EXPECT_EQ(Boxes(),
-              (Texts{ask, Box("Info!", "Auto Search started...\nDo NOT read or write to device!",
-                              kWarn)}));
+              (Strings{ask, Box("Info!", "Auto Search started...\nDo NOT read or write to device!",
+                                kWarn)}));
 }
 
 TEST_F(GenCommandsTest, FrequencyLimitsNeedBothBoxesInRange) {
@@ -222,14 +221,14 @@ TEST_F(GenCommandsTest, EepromPassword) {
         const bool valid = std::string(wire) != "cw Se0\r";
         ui.controls[g_gen.hWndEepPassword].text = entered;
         Click(1114);
-        EXPECT_EQ(serial.writes, Texts{wire});
+        EXPECT_EQ(serial.writes, Strings{wire});
         EXPECT_EQ(console.out, (valid ? std::string(wire) + "\n" : "Error: invalid password!\n") +
                                    "button_sys_eep_wr_en_process\nEntered Password is: " + printed +
                                    "\n");
-        EXPECT_EQ(Boxes(),
-                  valid
-                      ? Texts{}
-                      : Texts{Box("Error", "Invalid Password!\nEeeprom writing disabled!", kWarn)});
+        EXPECT_EQ(
+            Boxes(),
+            valid ? Strings{}
+                  : Strings{Box("Error", "Invalid Password!\nEeeprom writing disabled!", kWarn)});
         EXPECT_EQ(ui.Text(g_gen.hWndEepPassword), "");
     }
 }
@@ -259,7 +258,7 @@ TEST_F(GenCommandsTest, FailedWriteIsToldAndChangesNothing) {
                 EXPECT_EQ(serial.write_calls, 1);
                 EXPECT_TRUE(serial.writes.empty() && ui.set_texts.empty() && ui.appended.empty());
                 EXPECT_EQ(State(), before);
-                const Texts boxes = Boxes();
+                const Strings boxes = Boxes();
                 EXPECT_EQ(boxes.size(), id == 1107 ? 2u : 1u);  // after the auto search question
                 EXPECT_EQ(boxes.empty() ? "" : boxes.back(), failed);
                 EXPECT_NE(console.out.find("Error: writing to COM15 failed, " +

@@ -2,7 +2,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 using Texts = std::vector<std::pair<platform::Wnd, std::string>>;
 
 // Both pages, the port closed: the program before COM Start.
@@ -19,7 +18,6 @@ TEST_F(PortTest, StartOpensTheChosenPortAndStopClosesIt) {
     // Bootloader, log on, a device path instead of COM<n>; what is said and sent.
     const std::string lines = "Com port open (handle 16)\nCOM 15, 38400 bps\n";
     const std::tuple<uint8_t, uint8_t, const char*, std::string, std::string> cases[] = {
-        {0, 0, "", lines, ""},
         {0, 1, "", lines, ""},
         {1, 0, "", lines, "cr Sv\r"},  // the bootloader is asked who it is; not echoed
         {0, 1, "/dev/ttyUSB0", "Com port open (handle 16)\n/dev/ttyUSB0, 38400 bps\n", ""},

@@ -2,8 +2,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-
 // What the pump handed to its consumers; parsed replies hold count bytes, NUL included.
 Strings parsed, dumps, logged;
 Strings replies;                    // completed bootloader replies, count bytes each
@@ -38,8 +36,7 @@ class PumpTest : public fakes::CoreTest {
             [](const void* data, std::size_t n) {
                 logged.emplace_back(static_cast<const char*>(data), n);
             }};
-        g_com.hWndComText = ui.NewWindow("text");
-        g_com.hWndBaudSelect = ui.NewWindow("combo");
+        CreateComPageControls(page);
         g_port.com_port_open = 1;
         g_port.port_handle = reinterpret_cast<platform::PortHandle>(0x10);
     }

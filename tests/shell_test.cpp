@@ -7,7 +7,6 @@
 namespace {
 
 using platform::Wnd;
-using Strings = std::vector<std::string>;
 
 class ShellTest : public fakes::CoreTest {
   protected:
@@ -184,7 +183,6 @@ TEST_F(ShellTest, LoadedSettingsPreselectPortAndBaudRate) {
         {true, "COM7\nbaudrate 100\n", 0, 15, 6},
         {true, "COM9\nbaudrate 2000\n", 1, 9, 6},  // valid, but no such row: 38400
         {true, "COM3\r\nbaudrate 57600\r\n", 1, 3, 7},
-        {true, "COM 5  baudrate   19200", 1, 5, 5},
         {true, "COM4294967299\nbaudrate 9600\n", 0, 15, 6},  // 3 after wrapping past 2^32
         {true, "COM3\nbaudrate 99999999999999999999\n", 0, 15, 6},
         {true, "", 0, 15, 6},

@@ -11,7 +11,6 @@
 namespace {
 
 using sim::kSecond;
-using Strings = std::vector<std::string>;
 
 // Baud row and timer resolution (0: exactly on time, as under Wine; or Windows' default
 // clock of 15.625 ms).

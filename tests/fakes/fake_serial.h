@@ -50,14 +50,10 @@ class FakeSerial : public platform::SerialPort {
     // Bytes the device sends: one chunk is returned by one read (at most its max).
     void Feed(const std::string& chunk) { chunks.push_back(chunk); }
 
-    bool fail_open = false;
+    bool fail_open = false, fail_read = false, fail_write = false;
     std::string configure_error;  // not empty: configuring fails with this reason
-    bool fail_read = false;
-    bool fail_write = false;
-    std::size_t write_put = 0;  // bytes a failing write still takes (it then "succeeds" short)
-    int closes = 0;
-    int reads = 0;
-    int write_calls = 0;
+    std::size_t write_put = 0;    // bytes a failing write still takes (it then "succeeds" short)
+    int closes = 0, reads = 0, write_calls = 0;
     std::vector<std::string> opened_paths;
     std::vector<int32_t> opened_baud;  // the rate of every configuration
     std::string written;               // every byte written, in order

@@ -33,6 +33,8 @@
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_ui.h"
 
+using Strings = std::vector<std::string>;
+
 namespace fakes {
 
 // Resets the state of every concern of the core.

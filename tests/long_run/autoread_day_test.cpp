@@ -42,7 +42,7 @@ class LeanUi : public fakes::FakeUi {
 struct Tally {
     std::deque<std::pair<std::string, std::string>> in_flight;  // register, reply sent whole
     uint64_t handed_on = 0, whole = 0, measurements = 0, lost = 0;
-}* tally = nullptr;
+} t;
 
 // The reply as the pump hands it on: LF CR turned into CR LF, STX and ETX into LF.
 std::string AsDisplayed(std::string s) {
@@ -57,7 +57,6 @@ std::string AsDisplayed(std::string s) {
 }
 
 void CountingParse(char* reply, uint32_t count) {
-    Tally& t = *tally;
     ++t.handed_on;
     std::size_t k = 0;
     while (k < t.in_flight.size() && AsDisplayed(t.in_flight[k].second) != reply) ++k;
@@ -92,9 +91,8 @@ void AutoReadFor(sim::Nanos length) {
     fakes::FakeSystem system;
     platform::SetEnv(platform::Env{&ui, &port, &system, nullptr});
     fakes::ResetCoreState();
-    Tally t;
-    tally = &t;
-    dev.set_reply_watch([&t](const std::string& reg, const std::string& bytes, bool whole) {
+    t = Tally{};
+    dev.set_reply_watch([](const std::string& reg, const std::string& bytes, bool whole) {
         if (whole) t.in_flight.emplace_back(reg, bytes);
     });
     g_rx_consumers.parse_reply = CountingParse;
@@ -103,10 +101,12 @@ void AutoReadFor(sim::Nanos length) {
     CreateComPageControls(page);
     CreateGeneratorPage(page);
     ui.controls[g_com.hWndBaudSelect].selection = 6;
-    const auto click = [page](uint16_t id, uint16_t code = platform::kBnClicked) {
-        PageCommand(page, platform::MakeWParam(id, code), nullptr);
+    const auto click = [page](uint16_t id) {
+        PageCommand(page, platform::MakeWParam(id, 0), nullptr);
     };
-    for (uint16_t id : {1035, 1036, 1095}) click(id, id == 1035 ? 9 : 0);  // 38400 bps, AutoRead
+    PageCommand(page, platform::MakeWParam(1035, platform::kCbnSelEndOk), nullptr);  // 38400 bps
+    click(1036);
+    click(1095);  // AutoRead on
     // One step of a 5 ms clock drives the three timers at their periods.
     uint64_t steps = 0;
     const auto run_for = [&](sim::Nanos span) {
