@@ -1,38 +1,22 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "app/com_page.h"
-#include "generator/autoread.h"
-#include "generator/gen_commands.h"
-#include "generator/reply_parser.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "tests/fakes/test_env.h"
 #include "tests/fakes/timer_clock.h"
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 // "tick command|status" of one read; tick 1 is the first tick of a run.
-std::string Read(int tick, const std::string& command, const std::string& status) {
+const auto Read = [](int tick, const std::string& command, const std::string& status) {
     return std::to_string(tick) + " " + command + "|" + status;
-}
+};
 
-// The four start-up reads, 150 ms apart.
-Texts Startup(int first) {
+// The start-up reads go 150 ms (6 of the sequencer's ticks) apart.
+Strings Startup(int first) {
     return {Read(first, "cr Wo\r", "Reading: PWM on/off"),
             Read(first + 6, "cr Sv\r", "Reading: HW version"),
             Read(first + 12, "cr Wc\r", "Reading: PWM Ctl"),
             Read(first + 18, "cr Ww\r", "Reading: auto search")};
 }
 
-// The four measurement reads, `apart` ticks apart.
-Texts Measurements(int first, int apart) {
+Strings Measurements(int first, int apart) {
     return {Read(first, "cr Wi\r", "Reading: ant. V/I"),
             Read(first + apart, "cr Wt\r", "Reading: temperature"),
             Read(first + 2 * apart, "cr Wu\r", "Reading: VIN"),
@@ -46,13 +30,14 @@ class AutoReadTest : public fakes::CoreTest {
         g_com.hWndStatusRight = ui.NewWindow("status right");
         g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
+        std::strcpy(g_port.open_port_name, "COM15");
         // The receive pump runs beside the sequencer, as the port's timer does.
         clock.Add(10, [this](int64_t) { ReceiveTimerProc(nullptr); });
         clock.Add(25, [this](int64_t) { AutoReadTick(); });
     }
     // Runs the sequencer for n of its ticks and lists what went out on which tick, with the
     // status line that the tick left.
-    Texts Run(int n) {
+    Strings Run(int n) {
         sent.clear();
         first_tick = ticks + 1;
         clock.RunFor(int64_t{n} * 25000);
@@ -73,27 +58,24 @@ class AutoReadTest : public fakes::CoreTest {
 
     fakes::TimerClock clock{0};
     int ticks = 0, first_tick = 1;
-    Texts sent;
+    Strings sent;
 };
 
 // With AutoRead off, the start-up reads are all; the first waits for the interval in force.
 TEST_F(AutoReadTest, StartupReadsThenSilence) {
-    struct Case {
-        uint8_t interval, tick_left;
-        int first_tick;
-    };
-    const Case cases[] = {
+    const std::tuple<uint8_t, uint8_t, int> cases[] = {
+        // interval, ticks counted, first read
         {5, 0, 6},                  // fresh start
         {5, 3, 3},                  // ticks 3, 4, 5 of the count
         {40, 0, 41},                // reopened during the idle measurement cycle
         {40, 17, 24},               // 17..40
         {40, 40, 1},  {5, 100, 1},  // left by the measurement Read button
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << int{c.interval} << "/" << int{c.tick_left});
+    for (const auto& [interval, tick_left, first_tick] : cases) {
+        SCOPED_TRACE(testing::Message() << int{interval} << "/" << int{tick_left});
         console.out.clear();
-        g_autoread = {0, c.tick_left, c.interval, 0, 0};  // step, tick, interval, on, read once
-        EXPECT_EQ(Run(2000), Startup(c.first_tick));
+        g_autoread = {0, tick_left, interval, 0, 0};  // step, tick, interval, on, read once
+        EXPECT_EQ(Run(2000), Startup(first_tick));
         EXPECT_EQ(console.out, "cr Wo\r\ncr Sv\r\ncr Wc\r\ncr Ww\r\n");
         EXPECT_EQ(g_autoread.autoread_interval, 40);
     }
@@ -101,9 +83,9 @@ TEST_F(AutoReadTest, StartupReadsThenSilence) {
 
 TEST_F(AutoReadTest, AutoReadOnReadsOneMeasurementPerSecond) {
     g_autoread.autoread_on = 1;
-    Texts want = Startup(6);
+    Strings want = Startup(6);
     for (int round = 0; round < 3; ++round) {
-        const Texts cycle = Measurements(30 + round * 164, 41);
+        const Strings cycle = Measurements(30 + round * 164, 41);
         want.insert(want.end(), cycle.begin(), cycle.end());
     }
     EXPECT_EQ(Run(30 + 3 * 164 - 1), want);
@@ -127,7 +109,7 @@ TEST_F(AutoReadTest, FrozenWhilePortClosedOrBootloaderRuns) {
         g_port.com_port_open = port_open;
         g_dev.uCisBootloader = bootloader;
         g_autoread = {0, 3, 5, 1, 0};  // step, tick, interval, on, read once
-        EXPECT_EQ(Run(500), Texts{});
+        EXPECT_EQ(Run(500), Strings{});
         EXPECT_EQ(g_autoread.autoread_tick, 3);
         EXPECT_EQ(g_autoread.autoread_step, 0);
         EXPECT_EQ(console.out, "");
@@ -135,32 +117,8 @@ TEST_F(AutoReadTest, FrozenWhilePortClosedOrBootloaderRuns) {
     // Thawed, the sequencer goes on where it stood.
     g_port.com_port_open = 1;
     g_dev.uCisBootloader = 0;
-    EXPECT_EQ(Run(3), Texts{Read(3, "cr Wo\r", "Reading: PWM on/off")});
+    EXPECT_EQ(Run(3), Strings{Read(3, "cr Wo\r", "Reading: PWM on/off")});
 }
-
-TEST_F(AutoReadTest, StepsWithoutAReadOnlyMoveOn) {
-    struct Case {
-        uint8_t step, on, next, interval;
-    };
-    const Case cases[] = {
-        {2, 0, 0, 5},  {9, 0, 5, 5},  {10, 0, 0, 5}, {200, 0, 0, 5}, {255, 1, 0, 5},
-        {5, 0, 6, 40}, {6, 0, 7, 40}, {7, 0, 8, 40}, {8, 0, 5, 40},
-    };
-    for (const Case& c : cases) {
-        g_autoread = {c.step, 5, 5, c.on, 0};
-        AutoReadTimerProc(nullptr);
-        EXPECT_EQ(g_autoread.autoread_step, c.next) << int{c.step};
-        EXPECT_EQ(g_autoread.autoread_interval, c.interval) << int{c.step};
-        EXPECT_EQ(g_autoread.autoread_tick, 0) << int{c.step};
-    }
-    EXPECT_EQ(serial.writes, Texts{});
-    EXPECT_TRUE(ui.set_texts.empty());
-    EXPECT_EQ(console.out, "");
-}
-
-}  // namespace
-
-namespace {
 
 // Bytes that arrive while a read-back is collected are taken as flash: no read goes out
 // until the stream has been dumped. A read the port did not take is tried again.
@@ -168,21 +126,20 @@ TEST_F(AutoReadTest, HoldsBackWhileAFlashStreamIsCollectedAndRetriesAFailedRead)
     g_autoread.autoread_on = 1;
     Run(200);  // start-up reads done
     g_rx.flash_stream_mode = 1;
-    EXPECT_EQ(Run(2000), Texts{});
+    EXPECT_EQ(Run(2000), Strings{});
     EXPECT_EQ(g_autoread.autoread_tick, g_autoread.autoread_interval);  // due, not wrapped
     g_rx.flash_stream_mode = 0;
-    const Texts resumed = Run(1);
+    const Strings resumed = Run(1);
     ASSERT_EQ(resumed.size(), 1u);
 
-    const Texts cycle = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
+    const Strings cycle = {"cr Wi\r", "cr Wt\r", "cr Wu\r", "cr Pi\r"};
     const auto last = std::find(cycle.begin(), cycle.end(), serial.writes.back());
     ASSERT_NE(last, cycle.end());
     const std::string next = cycle[static_cast<std::size_t>(last - cycle.begin() + 1) % 4];
-    std::strcpy(g_port.open_port_name, "COM15");
     serial.fail_write = true;
     serial.write_calls = 0;
     console.out.clear();
-    EXPECT_EQ(Run(82), Texts{});  // two attempts, 41 ticks apart
+    EXPECT_EQ(Run(82), Strings{});  // two attempts, 41 ticks apart
     EXPECT_EQ(serial.write_calls, 2);
     const std::string failed = "Error: writing to COM15 failed, 0 of 6 bytes sent!\n";
     EXPECT_EQ(console.out, failed + failed);

@@ -1,13 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "app/com_page.h"
-#include "boot/flash_dump.h"
-#include "serial/com_log.h"
 #include "tests/fakes/test_env.h"
 
 namespace {

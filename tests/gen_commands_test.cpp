@@ -1,22 +1,10 @@
 // The generator buttons, each clicked through the page's router.
-#include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include "app/com_page.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "serial/port.h"
 #include "tests/fakes/test_env.h"
 
 namespace {
 
 using G = GenPageHandles;
-using Texts = std::vector<std::string>;
 constexpr unsigned kWarn = platform::kMbIconWarning;
 
 struct Step {
@@ -69,14 +57,20 @@ class GenCommandsTest : public fakes::PageTest {
     // An entry button either sends exactly wire and prints sent, or refuses with its box.
     void ExpectSentOrRefused(const char* wire, const std::string& sent, const char* refused,
                              const std::string& box) {
-        EXPECT_EQ(serial.writes, wire != nullptr ? Texts{wire} : Texts{});
+        EXPECT_EQ(serial.writes, wire != nullptr ? Strings{wire} : Strings{});
         EXPECT_EQ(console.out, wire != nullptr ? sent : refused);
-        EXPECT_EQ(Boxes(), wire != nullptr ? Texts{} : Texts{Box("Error", box, kWarn)});
+        EXPECT_EQ(Boxes(), wire != nullptr ? Strings{} : Strings{Box("Error", box, kWarn)});
     }
     static std::vector<uint16_t> AllButtons() {
         std::vector<uint16_t> ids(std::begin(kEntryButtons), std::end(kEntryButtons));
         for (const Step& s : kSteps) ids.push_back(s.id);
         return ids;
+    }
+    // What a button that does nothing must leave as it was.
+    static auto State() {
+        return std::make_tuple(g_dev.pwm_on, g_dev.pwm_ctl_on, g_dev.search_always_on,
+                               g_autoread.autoread_on, g_autoread.autoread_step,
+                               g_autoread.autoread_read_once, g_autoread.autoread_tick);
     }
 };
 
@@ -87,12 +81,7 @@ TEST_F(GenCommandsTest, ButtonsNeedAClickAnOpenPortAndNoBootloader) {
         {0, 0, kClick}, {1, 1, kClick}, {1, 0, kClick}, {0, 1, 5}, {0, 0, 6}};
     ui.controls[g_gen.hWndEepPassword].text = "KTZ73";
     ui.controls[g_gen.hWndTempThresh].text = "50";
-    const auto state = [] {
-        return std::make_tuple(g_dev.pwm_on, g_dev.pwm_ctl_on, g_dev.search_always_on,
-                               g_autoread.autoread_on, g_autoread.autoread_step,
-                               g_autoread.autoread_read_once, g_autoread.autoread_tick);
-    };
-    const auto before = state();
+    const auto before = State();
     for (const auto& [bootloader, port_open, code] : cases) {
         g_dev.uCisBootloader = bootloader;
         g_port.com_port_open = port_open;
@@ -100,15 +89,13 @@ TEST_F(GenCommandsTest, ButtonsNeedAClickAnOpenPortAndNoBootloader) {
         for (uint16_t id : AllButtons()) {
             SCOPED_TRACE(testing::Message() << "button " << id << ", code " << code << ", boot "
                                             << int{bootloader} << ", open " << int{port_open});
-            const int reads_before = ui.get_text_calls;
             Click(id, code);
-            EXPECT_EQ(serial.writes, Texts{});
+            EXPECT_EQ(serial.writes, Strings{});
             EXPECT_TRUE(ui.set_texts.empty() && ui.appended.empty());
-            EXPECT_EQ(ui.get_text_calls, reads_before);
             EXPECT_EQ(console.out, asks_for_port ? "Error: Open COM port!\n" : "");
             EXPECT_EQ(Boxes(),
-                      asks_for_port ? Texts{Box("Error", "Open COM port!", kWarn)} : Texts{});
-            EXPECT_EQ(state(), before);
+                      asks_for_port ? Strings{Box("Error", "Open COM port!", kWarn)} : Strings{});
+            EXPECT_EQ(State(), before);
         }
     }
 }
@@ -118,9 +105,9 @@ TEST_F(GenCommandsTest, ButtonsSendEchoAndInform) {
     for (const Step& s : kSteps) {
         SCOPED_TRACE(testing::Message() << "button " << s.id << " " << s.wire);
         Click(s.id);
-        EXPECT_EQ(serial.writes, *s.wire != '\0' ? Texts{s.wire} : Texts{});
+        EXPECT_EQ(serial.writes, *s.wire != '\0' ? Strings{s.wire} : Strings{});
         EXPECT_EQ(console.out, s.console);
-        EXPECT_EQ(Boxes(), s.info != nullptr ? Texts{Box("Info!", s.info, kWarn)} : Texts{});
+        EXPECT_EQ(Boxes(), s.info != nullptr ? Strings{Box("Info!", s.info, kWarn)} : Strings{});
         using Set = std::vector<std::pair<platform::Wnd, std::string>>;
         EXPECT_EQ(ui.set_texts, (s.caption != nullptr ? Set{{g_gen.*s.caption, s.text}} : Set{}));
     }
@@ -138,18 +125,18 @@ TEST_F(GenCommandsTest, AutoSearchAsksFirst) {
                                 platform::kMbOkCancel | platform::kMbIconQuestion);
     ui.answers = {platform::kIdCancel};
     Click(1107);
-    EXPECT_EQ(serial.writes, Texts{});
+    EXPECT_EQ(serial.writes, Strings{});
     EXPECT_EQ(console.out, canceled);
-    EXPECT_EQ(Boxes(), Texts{ask});
+    EXPECT_EQ(Boxes(), Strings{ask});
 
     ui.answers = {platform::kIdOk};
     Click(1107);
-    EXPECT_EQ(serial.writes, Texts{"cw Ws1\r"});
+    EXPECT_EQ(serial.writes, Strings{"cw Ws1\r"});
     EXPECT_EQ(console.out, started + "button_Pwm_Srch_now\ncw Ws1\r\n");
     EXPECT_EQ(ui.Text(g_com.hWndComText), canceled + started);
     EXPECT_EQ(Boxes(),
-              (Texts{ask, Box("Info!", "Auto Search started...\nDo NOT read or write to device!",
-                              kWarn)}));
+              (Strings{ask, Box("Info!", "Auto Search started...\nDo NOT read or write to device!",
+                                kWarn)}));
 }
 
 TEST_F(GenCommandsTest, FrequencyLimitsNeedBothBoxesInRange) {
@@ -164,8 +151,8 @@ TEST_F(GenCommandsTest, FrequencyLimitsNeedBothBoxesInRange) {
         {" 180.6", "120.4", "cw Wlx 181\r", "cw Wli 120\r"},
         {"100.4", "100", "cw Wlx 100\r", "cw Wli 100\r"},
         {std::string(126, ' ') + "150", "120"}};  // the 128-byte read keeps "1"
-    for (const std::string refused : {"150/150", "250.01/100", "250/99.99", "120/180", "-/100",
-                                      "200/-", "/", "nan/100", "inf/100"}) {
+    for (const std::string refused :
+         {"150/150", "250.01/100", "250/99.99", "120/180", "-/100", "200/-", "nan/100"}) {
         const std::size_t slash = refused.find('/');
         cases.push_back({refused.substr(0, slash), refused.substr(slash + 1)});
     }
@@ -187,83 +174,61 @@ TEST_F(GenCommandsTest, MinimumVoltageAndTemperatureThreshold) {
     const std::string thresh_box = "Enter valid temperature threshold (in \260C)";
     const std::string vmin_box = "Enter valid voltage (20V..35V)";
     const std::string blanks = std::string(61, ' ');
-    struct Case {
-        uint16_t id;
-        std::string text;
-        const char* wire;  // nullptr: refused
-    };
-    const Case cases[] = {
+    // The button, the text in its box, what is sent (nullptr: refused).
+    const std::tuple<uint16_t, std::string, const char*> cases[] = {
         {1097, "20", "cw Wk 20.000000\r"},
         {1097, "35", "cw Wk 35.000000\r"},
-        {1097, "24.5 V", "cw Wk 24.500000\r"},
         {1097, blanks + std::string(64, ' ') + "25", "cw Wk 25.000000\r"},
         {1097, blanks + std::string(65, ' ') + "25", nullptr},  // the 128-byte read keeps "2"
         {1097, "19.99", nullptr},
         {1097, "35.01", nullptr},
-        {1097, "-", nullptr},
-        {1097, "", nullptr},
-        {1097, "nan", nullptr},
         {1097, "1e30", nullptr},
         {1125, "75 \260C", "cw Pt 75\r"},
-        {1125, "-3.7", "cw Pt -3\r"},
         {1125, blanks + "42", "cw Pt 42\r"},
         // Out of the int range: the nearest whole number that the command can carry.
         {1125, "1e20", "cw Pt 2147483647\r"},
         {1125, "-inf", "cw Pt -2147483648\r"},
-        {1125, "2147483648", "cw Pt 2147483647\r"},
-        {1125, "-2147483648", "cw Pt -2147483648\r"},
         {1125, "2147483520", "cw Pt 2147483520\r"},  // the largest float below 2^31
         // No number: refused, nothing sent (never the "cw Pt 0" that %f's 0 would give).
-        {1125, "-", nullptr},  // the box after COM Start
-        {1125, "abc", nullptr},
-        {1125, "", nullptr},
-        {1125, "nan", nullptr},
+        {1125, "-", nullptr},              // the box after COM Start
         {1125, blanks + "  42", nullptr},  // beyond the 64-byte read
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        const bool vmin = c.id == 1097;
+    for (const auto& [id, text, wire] : cases) {
+        SCOPED_TRACE(text);
+        const bool vmin = id == 1097;
         const platform::Wnd box = vmin ? g_gen.hWndVmin : g_gen.hWndTempThresh;
-        ui.controls[box].text = c.text;
-        Click(c.id);
+        ui.controls[box].text = text;
+        Click(id);
         ExpectSentOrRefused(
-            c.wire,
-            vmin ? "" : std::string("button_TempThresh_Wr\n") + (c.wire ? c.wire : "") + "\n",
+            wire, vmin ? "" : std::string("button_TempThresh_Wr\n") + (wire ? wire : "") + "\n",
             vmin ? "Error: Out of Range!\n" : "Error: Not a number!\n",
             vmin ? vmin_box : thresh_box);
-        EXPECT_EQ(ui.Text(box), c.text);
+        EXPECT_EQ(ui.Text(box), text);
     }
 }
 
 TEST_F(GenCommandsTest, EepromPassword) {
-    struct Case {
-        std::string entered;
-        const char* wire;     // "cw Se0\r": refused
-        const char* printed;  // after "Entered Password is: "
-    };
-    const Case cases[] = {
+    // Entered, sent ("cw Se0\r": refused), printed after "Entered Password is: ".
+    const std::tuple<std::string, const char*, const char*> cases[] = {
         {"KTZ73", "cw SeKTZ73\r", "KTZ73"},
-        {"KTZ731", "cw SeKTZ731\r", "KTZ731"},
         {"KTZ73xyz123", "cw SeKTZ73x\r", "KTZ73x"},  // the device takes one character more
         {"KTZ7", "cw Se0\r", "KTZ7"},
-        {"ktz73", "cw Se0\r", "ktz73"},
-        {"XKTZ73", "cw Se0\r", "XKTZ73"},
         {"", "cw Se0\r", ""},
         {std::string(40, 'a'), "cw Se0\r", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},  // a 32-byte read
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.entered);
-        const bool valid = std::string(c.wire) != "cw Se0\r";
-        ui.controls[g_gen.hWndEepPassword].text = c.entered;
+    for (const auto& [entered, wire, printed] : cases) {
+        SCOPED_TRACE(entered);
+        const bool valid = std::string(wire) != "cw Se0\r";
+        ui.controls[g_gen.hWndEepPassword].text = entered;
         Click(1114);
-        EXPECT_EQ(serial.writes, Texts{c.wire});
-        EXPECT_EQ(console.out,
-                  (valid ? std::string(c.wire) + "\n" : "Error: invalid password!\n") +
-                      "button_sys_eep_wr_en_process\nEntered Password is: " + c.printed + "\n");
-        EXPECT_EQ(Boxes(),
-                  valid
-                      ? Texts{}
-                      : Texts{Box("Error", "Invalid Password!\nEeeprom writing disabled!", kWarn)});
+        EXPECT_EQ(serial.writes, Strings{wire});
+        EXPECT_EQ(console.out, (valid ? std::string(wire) + "\n" : "Error: invalid password!\n") +
+                                   "button_sys_eep_wr_en_process\nEntered Password is: " + printed +
+                                   "\n");
+        EXPECT_EQ(
+            Boxes(),
+            valid ? Strings{}
+                  : Strings{Box("Error", "Invalid Password!\nEeeprom writing disabled!", kWarn)});
         EXPECT_EQ(ui.Text(g_gen.hWndEepPassword), "");
     }
 }
@@ -275,15 +240,10 @@ TEST_F(GenCommandsTest, FailedWriteIsToldAndChangesNothing) {
     ui.controls[g_gen.hWndFmin].text = "110";
     ui.controls[g_gen.hWndVmin].text = "25";
     ui.controls[g_gen.hWndTempThresh].text = "50";
-    std::strcpy(g_port.open_port_name, "COM15");
     serial.fail_write = true;
     const std::string failed =
         Box("Error", "Sending to COM15 failed!\nThe command was not carried out.",
             platform::kMbIconError);
-    const auto state = [] {
-        return std::make_tuple(g_dev.pwm_on, g_dev.pwm_ctl_on, g_dev.search_always_on,
-                               g_autoread.autoread_on);
-    };
     for (std::size_t put : {0u, 3u}) {  // nothing taken, or a time-out after 3 bytes
         serial.write_put = put;
         for (uint8_t flags : {0, 1}) {
@@ -292,23 +252,20 @@ TEST_F(GenCommandsTest, FailedWriteIsToldAndChangesNothing) {
                 if (id == 1094 || id == 1095) continue;  // they send nothing themselves
                 SCOPED_TRACE(testing::Message() << "button " << id << ", put " << put);
                 ui.controls[g_gen.hWndEepPassword].text = "KTZ73";
-                const auto before = state();
+                const auto before = State();
                 serial.write_calls = 0;
                 Click(id);
                 EXPECT_EQ(serial.write_calls, 1);
-                EXPECT_TRUE(serial.writes.empty());
-                EXPECT_TRUE(ui.set_texts.empty());
-                EXPECT_TRUE(ui.appended.empty());
-                EXPECT_EQ(state(), before);
-                const Texts boxes = Boxes();
-                ASSERT_FALSE(boxes.empty());
-                EXPECT_EQ(boxes.back(), failed);
+                EXPECT_TRUE(serial.writes.empty() && ui.set_texts.empty() && ui.appended.empty());
+                EXPECT_EQ(State(), before);
+                const Strings boxes = Boxes();
                 EXPECT_EQ(boxes.size(), id == 1107 ? 2u : 1u);  // after the auto search question
-                const std::string tail =
-                    "Error: writing to COM15 failed, " + std::to_string(put) + " of ";
-                EXPECT_NE(console.out.find(tail), std::string::npos) << console.out;
-                EXPECT_EQ(console.out.find("cw "), std::string::npos) << console.out;
-                EXPECT_EQ(console.out.find("cr "), std::string::npos) << console.out;
+                EXPECT_EQ(boxes.empty() ? "" : boxes.back(), failed);
+                EXPECT_NE(console.out.find("Error: writing to COM15 failed, " +
+                                           std::to_string(put) + " of "),
+                          std::string::npos);
+                for (const char* echo : {"cw ", "cr "})
+                    EXPECT_EQ(console.out.find(echo), std::string::npos) << console.out;
             }
         }
     }

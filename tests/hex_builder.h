@@ -29,12 +29,6 @@ inline std::string Record(uint8_t type, uint16_t offset, const Bytes& data,
 inline std::string Data(uint16_t offset, const Bytes& data) {
     return Record(0x00, offset, data);
 }
-inline std::string Segment(uint16_t segment) {
-    return Record(0x02, 0, {static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment)});
-}
-inline std::string Linear(uint16_t upper) {
-    return Record(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
-}
 const std::string kEof = ":00000001FF\r\n";
 
 // count bytes counting up from first.

@@ -1,5 +1,5 @@
-// The simulated generator: its application firmware, its bootloader (binary records in, one
-// letter out), its serial line, and the faults it can be given from its command line.
+// The simulated generator: what its firmware reports after writes, its bootloader (binary
+// records in, one letter out) and its serial line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,10 +17,6 @@
 
 namespace {
 
-using sim::kMilli;
-using sim::kSecond;
-
-const std::string kPwmOn = "\x02PWM_active = 1\n\r\x03";
 const char* const kInt = "%*s %*s %i";
 const char* const kFreq = "%*s %f";
 const char* const kDuty = "%*s %*f %*s %*s %*s %*s %*s %f";
@@ -66,125 +62,42 @@ class SimDeviceTest : public ::testing::Test {
         bench_ = std::make_unique<sim::HostBench>(*dev_);
     }
     std::string Ask(const std::string& body) { return bench_->Exchange(body + "\r"); }
-    sim::Application& app() { return dev_->app(); }
 
     std::unique_ptr<sim::Device> dev_;
     std::unique_ptr<sim::HostBench> bench_;
 };
 
-// Replies are framed lines; acknowledgements carry none of the strings the parser looks for,
-// or the program would take them for the answer to a read.
-TEST_F(SimDeviceTest, RepliesAreFramedLinesAndAcksCarryNoKnownString) {
-    const char* const kKnown[] = {"Lum_Rax",    "Bootloader for", "PWM_active", "pwm_ctl_active",
-                                  "frequency",  "VOLT: ",         "TMP10",      "pwm_search_a",
-                                  "fmax:",      "fmin:",          "VINF:",      "pwm_search_Vmin:",
-                                  "ADC2, IANT", "Power: ",        "threshold",  "only PCB"};
-    const char* const commands[] = {
-        "cr Sv",    "cr Wo",      "cr Wc",           "cr Ww",       "cr Wf",      "cr Wl",
-        "cr Wk",    "cr Wi",      "cr Wt",           "cr Wu",       "cr Pi",      "cr Pt",
-        "",  // the acknowledgements:
-        "cw Wo0",   "cw Wo7",     "cw Wc1",          "cw Wf+",      "cw Wd-",     "cw Wlx 999",
-        "cw Wli x", "cw Wli 120", "cw Wk 24.000000", "cw WwA5",     "cw Ww3",     "cw Pt 80",
-        "cw Pt x",  "cw Wesave",  "cw SeKTZ73x",     "cw Wn1",      "cw Efault1", "cw Se0",
-        "cw Xy1",   "cr Zz",      "hello",           "cr Mr 99999", "cw Fe"};
-    bool ack = false;
-    for (const char* cmd : commands) {
-        SCOPED_TRACE(cmd);
-        if (*cmd == '\0') {
-            ack = true;
-            continue;
-        }
-        const std::string r = Ask(cmd);
-        ASSERT_GE(r.size(), 4u);
-        EXPECT_EQ(r.front(), '\x02');
-        EXPECT_EQ(r.substr(r.size() - 3), "\n\r\x03");
-        for (std::size_t i = 1; i + 1 < r.size(); ++i) {
-            const auto c = static_cast<unsigned char>(r[i]);
-            EXPECT_TRUE(c != '\n' || r[i + 1] == '\r') << i;
-            EXPECT_TRUE(c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F)) << int(c);
-        }
-        // A reply that starts with A and a digit would be dropped unseen.
-        EXPECT_FALSE(r[1] == 'A' && r[2] >= '0' && r[2] <= '7');
-        for (const char* k : kKnown) EXPECT_TRUE(!ack || r.find(k) == std::string::npos) << k;
-    }
-}
-
 TEST_F(SimDeviceTest, WritesChangeWhatReadsReport) {
-    struct Case {
-        std::vector<const char*> writes;
-        const char *reg, *key, *fmt;
-        double want;
-    };
     const double kf = sim::kTimerClockKhz;
-    const Case cases[] = {
-        {{"cw Wo0"}, "Wo", "PWM_active", kInt, 0},
-        {{"cw Wo5"}, "Wo", "PWM_active", kInt, 1},
-        {{"cw Wc1"}, "Wc", "pwm_ctl_active", kInt, 1},
-        {{"cw WwA5"}, "Ww", "pwm_search_a", "%*s %*s %xi", 0xA5},
-        {{"cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},  // a shorter period
-        {std::vector<const char*>(200, "cw Wf+"), "Wf", "frequency", kFreq, 250},
-        {std::vector<const char*>(200, "cw Wf-"), "Wf", "frequency", kFreq, 100},
-        // While the output is off, steps need offline edit.
-        {{"cw Wo0", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 128},
-        {{"cw Wo0", "cw Wn1", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},
-        {{"cw Wd-", "cw Wd-"}, "Wf", "frequency", kDuty, 49.0},
-        {{"cw Wlx 200"}, "Wl", "fmax:", kFreq, 200},
-        {{"cw Wlx 251"}, "Wl", "fmax:", kFreq, 250},
-        {{"cw Wli 99"}, "Wl", "fmin:", kFreq, 100},
-        {{"cw Wlx 140", "cw Wli 150"}, "Wl", "fmin:", kFreq, 100},  // not above fmax
-        // A limit below the running frequency pulls the frequency in.
-        {{"cw Wlx 110"}, "Wf", "frequency", kFreq, kf / 146},
-        {{"cw Wk 19.990000"}, "Wk", "pwm_search_Vmin:", kFreq, 24},
-        {{"cw Pt 7.5"}, "Pt", "threshold", kFreq, 75},
-        // Last, so the check after the loop finds the duty at its limit.
-        {std::vector<const char*>(200, "cw Wd+"), "Wf", "frequency", kDuty, 95.0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.reg) + " after " + c.writes.front());
+    const std::tuple<std::vector<const char*>, const char*, const char*, const char*, double>
+        cases[] = {
+            {{"cw Wo0"}, "Wo", "PWM_active", kInt, 0},
+            {{"cw Wc1"}, "Wc", "pwm_ctl_active", kInt, 1},
+            {{"cw WwA5"}, "Ww", "pwm_search_a", "%*s %*s %xi", 0xA5},
+            {{"cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},  // a shorter period
+            {std::vector<const char*>(200, "cw Wf+"), "Wf", "frequency", kFreq, 250},
+            // While the output is off, steps need offline edit.
+            {{"cw Wo0", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 128},
+            {{"cw Wo0", "cw Wn1", "cw Wf+"}, "Wf", "frequency", kFreq, kf / 127},
+            {{"cw Wd-", "cw Wd-"}, "Wf", "frequency", kDuty, 49.0},
+            {{"cw Wlx 200"}, "Wl", "fmax:", kFreq, 200},
+            {{"cw Wlx 251"}, "Wl", "fmax:", kFreq, 250},
+            {{"cw Wli 99"}, "Wl", "fmin:", kFreq, 100},
+            {{"cw Wlx 140", "cw Wli 150"}, "Wl", "fmin:", kFreq, 100},  // not above fmax
+            // A limit below the running frequency pulls the frequency in.
+            {{"cw Wlx 110"}, "Wf", "frequency", kFreq, kf / 146},
+            {{"cw Wk 19.990000"}, "Wk", "pwm_search_Vmin:", kFreq, 24},
+            {{"cw Pt 7.5"}, "Pt", "threshold", kFreq, 75},
+            // Last, so the check after the loop finds the duty at its limit.
+            {std::vector<const char*>(200, "cw Wd+"), "Wf", "frequency", kDuty, 95.0},
+        };
+    for (const auto& [writes, reg, key, fmt, want] : cases) {
+        SCOPED_TRACE(std::string(reg) + " after " + writes.front());
         Reset();
-        for (const char* w : c.writes) Ask(w);
-        EXPECT_NEAR(Scan(Ask(std::string("cr ") + c.reg), c.key, c.fmt), c.want, 0.006);
+        for (const char* w : writes) Ask(w);
+        EXPECT_NEAR(Scan(Ask(std::string("cr ") + reg), key, fmt), want, 0.006);
     }
     EXPECT_EQ(Ask("cw Wd+"), "\002at limit\n\r\x03");
-}
-
-// The EEPROM takes the settings only after the password; they come back at power-up, the
-// defaults only after a recall and the next power-up. A search leaves the device deaf.
-TEST_F(SimDeviceTest, EepromAutoSearchAndPowerCycles) {
-    const sim::PwmSettings defaults;
-    for (const char* cmd : {"cw Wf+", "cw Wesave", "cw SeKTZ7", "cw Wesave"}) Ask(cmd);
-    EXPECT_EQ(app().eeprom(), defaults);
-    for (const char* cmd : {"cw SeKTZ73x", "cw Wesave"}) Ask(cmd);
-    dev_->PowerCycle();
-    EXPECT_EQ(app().live().top, 127);
-    EXPECT_FALSE(app().write_enabled());
-    for (const char* cmd : {"cw SeKTZ73x", "cw Efault1"}) Ask(cmd);
-    EXPECT_EQ(app().live().top, 127);
-    dev_->PowerCycle();
-    EXPECT_EQ(app().live(), defaults);
-
-    EXPECT_EQ(Ask("cw Ws1"), "\x02search running\n\r\x03");
-    EXPECT_EQ(Ask("cr Wo"), "");  // busy: nothing, not even after a while
-    EXPECT_NEAR(Scan(bench_->Collect(3 * kSecond), "frequency", kFreq), 131.0, 1.1);
-    EXPECT_EQ(Ask("cr Wo"), kPwmOn);
-    Ask("cw Wk 30");  // the supply cannot reach this minimum
-    EXPECT_EQ(Ask("cw Ws1"), "\x02supply too low, no search\n\r\x03");
-}
-
-TEST_F(SimDeviceTest, FlashReadStreamsRawBytesAndEraseSparesTheBootSection) {
-    sim::Scenario s;
-    s.timing.stream_gap = 0;
-    Reset(s);
-    const std::vector<uint8_t>& flash = dev_->flash().bytes();
-    const std::string image(flash.begin(), flash.end());
-    EXPECT_EQ(bench_->Exchange("cr Mr\r", 20 * kSecond), image);
-    EXPECT_EQ(Ask("cr Mr 100 20"), image.substr(0x100, 0x20));
-    EXPECT_EQ(Ask("cr Mr 7FF0 100"), image.substr(0x7FF0));
-    ASSERT_TRUE(dev_->flash().HasApplication());
-    EXPECT_EQ(Ask("cw Fe"), "\002flash erased\n\r\x03");
-    EXPECT_FALSE(dev_->flash().HasApplication());
-    EXPECT_EQ(std::count(flash.begin(), flash.begin() + 0x7000, 0xFF), 0x7000);
-    EXPECT_EQ(std::string(flash.begin() + 0x7000, flash.end()), image.substr(0x7000));
 }
 
 // As the program sees it: one read per 10 ms tick, never more than the line carries; at a
@@ -200,21 +113,17 @@ TEST_F(SimDeviceTest, BytesLeaveAtTheLineRate) {
         char cmd[32];
         std::snprintf(cmd, sizeof cmd, "cr Mr 0 %zX\r", bytes);
         bench_->Send(cmd);
-        std::size_t total = 0, first_tick = 0, ticks = 0;
+        std::size_t total = 0, ticks = 0;
         uint8_t buf[16384];
         for (std::size_t tick = 1; tick < 500 && total < bytes; ++tick) {
             dev_->Advance(sim::kTick);
             const std::size_t n = dev_->HostRead(buf, sizeof buf);
-            if (n > 0 && total == 0) first_tick = tick;
             if (total > 0 || n > 0) ++ticks;
             EXPECT_LE(n, static_cast<std::size_t>(std::ceil(baud / 1000.0)));
             total += n;
         }
         ASSERT_EQ(total, bytes);
-        // The command itself takes 10 bits per character to reach the device.
-        EXPECT_GE(first_tick * 10.0, std::strlen(cmd) * 10000.0 / baud);
-        EXPECT_GE(ticks, 100u);
-        EXPECT_LE(ticks, 101u);
+        EXPECT_TRUE(ticks == 100 || ticks == 101) << ticks;
     }
     Reset();
     dev_->SetHostBaud(9600);
@@ -240,7 +149,6 @@ TEST(SimBootloaderTest, RecordsAreAnsweredWithTheirLetters) {
     };
     const Case cases[] = {
         {"328P", {Record(0x00, 0x0100, kData)}, "w", 0x0100},
-        {"328P", {Record(0x00, 0x0200, kData, 1)}, "c", kNone},
         {"328P", {Record(0x00, 0x0200, kData, 0x80)}, "c", kNone},
         {"328P", {flipped}, "c", kNone},
         {"328P", {no_crlf, Record(0x00, 0x0300, kData)}, "sw", 0x0300},
@@ -273,64 +181,6 @@ TEST(SimBootloaderTest, RecordsAreAnsweredWithTheirLetters) {
         for (const std::string& r : c.records) got += bench.Exchange(r);
         EXPECT_EQ(got, c.want);
         EXPECT_TRUE(dev.flash().bytes() == want);
-    }
-}
-
-// Each fault as the program meets it: what is sent, what arrives after `junk` unforeseeable
-// bytes while the line is watched for `watch`, and what the device did meanwhile.
-TEST(SimFaultTest, FaultsChangeWhatTheDeviceSends) {
-    struct Step {
-        std::string send, want;
-        std::size_t junk = 0;
-        sim::Nanos watch = 300 * kMilli;
-    };
-    struct Case {
-        std::string options;
-        std::vector<Step> steps;
-        bool (*after)(sim::Device&) = nullptr;
-    };
-    const std::string wo = "cr Wo\r", on = kPwmOn;
-    const std::string boot = "--firmware boot --flash blank ";
-    auto rec = [](uint16_t addr) { return Record(0x00, addr, kData); };
-    const Case cases[] = {
-        // Deaf-mute, not dead: the write still acts.
-        {"--no-reply Sv,Wo",
-         {{"cr Sv\r", ""}, {"cw Wo0\r", ""}, {"cr Wc\r", "\x02pwm_ctl_active = 0\n\r\x03"}},
-         [](sim::Device& d) { return !d.app().pwm_active(); }},
-        {"--late-ms 3000", {{wo, "", 0, 2900 * kMilli}, {"", on, 0, kSecond}}},
-        {"--no-etx Wo",
-         {{wo, on.substr(0, on.size() - 1)}, {"cr Wc\r", "\x02pwm_ctl_active = 0\n\r\x03"}}},
-        {"--garbage 5:2", {{wo, on}, {wo, on, 5}}},
-        {"--noise-ms 100 --noise-bytes 4", {{"", "", 40, 1050 * kMilli}}},
-        {"--disconnect-at-ms 500",
-         {{wo, on}, {"", ""}, {wo, ""}},
-         [](sim::Device& d) { return d.line_dead(); }},
-        {boot + "--late-ms 6000", {{rec(0), "", 0, 5 * kSecond}, {"", "w", 0, 2 * kSecond}}},
-        {boot + "--garbage 3:1", {{rec(0), "w", 3}}},
-        // Written all the same: only the answer is lost.
-        {boot + "--no-reply :",
-         {{rec(0), ""}, {"cr Sv\r", "\002Bootloader for ATmega328P V1.3\n\r\x03"}},
-         [](sim::Device& d) { return d.flash().at(0) == kData[0]; }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.options);
-        sim::Device dev(Scenario(c.options));
-        sim::HostBench bench(dev);
-        for (const Step& step : c.steps) {
-            bench.Send(step.send);
-            const std::string got = bench.Collect(step.watch, step.watch);
-            ASSERT_EQ(got.size(), step.junk + step.want.size()) << step.send;
-            EXPECT_EQ(got.substr(step.junk), step.want) << step.send;
-        }
-        EXPECT_TRUE(c.after == nullptr || c.after(dev));
-    }
-    for (const char* bad : {"--baud", "--baud -5", "--chip 8515", "--bogus 1", "--garbage 4:0",
-                            "--record-letter x:c", "--late-ms 1e3"}) {
-        std::istringstream in(bad);
-        sim::SimOptions o;
-        std::string error;
-        EXPECT_FALSE(sim::ParseOptions({std::istream_iterator<std::string>(in), {}}, o, error));
-        EXPECT_FALSE(error.empty()) << bad;
     }
 }
 

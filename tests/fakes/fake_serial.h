@@ -15,9 +15,7 @@ class FakeSerial : public platform::SerialPort {
     platform::PortHandle Open(const char* device_path) override {
         opened_paths.emplace_back(device_path);
         if (fail_open) return nullptr;
-        open = true;
-        ++handle_counter;
-        return reinterpret_cast<platform::PortHandle>(handle_counter * 0x10);
+        return reinterpret_cast<platform::PortHandle>(opened_paths.size() * 0x10);
     }
     bool Configure(platform::PortHandle, int32_t baudrate, std::string& error) override {
         opened_baud.push_back(baudrate);
@@ -47,24 +45,15 @@ class FakeSerial : public platform::SerialPort {
         if (!fail_write) writes.push_back(w);
         return !fail_write || write_put > 0;
     }
-    void Close(platform::PortHandle) override {
-        open = false;
-        ++closes;
-    }
+    void Close(platform::PortHandle) override { ++closes; }
 
     // Bytes the device sends: one chunk is returned by one read (at most its max).
     void Feed(const std::string& chunk) { chunks.push_back(chunk); }
 
-    bool fail_open = false;
+    bool fail_open = false, fail_read = false, fail_write = false;
     std::string configure_error;  // not empty: configuring fails with this reason
-    bool fail_read = false;
-    bool fail_write = false;
-    std::size_t write_put = 0;  // bytes a failing write still takes (it then "succeeds" short)
-    bool open = false;
-    int closes = 0;
-    int reads = 0;
-    int write_calls = 0;
-    std::size_t handle_counter = 0;
+    std::size_t write_put = 0;    // bytes a failing write still takes (it then "succeeds" short)
+    int closes = 0, reads = 0, write_calls = 0;
     std::vector<std::string> opened_paths;
     std::vector<int32_t> opened_baud;  // the rate of every configuration
     std::string written;               // every byte written, in order

@@ -16,14 +16,12 @@ struct FakeControl {
     std::string cls;  // the class, or the name of a window made by the test
     std::string text;
     platform::Font font = nullptr;
-    std::vector<std::string> items;  // combo boxes
-    int selection = -1;
+    int selection = -1;  // combo boxes
 };
 
 struct ShownBox {
     platform::Wnd owner;
-    std::string text;
-    std::string caption;
+    std::string text, caption;
     unsigned flags;
 };
 
@@ -63,7 +61,6 @@ class FakeUi : public platform::Ui {
         set_texts.push_back({w, std::string(text)});
     }
     std::string GetControlText(platform::Wnd w, std::size_t buffer_size) override {
-        ++get_text_calls;
         return controls[w].text.substr(0, buffer_size == 0 ? 0 : buffer_size - 1);
     }
     void AppendText(platform::Wnd w, std::string_view text) override {
@@ -71,17 +68,10 @@ class FakeUi : public platform::Ui {
         appended.push_back({w, std::string(text)});
     }
     std::size_t TextLength(platform::Wnd w) override { return controls[w].text.size(); }
-    void DropLeadingText(platform::Wnd w, std::size_t count) override {
-        controls[w].text.erase(0, count);
-    }
+    void DropLeadingText(platform::Wnd w, std::size_t n) override { controls[w].text.erase(0, n); }
 
-    void ComboReset(platform::Wnd w) override {
-        controls[w].items.clear();
-        controls[w].selection = -1;
-    }
-    void ComboAdd(platform::Wnd w, std::string_view item) override {
-        controls[w].items.emplace_back(item);
-    }
+    void ComboReset(platform::Wnd w) override { controls[w].selection = -1; }
+    void ComboAdd(platform::Wnd, std::string_view) override {}
     void ComboSetSelection(platform::Wnd w, int index) override { controls[w].selection = index; }
     int ComboGetSelection(platform::Wnd w) override { return controls[w].selection; }
 
@@ -108,9 +98,8 @@ class FakeUi : public platform::Ui {
 
     bool OpenFileDialog(platform::Wnd owner, char* path, std::size_t size) override {
         dialog_owners.push_back(owner);
-        if (dialog_answers.empty()) return false;
-        const std::string p = dialog_answers.front();
-        dialog_answers.pop_front();
+        const std::string p = dialog_answers.empty() ? "" : dialog_answers.front();
+        if (!dialog_answers.empty()) dialog_answers.pop_front();
         if (p.empty() || p.size() >= size) return false;
         std::copy(p.c_str(), p.c_str() + p.size() + 1, path);
         return true;
@@ -123,8 +112,7 @@ class FakeUi : public platform::Ui {
     std::vector<platform::Wnd> order;  // creation order
     std::vector<std::string> fonts;    // "face height weight"
     std::vector<platform::Font> deleted_fonts;
-    std::vector<std::pair<platform::Wnd, std::string>> set_texts;
-    std::vector<std::pair<platform::Wnd, std::string>> appended;
+    std::vector<std::pair<platform::Wnd, std::string>> set_texts, appended;
     std::vector<ShownBox> boxes;
     std::deque<int> answers;       // scripted answers to message boxes, kIdOk when empty
     std::function<void()> on_box;  // runs while a box is "open" (nested message loop)
@@ -134,7 +122,6 @@ class FakeUi : public platform::Ui {
     platform::Wnd focus = nullptr;
     std::deque<std::string> dialog_answers;  // empty string: cancel
     std::vector<platform::Wnd> dialog_owners;
-    int get_text_calls = 0;
 };
 
 }  // namespace fakes

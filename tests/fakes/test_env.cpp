@@ -2,27 +2,9 @@
 
 #include <stdlib.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include "app/com_page.h"
-#include "app/main_window.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "firmware/chip_table.h"
-#include "firmware/hex_file.h"
-#include "firmware/page_image.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
-#include "platform/env.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 
 namespace fakes {
 
@@ -83,27 +65,7 @@ std::string ScratchDir::Read(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void CoreTest::SetUp() {
-    platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
-    ResetCoreState();
-}
-
-void CoreTest::TearDown() {
-    ResetCoreState();
-    platform::SetEnv(platform::Env{});
-}
-
-void PageTest::SetUp() {
-    CoreTest::SetUp();
-    page = ui.NewWindow("page");
-    CreateComPageControls(page);
-    CreateGeneratorPage(page);
-    g_port.port_handle = serial.Open("\\\\.\\COM15");
-    g_port.com_port_open = 1;
-    std::snprintf(g_port.open_port_name, sizeof g_port.open_port_name, "COM15");
-}
-
-void PageTest::Forget() {
+void CoreTest::Forget() {
     serial.writes.clear();
     serial.written.clear();
     console.out.clear();
@@ -112,18 +74,22 @@ void PageTest::Forget() {
     ui.appended.clear();
 }
 
-void PageTest::Click(uint16_t id, uint16_t code) {
-    Forget();
-    EXPECT_TRUE(PageCommand(page, platform::MakeWParam(id, code), nullptr)) << id;
-}
-
-std::vector<std::string> PageTest::Boxes() {
+std::vector<std::string> CoreTest::Boxes() {
     std::vector<std::string> out;
     for (const ShownBox& b : ui.boxes) {
         EXPECT_EQ(b.owner, page) << b.text;
         out.push_back(b.caption + "|" + b.text + "|" + std::to_string(b.flags));
     }
     return out;
+}
+
+void PageTest::SetUp() {
+    CoreTest::SetUp();
+    CreateComPageControls(page);
+    CreateGeneratorPage(page);
+    g_port.port_handle = serial.Open("\\\\.\\COM15");
+    g_port.com_port_open = 1;
+    std::snprintf(g_port.open_port_name, sizeof g_port.open_port_name, "COM15");
 }
 
 }  // namespace fakes

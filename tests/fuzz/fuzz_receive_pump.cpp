@@ -13,23 +13,7 @@
 //   5          COM log on / off
 //   6 W F      (W % 0x5000) * 8 + 1 bytes F at once, the last one ETX when the op has bit 3
 //   7          COM Start / Stop
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <string>
-
-#include "app/com_page.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "firmware/hex_file.h"
-#include "firmware/page_image.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
 #include "platform/page.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/hex_builder.h"
 
@@ -54,39 +38,14 @@ void CheckedBootStep(platform::Wnd wnd, uint8_t complete, uint32_t count, const 
     FUZZ_CHECK(g_boot.lines_sent <= g_image.ihex_line_num_max_app);
 }
 
-// A folder of its own for the hex file and its images, removed at exit.
-const std::string& ScratchFolder() {
-    static const std::string dir = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/fuzz_pump_XXXXXX";
-        FUZZ_CHECK(mkdtemp(templ.data()) != nullptr);
-        return templ;
-    }();
-    return dir;
-}
-
-void RemoveScratch() {
-    const std::string& dir = ScratchFolder();
-    for (const char* name : {"/app.hex", "/app.bin", "/app.avr"}) std::remove((dir + name).c_str());
-    rmdir(dir.c_str());
-}
-
-// Four lines for the ATmega328P, the first one short, checked as File Open checks them.
+// Four lines for the ATmega328P, the first one short, checked as File Open checks them; the
+// file and its images in a folder of their own, removed at exit.
 void LoadCheckedHexFile() {
-    static const std::string path = [] {
-        const std::string p = ScratchFolder() + "/app.hex";
-        std::FILE* f = std::fopen(p.c_str(), "wb");
-        FUZZ_CHECK(f != nullptr);
-        const std::string text = hexb::Data(0, hexb::Counting(5)) +
-                                 hexb::Data(5, hexb::Counting(16, 5)) +
-                                 hexb::Data(21, hexb::Counting(16, 21)) + hexb::kEof;
-        FUZZ_CHECK(std::fwrite(text.data(), 1, text.size(), f) == text.size());
-        std::fclose(f);
-        std::atexit(RemoveScratch);
-        return p;
-    }();
-    std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", ScratchFolder().c_str());
+    static const fakes::ScratchDir dir;
+    static const std::string path = dir.Write(
+        "app.hex", hexb::Data(0, hexb::Counting(5)) + hexb::Data(5, hexb::Counting(16, 5)) +
+                       hexb::Data(21, hexb::Counting(16, 21)) + hexb::kEof);
+    std::snprintf(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", dir.path().c_str());
     FUZZ_CHECK(HexFileRead(path.c_str()) == 1 && g_image.hex_file_valid == 1);
     g_hex.hex_file_open = 1;
 }
@@ -121,15 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     };
     const auto reg_read = [&core](const char* text) {
         core.ui.SetControlText(g_com.hWndRegEdit, text);
-        core.Click(1039);
+        core.Command(1039);
     };
     fuzz::Input in(data, size);
     const int row = in.Byte() % (kBaudRows + 1);
     if (row < kBaudRows) {
         core.ui.controls[g_com.hWndBaudSelect].selection = row;
-        core.Click(1035, platform::kCbnSelEndOk);
+        core.Command(1035, platform::kCbnSelEndOk);
     }
-    core.Click(1036);
+    core.Command(1036);
     FUZZ_CHECK(g_port.com_port_open == 1);
 
     while (!in.empty()) {
@@ -168,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 break;
             }
             default:
-                core.Click(1036);
+                core.Command(1036);
                 break;
         }
     }

@@ -5,16 +5,8 @@
 // Input: operations until the input ends:
 //   0 N bytes  the field holds these N bytes (up to the first NUL, as an edit field would)
 //   1 poll tick   2 Read   3 Write   4 COM Start / Stop   5 COM log on/off
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 
-#include "app/com_page.h"
-#include "boot/flash_dump.h"
-#include "serial/com_log.h"
-#include "serial/port.h"
-#include "serial/receive_pump.h"
-#include "serial/reg_console.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -46,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             continue;
         }
         if (op == 4) {
-            core.Click(1036);
+            core.Command(1036);
             continue;
         }
         if (op == 5) {
@@ -63,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (op == 1) {
             RegLinePollTimerProc(core.page);
         } else {
-            core.Click(op == 2 ? 1039 : 1040);
+            core.Command(op == 2 ? 1039 : 1040);
         }
         const std::size_t sent = core.serial.writes.size() - writes;
         FUZZ_CHECK(sent <= 1);

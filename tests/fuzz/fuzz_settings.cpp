@@ -2,13 +2,8 @@
 // and baud rate from it, and what shutdown saves loads back the same.
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
-#include <string>
 
-#include "app/com_page.h"
-#include "app/settings.h"
-#include "serial/port.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

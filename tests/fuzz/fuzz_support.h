@@ -2,12 +2,8 @@
 // What the fuzz targets share: a fresh core on fresh fakes for every input, a reader that
 // takes the input apart, and a check that ends the run with a message.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 
-#include "app/main_window.h"
-#include "platform/env.h"
 #include "tests/fakes/test_env.h"
 
 #define FUZZ_CHECK(cond)                                                                   \
@@ -42,25 +38,15 @@ class Input {
     std::size_t pos_ = 0;
 };
 
-// A fresh core on fakes that saw nothing of the inputs before.
-struct FreshCore {
-    FreshCore() {
-        platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
-        fakes::ResetCoreState();
-    }
-    ~FreshCore() {
-        fakes::ResetCoreState();
-        platform::SetEnv(platform::Env{});
-    }
-    void Click(uint16_t id, uint16_t code = platform::kBnClicked) {
-        PageCommand(page, platform::MakeWParam(id, code), nullptr);
-    }
-
-    fakes::FakeUi ui;
-    fakes::FakeSerial serial;
-    fakes::FakeSystem system;
-    fakes::FakeConsole console;
-    platform::Wnd page = ui.NewWindow("page");
+// A fresh core on fakes that saw nothing of the inputs before: the host tests' fixture.
+struct FreshCore : fakes::CoreTest {
+    FreshCore() { SetUp(); }
+    ~FreshCore() override { TearDown(); }
+    void TestBody() override {}
+    using CoreTest::Command;
+    using CoreTest::page;
+    using CoreTest::serial;
+    using CoreTest::ui;
 };
 
 }  // namespace fuzz
