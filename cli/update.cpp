@@ -241,6 +241,14 @@ int ReadBackAndCompare(Context& ctx, Session& s) {
                                          Hex(d.first, 5) + " (" + where + ")");
 }
 
+// The hex file read and checked, the port open, and which firmware the device runs.
+int LoadOpenAndIdentify(Context& ctx, Session& s, bool& boot) {
+    int rc = LoadHexFile(ctx, s, "");
+    if (rc == kExitDone) rc = s.Open(false);
+    if (rc == kExitDone) rc = Identify(ctx, s, boot);
+    return rc;
+}
+
 }  // namespace
 
 int TransferBoxCode(const MessageBox& box) {
@@ -438,14 +446,9 @@ int RunFlash(Context& ctx) {
                             "flash asks before it starts: give --yes, or run it on a terminal");
     }
     Session s(ctx);
-    int rc = LoadHexFile(ctx, s, "");
-    if (rc != kExitDone) return rc;
-    rc = s.Open(false);
-    if (rc != kExitDone) return rc;
-
     // Which firmware runs decides whether to switch: cw Sboot toggles.
     bool boot = false;
-    rc = Identify(ctx, s, boot);
+    int rc = LoadOpenAndIdentify(ctx, s, boot);
     if (rc != kExitDone) return rc;
     if (!boot && !opt.switch_boot) {
         return ctx.out.Fail(kExitDevice,
@@ -481,12 +484,8 @@ int RunFlash(Context& ctx) {
 
 int RunVerify(Context& ctx) {
     Session s(ctx);
-    int rc = LoadHexFile(ctx, s, "");
-    if (rc != kExitDone) return rc;
-    rc = s.Open(false);
-    if (rc != kExitDone) return rc;
     bool boot = false;
-    rc = Identify(ctx, s, boot);
+    const int rc = LoadOpenAndIdentify(ctx, s, boot);
     if (rc != kExitDone) return rc;
     if (boot) {
         return ctx.out.Fail(kExitDevice,
