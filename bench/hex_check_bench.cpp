@@ -26,7 +26,7 @@ std::string LargestFile(const ChipRow& chip) {
     std::string text;
     for (uint32_t i = 0; i < data_lines; ++i) {
         const uint32_t at = i * 16;
-        if (at == 0x10000) text += hexb::Segment(0x1000);
+        if (at == 0x10000) text += hexb::Record(0x02, 0, {0x10, 0x00});
         text +=
             hexb::Data(static_cast<uint16_t>(at), hexb::Counting(16, static_cast<uint8_t>(i * 16)));
     }
