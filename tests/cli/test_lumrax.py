@@ -35,11 +35,6 @@ SMALL_IMAGE = bytes((i * 13 + 7) & 0xFF for i in range(16 * 20))
 SMALL_HEX = hex_text(SMALL_IMAGE, False)
 
 
-def records_on_the_wire(text):
-    """Each line of the file as the program streams it: the colon, the record's bytes, CR LF."""
-    return [b":" + bytes.fromhex(line[1:]) + b"\r\n" for line in text.split()]
-
-
 class LumraxTest(unittest.TestCase):
     maxDiff = None
 
@@ -157,7 +152,7 @@ class LumraxTest(unittest.TestCase):
     def test_failures(self):
         """Each failure is one line on standard error and an exit code."""
         missing, small = os.path.join(self.dir, "nothere"), self.write("small.hex", SMALL_HEX)
-        records = records_on_the_wire(SMALL_HEX)
+        records = harness.records(SMALL_HEX)
         good = SMALL_HEX.split("\r\n")
         crc = self.write("crc.hex", "\r\n".join(good[:2] + [good[2][:-2] + "00"] + good[3:]))
         too_long = os.path.join(FIXTURES, "atmega1284p_app.hex")
@@ -302,7 +297,7 @@ class LumraxTest(unittest.TestCase):
                           "--erase", "--verify", "--yes", timeout=600)
         self.assertEqual(run.rc, 0, run.err)
         with open(path) as f:
-            records = records_on_the_wire(f.read())
+            records = harness.records(f.read())
         n = len(records)
         self.assertRegex(run.out.decode(), rf"^flashed: {n} lines in \d+\.\d\d s \(\d+\.\d\d "
                          rf"lines/s\)\nverified: {app} bytes \(0x{app:04X}\) match the image\n$")
@@ -360,7 +355,7 @@ class LumraxTest(unittest.TestCase):
                 # The terminal turns each line end into CR LF and echoes the answer.
                 self.assertRegex(screen.decode("latin-1").replace("\r\n", "\n"), f"^{said}$")
                 self.assertEqual(proc.returncode, rc, screen)
-                self.assertEqual(sim.received(), b"cr Sv\r" + (b"".join(records_on_the_wire(
+                self.assertEqual(sim.received(), b"cr Sv\r" + (b"".join(harness.records(
                     SMALL_HEX)) if rc == 0 else b""))
                 self.assertRegex(out.decode(), r"^flashed: 21 lines in " if rc == 0 else "^$")
 

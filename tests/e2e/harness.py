@@ -59,6 +59,11 @@ def wait_until(check, timeout, what, details=lambda: ""):
     return result
 
 
+def records(hex_text):
+    """Each line of an Intel HEX file as the program streams it: colon, bytes, CR LF."""
+    return [b":" + bytes.fromhex(line[1:]) + b"\r\n" for line in hex_text.split()]
+
+
 def _read(path):
     try:
         with open(path, "rb") as f:
