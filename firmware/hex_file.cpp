@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "firmware/page_image.h"
@@ -29,6 +31,13 @@ bool Fail(const char* path, const char* reason) {
 
 // The whole file, unless it cannot be read or is too large to be a valid image.
 bool LoadBytes(const char* path, std::vector<uint8_t>& bytes) {
+    // A folder opens for reading on POSIX and gives a senseless size.
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(st)) return Fail(path, "This is a folder, not a file");
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) {
+        return Fail(path, "This is not a regular file");
+    }
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return Fail(path, "The file cannot be opened");
     long size = -1;
@@ -67,7 +76,8 @@ uint64_t Fingerprint(const std::vector<uint8_t>& bytes) {
     return h;
 }
 
-// Every ':' starts a slot; what comes before the first one is overwritten by it.
+// Every ':' starts a slot; what comes before the first one is dropped. Blank lines are no
+// records: their CR and LF are left out, so that a record's slot holds only its own text.
 void SplitLines(const std::vector<uint8_t>& bytes) {
     std::memset(g_hex.ihex_ascii_line, 0, sizeof g_hex.ihex_ascii_line);
     std::memset(g_hex.ihex_hex_line, 0, sizeof g_hex.ihex_hex_line);
@@ -75,13 +85,17 @@ void SplitLines(const std::vector<uint8_t>& bytes) {
     uint32_t line = 0;
     uint32_t column = 0;
     bool seen = false;
+    bool line_start = true;  // after a LF, or before anything
     for (const uint8_t b : bytes) {
+        if (line_start && (b == '\r' || b == '\n')) continue;
+        line_start = b == '\n';
         if (b == ':') {
             if (seen) {
                 ++line;
             } else {
                 seen = true;
-                g_hex.ihex_line_too_long[0] = 0;  // only text before the first line overflowed
+                std::memset(g_hex.ihex_ascii_line[0], 0, kIhexLineSize);
+                g_hex.ihex_line_too_long[0] = 0;
             }
             column = 0;
         }

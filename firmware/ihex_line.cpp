@@ -51,6 +51,12 @@ int AsciiLine2HexLine(uint32_t n, uint32_t length) {
     }
     const uint32_t len = count + 8;
     g_hex.ihex_hex_len[n] = static_cast<uint8_t>(len);
+    // The record's text is ':', count + 5 hex pairs and CR LF. Anything else would put text
+    // into the image and send bytes that are not the record's, so it fails.
+    if (length != 2 * (count + 5) + 3) {
+        ConPrintf("ihex line length error, line %li\n", LineNo(n));
+        return 0;
+    }
 
     hex[0] = ':';
     uint32_t k = 1;
@@ -59,8 +65,6 @@ int AsciiLine2HexLine(uint32_t n, uint32_t length) {
     }
     hex[k] = 0x0D;
     hex[k + 1] = 0x0A;
-    k += 2;
-    if (k != len) ConPrintf("ihex line length error, line %li\n", LineNo(n));
 
     uint8_t sum = 0;
     for (uint32_t i = 1; i <= len - 3; ++i) sum = static_cast<uint8_t>(sum + hex[i]);

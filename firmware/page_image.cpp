@@ -8,6 +8,7 @@
 #include "firmware/hex_file.h"
 #include "firmware/ihex_line.h"
 #include "platform/env.h"
+#include "platform/file_replace.h"
 #include "platform/page.h"
 #include "platform/text_format.h"
 
@@ -62,33 +63,43 @@ uint32_t BaseOf(const Record& r) {
 }
 
 // Where the data lines land, before anything is written: a line that runs past the end of the
-// application section would put part of its bytes into the bootloader.
+// application section would put part of its bytes into the bootloader, and application data
+// behind the line where the application ends would be lost.
 bool PlacementHolds() {
     const uint32_t app_size = Chip().app_size;
     uint32_t base = 0;
+    uint32_t cut = 0;  // the line + 1 where the application ends; 0 while it goes on
     for (uint32_t i = 0; i < g_hex.ihex_line_num; ++i) {
         const Record r = RecordOf(i);
+        const long line = static_cast<long>(i) + 1;
         if (r.type == IHEX_RECTYP_XSADR || r.type == IHEX_RECTYP_XLADR) {
             if (r.count != 2) {
                 ConPrintf("\nihex line %li: an extended address record holds 2 bytes, not %li\n",
-                          static_cast<long>(i) + 1, static_cast<long>(r.count));
+                          line, static_cast<long>(r.count));
                 return false;
             }
             base = BaseOf(r);
         } else if (r.type == IHEX_RECTYP_DATA) {
             const uint32_t first = base + r.offset;
-            if (first >= app_size) return true;  // the bootloader section: the cut is here
-            if (first + r.count > app_size) {
+            if (first >= app_size) {
+                if (cut == 0) cut = i + 1;  // the bootloader section: the cut is here
+            } else if (cut != 0) {
+                ConPrintf(
+                    "\nihex line %li: application data at 0x%05lX after the application's end "
+                    "in line %li\n",
+                    line, static_cast<unsigned long>(first), static_cast<long>(cut));
+                return false;
+            } else if (first + r.count > app_size) {
                 ConPrintf(
                     "\nihex line %li: data 0x%05lX..0x%05lX runs past the application section "
                     "(0x%05lX bytes)\n",
-                    static_cast<long>(i) + 1, static_cast<unsigned long>(first),
+                    line, static_cast<unsigned long>(first),
                     static_cast<unsigned long>(first + r.count - 1),
                     static_cast<unsigned long>(app_size));
                 return false;
             }
-        } else if (r.type == IHEX_RECTYP_EOF) {
-            return true;
+        } else if (r.type == IHEX_RECTYP_EOF && cut == 0) {
+            cut = i + 1;
         }
     }
     return true;
@@ -211,15 +222,52 @@ bool CloseFile(std::FILE*& f) {
     return ok;
 }
 
+// Only Windows takes '\\' and a drive's ':' as separators; on POSIX they are part of a name.
+bool IsFolderSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+bool IsDriveColon(char c) {
+#ifdef _WIN32
+    return c == ':';
+#else
+    static_cast<void>(c);
+    return false;
+#endif
+}
+
 // The bare file name: what follows the last folder separator or drive colon.
 const char* FileNameOf(const char* path) {
     const char* name = path;
     for (const char* p = path; *p != '\0'; ++p) {
-        if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0' && p[1] != '\\' && p[1] != '/') {
+        if ((IsFolderSeparator(*p) || IsDriveColon(*p)) && p[1] != '\0' &&
+            !IsFolderSeparator(p[1])) {
             name = p + 1;
         }
     }
     return name;
+}
+
+// A new file beside target, under a name of its own kept in temp.
+std::FILE* OpenTemp(const char* target, char (&temp)[kImageTempSize]) {
+    if (!TempPathBeside(target, temp, sizeof temp)) return nullptr;
+    std::FILE* f = std::fopen(temp, "wb+");
+    if (f == nullptr) temp[0] = '\0';
+    return f;
+}
+
+// Removes the temporaries this check made and did not put in place.
+void DropTemps() {
+    CloseFile(g_image.pAVRbinFile);
+    CloseFile(g_image.pFlashImageFile);
+    for (char* temp : {g_image.szAVRbinTemp, g_image.szFlashImageTemp}) {
+        if (temp[0] != '\0') std::remove(temp);
+        temp[0] = '\0';
+    }
 }
 
 unsigned HandleValue(const std::FILE* f) {
@@ -249,15 +297,28 @@ bool OpenImageFiles() {
         ConPrintf("LUMRAXbin folder unknown!\n");
         return false;
     }
-    g_image.pAVRbinFile = std::fopen(g_image.szAVRbinPath, "wb+");
-    g_image.pFlashImageFile = std::fopen(g_image.szFlashImagePath, "wb+");
+    // The images of an earlier check stay whole until both new ones are complete.
+    g_image.pAVRbinFile = OpenTemp(g_image.szAVRbinPath, g_image.szAVRbinTemp);
+    g_image.pFlashImageFile = OpenTemp(g_image.szFlashImagePath, g_image.szFlashImageTemp);
     if (g_image.pAVRbinFile != nullptr && g_image.pFlashImageFile != nullptr) return true;
     ConPrintf("AVRbin file creation ERROR!\n");
     ConPrintf("pAVRbinFile = 0x%X\n", HandleValue(g_image.pAVRbinFile));
     ConPrintf("pFlashImageFile = 0x%X\n", HandleValue(g_image.pFlashImageFile));
-    CloseFile(g_image.pAVRbinFile);
-    CloseFile(g_image.pFlashImageFile);
+    DropTemps();
     return false;
+}
+
+// Both complete files in place of the old ones; false, with the temporaries gone, otherwise.
+bool CommitImageFiles(bool complete) {
+    complete = CloseFile(g_image.pAVRbinFile) && complete;
+    complete = CloseFile(g_image.pFlashImageFile) && complete;
+    complete = complete && platform::Sys().ReplaceFile(g_image.szAVRbinTemp, g_image.szAVRbinPath);
+    if (complete) g_image.szAVRbinTemp[0] = '\0';
+    complete =
+        complete && platform::Sys().ReplaceFile(g_image.szFlashImageTemp, g_image.szFlashImagePath);
+    if (complete) g_image.szFlashImageTemp[0] = '\0';
+    DropTemps();
+    return complete;
 }
 
 }  // namespace
@@ -324,9 +385,7 @@ int HexFileCheck() {
         return 1;
     }
     ConPrintf("Start *.bin / *.avr file writing...\n");
-    bool ok = WriteImages();
-    ok = CloseFile(g_image.pAVRbinFile) && ok;
-    ok = CloseFile(g_image.pFlashImageFile) && ok;
+    const bool ok = CommitImageFiles(WriteImages());
     if (!ok) ConPrintf("AVRbin file write ERROR!\n");
     g_image.image_files_written = ok ? 1 : 0;
     return 1;

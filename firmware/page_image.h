@@ -9,6 +9,7 @@
 constexpr uint32_t kPageRecords = 2048;
 constexpr uint32_t kPageDataMax = 128;
 constexpr std::size_t kImagePathSize = 256;
+constexpr std::size_t kImageTempSize = kImagePathSize + 8;  // the name and ".tmpN"
 
 struct page_record {
     uint32_t page_number;
@@ -29,6 +30,9 @@ struct PageImageState {
     uint32_t address_base;  // of the last extended segment or linear address record
     char szAVRbinPath[kImagePathSize];
     char szFlashImagePath[kImagePathSize];
+    // The files being written, under their temporary names until both are complete.
+    char szAVRbinTemp[kImageTempSize];
+    char szFlashImageTemp[kImageTempSize];
     std::FILE* pAVRbinFile;
     std::FILE* pFlashImageFile;
     void Reset();

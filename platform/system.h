@@ -1,5 +1,5 @@
 #pragma once
-// Local time, the current directory and folders.
+// Local time, the current directory, folders and the replacing of a file.
 #include <cstddef>
 #include <string>
 
@@ -18,6 +18,9 @@ class System {
     // Asks for a 1 ms system timer resolution (true) or gives it back (false): the default of
     // about 15.6 ms on Windows would stretch every 10 ms tick by half.
     virtual void FineTimer(bool on) = 0;
+    // Puts the file from in place of the file to, in one step where the system can; false
+    // when it could not (to then stays as it was).
+    virtual bool ReplaceFile(const char* from, const char* to) = 0;
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -31,6 +32,10 @@ class PosixSystem final : public System {
 
     // Linux timers already tick to the millisecond.
     void FineTimer(bool) override {}
+
+    bool ReplaceFile(const char* from, const char* to) override {
+        return std::rename(from, to) == 0;
+    }
 };
 
 }  // namespace

@@ -35,6 +35,11 @@ class Win32System final : public System {
             timeEndPeriod(1);
         }
     }
+
+    // rename() refuses an existing target on Windows.
+    bool ReplaceFile(const char* from, const char* to) override {
+        return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
 };
 
 // stdout reopened on the console in binary mode, so every text reaches it with

@@ -92,6 +92,14 @@ TEST_F(BootloadingTest, FixturesAreWrittenWholeAndReportedFinished) {
         const std::string n = std::to_string(lines);
         EXPECT_EQ(ui.Text(g_com.hWndProgress), "lines: " + n + " / " + n);
         EXPECT_NE(console.out.find("wrote " + n + " of " + n + " lines\n"), std::string::npos);
+        // The records sent are echoed from the 1002nd on, as the file has them.
+        const std::string hex =
+            fakes::ScratchDir::Read(std::string(LRX_FIXTURES "/") + fixture + ".hex");
+        std::size_t at = 0;
+        for (int i = 0; i < 1001; ++i) at = hex.find(':', at + 1);
+        EXPECT_NE(console.out.find("lines_sent: 1000\nuC_reply: "), std::string::npos);
+        EXPECT_NE(console.out.find("lines_sent: 1001\nsent: " + hex.substr(at, 45) + "\n"),
+                  std::string::npos);
         // Every line is a 10 ms tick to send, one to hear the letter, one silent one.
         EXPECT_LE(ticks_, lines * 4 + 10);
     }

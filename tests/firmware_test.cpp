@@ -2,6 +2,7 @@
 // ends, and the File Open, File Check and chip buttons.
 
 #include <cctype>
+#include <fstream>
 
 #include "tests/fakes/test_env.h"
 #include "tests/hex_builder.h"
@@ -91,8 +92,13 @@ TEST_F(FirmwareTest, LinesPassOrFailWithTheirOwnMessage) {
         {":3B000000\r\n", 0, "ihex line byte count error" + call},  // its sum lies past the slot
         {":10" + std::string(62, '0') + "\r\n", 0,
          "ihex line too long (64 characters or more), line 1\n"},
-        // A blank line behind a record is read as two more digits: reported, yet it passes.
-        {hexb::Data(0, {0x11, 0x22}) + "\r\n", 1, "ihex line length error, line 1\n"},
+        // Text behind the record, or a record shorter than its count says: never sent.
+        {hexb::Data(0, {0x11, 0x22}) + "\r\n", 0, "ihex line length error" + call},
+        {":3A" + data16.substr(3), 0, "ihex line length error" + call},
+        // 25 bytes make the longest line a slot holds: 63 characters.
+        {hexb::Data(0, hexb::Counting(25)), 1, ""},
+        {hexb::Data(0, hexb::Counting(25)).insert(61, "0"), 0,
+         "ihex line too long (64 characters or more), line 1\n"},
         // The last line is the end record in upper case.
         {hexb::kEof, 1, "", 2},
         {":00000001ff\r\n", 0, "\nError: ihex last line is not ':00000001FF' !!!", 2},
@@ -202,6 +208,106 @@ TEST_F(FirmwareTest, TheApplicationEndsBeforeTheBootloaderSection) {
               std::string::npos);
 }
 
+// What goes on the wire for a file: each streamed record's bytes, as the bootloading step
+// sends them.
+std::string Streamed() {
+    std::string wire;
+    for (uint32_t n = 0; n < g_image.ihex_line_num_max_app; ++n)
+        wire.append(reinterpret_cast<const char*>(g_hex.ihex_hex_line[n]), g_hex.ihex_hex_len[n]);
+    return wire;
+}
+
+// The records of a well-formed file as bytes: ':', the pairs decoded, CR LF.
+std::string Records(const std::string& text) {
+    std::string wire;
+    for (std::size_t at = 0; (at = text.find(':', at)) != std::string::npos;) {
+        const std::size_t end = text.find('\r', at);
+        wire += ':';
+        for (std::size_t k = at + 1; k + 1 < end; k += 2)
+            wire += static_cast<char>(std::stoi(text.substr(k, 2), nullptr, 16));
+        wire += "\r\n";
+        at = end;
+    }
+    return wire;
+}
+
+// Files a toolchain would not write, or a person edited: blank lines are no records; text
+// behind a record, a count that does not match, or application data behind the end of the
+// application fail with the line that holds it.
+TEST_F(FirmwareTest, OnlyWholeRecordsOfTheApplicationGoOnTheWire) {
+    const std::string a = hexb::Data(0, hexb::Counting(16));
+    const std::string b = hexb::Data(16, hexb::Counting(16, 16));
+    const std::string boot = hexb::Data(0x7000, hexb::Counting(16, 0x70));
+    const std::string fail = "\nHex File Validity Check: 1 Errors !!!\n";
+    const std::string length = "ihex line length error, line 2\n\nError: AsciiLine2HexLine() !!!";
+    // The file, what the check says last, the records sent ("" when refused).
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"\r\n" + a + "\r\n\r\n" + b + "\n" + hexb::kEof + "\r\n", "Check: OK",
+         Records(a + b + hexb::kEof)},
+        {"junk" + a + b + hexb::kEof, "Check: OK", Records(a + b + hexb::kEof)},
+        {a + b.substr(0, b.size() - 2) + "00\r\n" + hexb::kEof, length + fail, ""},
+        {a + b + "x\r\n" + hexb::kEof, length + fail, ""},
+        {a + b + hexb::kEof + " ", "ihex line end error, line 3\n" + fail, ""},
+        {boot + a + b + hexb::kEof,
+         "\nihex line 2: application data at 0x00000 after the application's end in line 1\n" +
+             fail,
+         ""},
+        {a + hexb::kEof + b + hexb::kEof,
+         "\nihex line 3: application data at 0x00010 after the application's end in line 2\n" +
+             fail,
+         ""},
+        // In address order the bootloader's lines are cut, and the end record takes their place.
+        {a + b + boot + hexb::kEof, "Check: OK", Records(a + b + hexb::kEof)},
+    };
+    for (const auto& [text, said, wire] : cases) {
+        SCOPED_TRACE(text);
+        console.out.clear();
+        OpenText(text);
+        const bool ok = said == "Check: OK";
+        EXPECT_EQ(g_image.hex_file_valid, ok ? 1u : 0u);
+        if (ok) {
+            EXPECT_EQ(Streamed(), wire);
+            EXPECT_EQ(console.out.find("error"), std::string::npos);
+        } else {
+            EXPECT_NE(console.out.find(said + "\nHex File Check: ERROR !!!\n"), std::string::npos);
+        }
+    }
+}
+
+// On POSIX only '/' separates folders; the images take the rest of the name.
+TEST_F(FirmwareTest, ImageFilesAreNamedAfterTheWholeFileName) {
+    const std::string file = hexb::Contiguous(hexb::Counting(20));
+    for (const std::string name : {"fw:v2.hex", "a\\b.hex"}) {
+        SCOPED_TRACE(name);
+        OpenText(file, name);
+        const std::string stem = name.substr(0, name.size() - 4);
+        EXPECT_EQ(ui.Text(g_com.hWndHexFileName), name);
+        EXPECT_EQ(std::string(g_image.szAVRbinPath), dir.path() + "/" + stem + ".bin");
+        EXPECT_EQ(Out(stem + ".avr"), AvrImage(hexb::Counting(20), chip_table[0]));
+    }
+}
+
+// The images of the last check stay whole until both new ones are written, and a file of the
+// temporary's name that was there is left alone.
+TEST_F(FirmwareTest, ImagesAreReplacedOnlyWhenComplete) {
+    OpenText(hexb::Contiguous(hexb::Counting(20)));
+    const std::string bin = Out("motor.bin"), avr = Out("motor.avr");
+    const std::string theirs = dir.Write("motor.bin.tmp", "somebody's");
+    system.replace_fails = true;
+    console.out.clear();
+    OpenText(hexb::Contiguous(hexb::Counting(90)));
+    EXPECT_NE(console.out.find("AVRbin file write ERROR!\n"), std::string::npos);
+    EXPECT_EQ(g_image.image_files_written, 0u);
+    EXPECT_EQ(Out("motor.bin") + Out("motor.avr"), bin + avr);
+    EXPECT_EQ(Out("motor.bin.tmp"), "somebody's");
+    EXPECT_FALSE(std::ifstream(dir.path() + "/motor.bin.tmp1").good());
+    EXPECT_FALSE(std::ifstream(dir.path() + "/motor.avr.tmp").good());
+    system.replace_fails = false;
+    OpenText(hexb::Contiguous(hexb::Counting(90)));
+    EXPECT_EQ(Out("motor.avr"), AvrImage(hexb::Counting(90), chip_table[0]));
+    EXPECT_EQ(Out("motor.bin.tmp"), "somebody's");
+}
+
 TEST_F(FirmwareTest, BadFilesFailTheCheckWithoutWritingImages) {
     std::string many;
     for (int i = 0; i < 8193; ++i) many += ":0000000000\r\n";
@@ -244,12 +350,13 @@ TEST_F(FirmwareTest, UnreadableOrOversizedFileLeavesTheLoadedOneInPlace) {
     ASSERT_EQ(g_image.hex_file_valid, 1u);
     const std::string big = dir.Write("big.hex", largest + ":");
     const std::string missing = dir.path() + "/missing.hex";
-    for (const std::string& path : {missing, big}) {
+    for (const std::string& path : {missing, big, dir.path()}) {
         ui.boxes.clear();
         Open(path);
         const std::string why = path == missing ? "The file cannot be opened:\n"
-                                                : "The file is too large (483904 bytes): a valid "
-                                                  "hex file has at most 483903 bytes:\n";
+                                : path == big   ? "The file is too large (483904 bytes): a valid "
+                                                  "hex file has at most 483903 bytes:\n"
+                                                : "This is a folder, not a file:\n";
         EXPECT_EQ(Boxes(), Strings{"Error|" + why + path + "|16"});
         EXPECT_EQ(g_image.hex_file_valid, 1u);
         EXPECT_EQ(std::string(g_hex.szHexFilePath), good);

@@ -189,6 +189,8 @@ TEST_F(GenCommandsTest, MinimumVoltageAndTemperatureThreshold) {
         {1125, "1e20", "cw Pt 2147483647\r"},
         {1125, "-inf", "cw Pt -2147483648\r"},
         {1125, "2147483520", "cw Pt 2147483520\r"},  // the largest float below 2^31
+        {1125, "2147483648", "cw Pt 2147483647\r"},  // 2^31 itself: no int holds it
+        {1125, "-2147483648", "cw Pt -2147483648\r"},
         // No number: refused, nothing sent (never the "cw Pt 0" that %f's 0 would give).
         {1125, "-", nullptr},              // the box after COM Start
         {1125, blanks + "  42", nullptr},  // beyond the 64-byte read

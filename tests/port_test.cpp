@@ -157,6 +157,14 @@ TEST_F(PortTest, ComAndBaudSelections) {
         {1034, 9, -1, 1, 57600, 7, "COM selection ERROR!\nSelected COM 1\n"},
         {1035, 9, 3, 7, 9600, 15,
          "Selected baud rate: 9600 bps (cb_reply = 3)\nCOM_timeout_max:    15 * 10 ms\n"},
+        {1035, 9, 0, 7, 1200, 50, nullptr},
+        {1035, 9, 1, 7, 2400, 30, nullptr},
+        {1035, 9, 2, 7, 4800, 20, nullptr},
+        {1035, 9, 4, 7, 14400, 10, nullptr},
+        {1035, 9, 5, 7, 19200, 10, nullptr},
+        {1035, 9, 6, 7, 38400, 10, nullptr},
+        {1035, 9, 7, 7, 57600, 10, nullptr},
+        {1035, 9, 8, 7, 115200, 10, nullptr},
         {1035, 9, -1, 7, 1200, 50,
          "Baud rate selection ERROR!\nSelected baud rate: 1200 bps (cb_reply = 0)\n"
          "COM_timeout_max:    50 * 10 ms\n"},
@@ -177,7 +185,9 @@ TEST_F(PortTest, ComAndBaudSelections) {
         EXPECT_EQ(
             std::make_tuple(g_port.com_port_number, g_port.com_baudrate, g_port.COM_timeout_max),
             std::make_tuple(number, baud, timeout));
-        EXPECT_EQ(console.out, said);
+        if (said != nullptr) {
+            EXPECT_EQ(console.out, said);
+        }
     }
 }
 

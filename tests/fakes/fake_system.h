@@ -1,7 +1,8 @@
 #pragma once
 // Console, clock and folders for tests.
-#include <vector>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/console.h"
 #include "platform/system.h"
@@ -32,10 +33,14 @@ class FakeSystem : public platform::System {
         return true;
     }
     void FineTimer(bool on) override { fine_timer_calls.push_back(on); }
+    bool ReplaceFile(const char* from, const char* to) override {
+        return !replace_fails && std::rename(from, to) == 0;
+    }
     platform::LocalTime now{2024, 3, 5, 14, 7, 9};
     std::vector<bool> fine_timer_calls;
     std::string cwd = "C:\\work";
     bool cwd_ok = true;
+    bool replace_fails = false;
     std::vector<std::string> created;
 };
 
