@@ -1,5 +1,9 @@
 // Clock, folders and the diagnostic console on Windows.
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "platform/env_win32.h"
 // After <windows.h>, which it needs.
@@ -42,34 +46,97 @@ class Win32System final : public System {
     }
 };
 
-// stdout reopened on the console in binary mode, so every text reaches it with
-// exactly the line ends it was written with.
+// stdout reopened on the console in binary mode, so every text reaches it with exactly the line
+// ends it was written with. Under Wine a console write is a round trip to the console host
+// (5 to 14 ms): written from a timer procedure it made the next ticks late. So the texts are
+// queued in order and a thread of the console's own writes them, all that is queued at once.
+class Win32Console;
+Win32Console* g_console = nullptr;  // for the crash filter
+
 class Win32Console final : public Console {
   public:
     Win32Console() {
         AllocConsole();
         FILE* f = nullptr;
         open_ = freopen_s(&f, "CONOUT$", "wb", stdout) == 0;
+        if (open_) writer_ = std::thread([this] { Run(); });
+    }
+    ~Win32Console() override {
+        if (g_console == this) g_console = nullptr;
+        Release();
     }
 
     void Write(const char* data, std::size_t len) override {
-        if (!open_) return;
-        std::fwrite(data, 1, len, stdout);
-        std::fflush(stdout);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!open_ || stopping_) return;
+            queue_.append(data, len);
+        }
+        ready_.notify_one();
     }
 
     void Release() override {
-        if (released_) return;
-        released_ = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (released_) return;
+            released_ = true;
+            stopping_ = true;
+        }
+        ready_.notify_one();
+        if (writer_.joinable()) writer_.join();  // it writes what is queued first
         if (open_) std::fclose(stdout);
         open_ = false;
         FreeConsole();
     }
 
+    // For a crash: what is queued, written by the calling thread. The lock is only tried: the
+    // crash may have come while it was held.
+    void WriteQueuedNow(const char* last_words) {
+        std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock() || !open_) return;
+        std::string text;
+        text.swap(queue_);
+        text += last_words;
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    }
+
   private:
+    void Run() {
+        std::string batch;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // stopping, and everything written
+            batch.clear();
+            batch.swap(queue_);
+            lock.unlock();
+            std::fwrite(batch.data(), 1, batch.size(), stdout);
+            std::fflush(stdout);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::string queue_;
+    std::thread writer_;
     bool open_ = false;
+    bool stopping_ = false;
     bool released_ = false;
 };
+
+// The queued trace is what tells what happened before a crash.
+LONG WINAPI WriteTraceOnCrash(EXCEPTION_POINTERS* info) {
+    if (g_console != nullptr) {
+        char text[96];
+        std::snprintf(text, sizeof text, "\nUnhandled exception 0x%08lX at %p\n",
+                      static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
+                      info->ExceptionRecord->ExceptionAddress);
+        g_console->WriteQueuedNow(text);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
 
 }  // namespace
 
@@ -77,7 +144,10 @@ std::unique_ptr<System> NewWin32System() {
     return std::make_unique<Win32System>();
 }
 std::unique_ptr<Console> OpenWin32Console() {
-    return std::make_unique<Win32Console>();
+    auto console = std::make_unique<Win32Console>();
+    g_console = console.get();
+    SetUnhandledExceptionFilter(WriteTraceOnCrash);
+    return console;
 }
 
 }  // namespace platform
