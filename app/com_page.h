@@ -1,5 +1,5 @@
 #pragma once
 // The communication page's controls (left and middle of the page).
-#include "platform/page.h"
+#include "page/page.h"
 
 void CreateComPageControls(platform::Wnd page);

@@ -6,9 +6,10 @@
 #include "app/startup.h"
 #include "platform/env.h"
 #include "platform/env_win32.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "resources/resource.h"
 #include "serial/reg_console.h"
+#include "serial/link_controls.h"
 
 using platform::ToHwnd;
 using platform::ToWnd;
@@ -172,7 +173,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     HACCEL accel = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDC_LUM_RAX_COM));
 
     AppStartup(g_main.hWndMain, g_main.hWndTabCOM);
-    SetWindowSubclass(ToHwnd(g_com.hWndRegEdit), RegFieldProc, 0, 0);
+    SetWindowSubclass(ToHwnd(g_link_ui.hWndRegEdit), RegFieldProc, 0, 0);
     const int code = RunMessageLoop(accel);
     platform::SetEnv(platform::Env{});
     return code;

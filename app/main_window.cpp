@@ -1,10 +1,11 @@
 #include "app/main_window.h"
 
 #include "app/startup.h"
+#include "page/control_ids.h"
 #include "boot/boot_commands.h"
 #include "firmware/chip_table.h"
 #include "firmware/hex_file.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "generator/gen_commands.h"
 #include "platform/env.h"
 #include "serial/com_log.h"
@@ -106,43 +107,43 @@ void RouteFreqLimWriteMin(platform::Wnd page, uint32_t wParam, platform::Wnd lPa
     button_Pwm_FreqLim_Wr_process(page, wParam, lParam, 1);
 }
 
-// Ids 1037 (text area), 1038 (Reg: field) and 1024 (labels, read-outs) are deliberately absent.
+// The text area, the Reg: field and the labels and read-outs are deliberately absent.
 const Route kRoutes[] = {
-    {1034, RouteComSelect},
-    {1035, RouteBaudSelect},
-    {1036, RouteComStartStop},
-    {1039, button_Reg_Read_process},
-    {1040, button_Reg_Write_process},
-    {1041, button_LOG_StartStop_process},
-    {1042, button_ClearScr_process},
-    {1064, RouteFileOpen},
-    {1065, RouteFileCheck},
-    {1066, RouteGo},
-    {1069, RouteChipSelect},
-    {1070, RouteBootSwitch},
-    {1071, RouteFlashErase},
-    {1084, button_Pwm_OnOff_process},
-    {1085, button_PwmSet_read},
-    {1086, button_Pwm_Step_process},
-    {1087, button_Pwm_Step_process},
-    {1088, button_Pwm_Step_process},
-    {1089, button_Pwm_Step_process},
-    {1090, button_Pwm_FreqLim_Rd_process},
-    {1091, RouteFreqLimWriteMax},
-    {1092, RouteFreqLimWriteMin},
-    {1094, button_Measure_Read_process},
-    {1095, button_AutoRead_process},
-    {1096, button_Pwm_Vlim_Read_process},
-    {1097, button_Pwm_Vlim_Write_process},
-    {1104, button_PwmCtl_OnOff_process},
-    {1107, button_Pwm_Srch_now},
-    {1108, Pwm_Srch_always},
-    {1114, button_sys_eep_wr_en_process},
-    {1115, button_PwmSet_save},
-    {1116, button_Eep_Recall_Defaults},
-    {1117, button_PwmOfflEdit_En},
-    {1124, button_TempThresh_Rd},
-    {1125, button_TempThresh_Wr},
+    {id::kComSelect, RouteComSelect},
+    {id::kBaudSelect, RouteBaudSelect},
+    {id::kComStartStop, RouteComStartStop},
+    {id::kRegRead, button_Reg_Read_process},
+    {id::kRegWrite, button_Reg_Write_process},
+    {id::kLogStartStop, button_LOG_StartStop_process},
+    {id::kClearScr, button_ClearScr_process},
+    {id::kFileOpen, RouteFileOpen},
+    {id::kFileCheck, RouteFileCheck},
+    {id::kBootGo, RouteGo},
+    {id::kChipSelect, RouteChipSelect},
+    {id::kBootSwitch, RouteBootSwitch},
+    {id::kFlashErase, RouteFlashErase},
+    {id::kPwmOnOff, button_Pwm_OnOff_process},
+    {id::kPwmRead, button_PwmSet_read},
+    {id::kFreqDown, button_Pwm_Step_process},
+    {id::kFreqUp, button_Pwm_Step_process},
+    {id::kDutyDown, button_Pwm_Step_process},
+    {id::kDutyUp, button_Pwm_Step_process},
+    {id::kFreqLimRead, button_Pwm_FreqLim_Rd_process},
+    {id::kFmaxWrite, RouteFreqLimWriteMax},
+    {id::kFminWrite, RouteFreqLimWriteMin},
+    {id::kMeasRead, button_Measure_Read_process},
+    {id::kAutoRead, button_AutoRead_process},
+    {id::kVminRead, button_Pwm_Vlim_Read_process},
+    {id::kVminWrite, button_Pwm_Vlim_Write_process},
+    {id::kCtlOnOff, button_PwmCtl_OnOff_process},
+    {id::kAutoSearch, button_Pwm_Srch_now},
+    {id::kSearchAlways, Pwm_Srch_always},
+    {id::kEepWrEn, button_sys_eep_wr_en_process},
+    {id::kPwmSave, button_PwmSet_save},
+    {id::kEepRecall, button_Eep_Recall_Defaults},
+    {id::kOfflEdit, button_PwmOfflEdit_En},
+    {id::kTempThreshRead, button_TempThresh_Rd},
+    {id::kTempThreshWrite, button_TempThresh_Wr},
 };
 
 }  // namespace

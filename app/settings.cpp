@@ -11,6 +11,7 @@
 #include "platform/console.h"
 #include "platform/text_format.h"
 #include "serial/port.h"
+#include "platform/work_folders.h"
 
 SettingsState g_settings;
 

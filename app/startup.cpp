@@ -6,6 +6,7 @@
 #include "app/com_page.h"
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "device/wiring.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "platform/env.h"
@@ -13,6 +14,8 @@
 #include "serial/com_log.h"
 #include "serial/port.h"
 #include "serial/reg_console.h"
+#include "serial/link_controls.h"
+#include "platform/work_folders.h"
 
 AppState g_app;
 
@@ -81,12 +84,13 @@ void FormatBanner() {
 
 void AppStartup(platform::Wnd main, platform::Wnd page) {
     platform::Ui& ui = platform::UI();
+    WireDevice();
     ConPrintf("\n\n");
     CreateWorkFolders();
     // The port and baud rate preselection below depends on the loaded settings.
     LoadSettings();
     CreateComPageControls(page);
-    ui.SetFocusTo(g_com.hWndComSelect);
+    ui.SetFocusTo(g_link_ui.hWndComSelect);
     // In place before the generator controls exist, so none of their commands can miss it.
     ui.AttachRouter(page);
     CreateGeneratorPage(page);

@@ -1,6 +1,6 @@
 #pragma once
 // Start-up after the main window exists, working folders, banner and shutdown.
-#include "platform/page.h"
+#include "page/page.h"
 
 constexpr const char* APP_VERSION = "V0.34";
 

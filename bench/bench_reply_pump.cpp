@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/page.h"
+#include "page/page.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
@@ -16,6 +16,7 @@
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/fakes/test_env.h"
+#include "serial/link_controls.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ struct Rig {
             &g_gen.hWndTempThresh, &g_gen.hWndHwVersion,    &g_gen.hWndFwVersion,
         };
         for (platform::Wnd* f : fields) *f = ui.NewWindow("field");
-        g_com.hWndComText = ui.NewWindow("ComText");
+        g_link_ui.hWndComText = ui.NewWindow("ComText");
         g_port.port_handle = serial.Open("\\\\.\\COM15");
         g_port.com_port_open = 1;
     }
@@ -179,7 +180,7 @@ void BM_ParserLongUnknownReply(benchmark::State& state) {
         std::memcpy(buf.data(), text.c_str(), text.size() + 1);
         ParseDeviceReply(buf.data(), static_cast<uint32_t>(buf.size()));
         rig.ForgetRecords();
-        rig.ui.controls[g_com.hWndComText].text.clear();
+        rig.ui.controls[g_link_ui.hWndComText].text.clear();
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));

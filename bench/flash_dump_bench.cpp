@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/page.h"
+#include "page/page.h"
 #include "boot/flash_dump.h"
 #include "platform/env.h"
 #include "serial/com_log.h"
@@ -12,6 +12,7 @@
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/fakes/test_env.h"
+#include "serial/link_controls.h"
 
 namespace {
 
@@ -22,13 +23,13 @@ void BM_FlashDump128KiB(benchmark::State& state) {
     fakes::FakeConsole console;
     platform::SetEnv(platform::Env{&ui, &serial, &system, &console});
     fakes::ResetCoreState();
-    g_com.hWndComText = ui.NewWindow("ComText");
+    g_link_ui.hWndComText = ui.NewWindow("ComText");
     g_log.pCOMLogFile = std::tmpfile();
     g_log.com_log_active = state.range(0) != 0 ? 1 : 0;
     for (auto _ : state) {
         state.PauseTiming();
         console.out.clear();
-        ui.controls[g_com.hWndComText].text.clear();
+        ui.controls[g_link_ui.hWndComText].text.clear();
         std::rewind(g_log.pCOMLogFile);
         // Half blank flash, half data: both paths of the line test.
         std::memset(g_flash.flash_stream_buf, 0xFF, kFlashStreamSize / 2);

@@ -9,12 +9,13 @@
 #include "firmware/hex_file.h"
 #include "firmware/page_image.h"
 #include "platform/env.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "tests/fakes/fake_serial.h"
 #include "tests/fakes/fake_system.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/fakes/test_env.h"
 #include "tests/hex_builder.h"
+#include "platform/work_folders.h"
 
 namespace {
 

@@ -1,14 +1,18 @@
 #include "boot/boot_commands.h"
 
 #include "boot/bootloader.h"
+#include "firmware/chip_table.h"
 #include "firmware/hex_file.h"
+#include "generator/gen_page.h"
 #include "firmware/page_image.h"
 #include "platform/env.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "platform/text_format.h"
 #include "serial/com_log.h"
 #include "serial/port.h"
 #include "serial/receive_pump.h"
+#include "serial/link_controls.h"
+#include "platform/work_folders.h"
 
 namespace {
 
@@ -94,7 +98,9 @@ void button_FileCheck_process(platform::Wnd wnd) {
         ui.ShowMessageBox(wnd, text, "Error", platform::kMbIconError);
         return;
     }
-    if (HexFileCheck() != 0) {
+    const int valid = HexFileCheck();
+    ShowHexFileCheck();
+    if (valid != 0) {
         ui.ShowMessageBox(wnd, "*.hex file valid!", "Okay", platform::kMbIconInformation);
     } else {
         ui.ShowMessageBox(wnd, "*.hex file Error!!!", "Error", platform::kMbIconError);
@@ -105,7 +111,7 @@ void button_BootGo_process(platform::Wnd wnd) {
     ConPrintf("WM_BUTTON_BOOT_GO\n");
     platform::Ui& ui = platform::UI();
     if (g_boot.process_state_bootloader == 0) {
-        ui.SetControlText(g_com.hWndRegEdit, "");
+        ui.SetControlText(g_link_ui.hWndRegEdit, "");
         if (g_port.com_port_open == 1 && g_port.port_handle != nullptr &&
             g_hex.hex_file_open == 1 && g_image.hex_file_valid == 1) {
             if (ui.ShowMessageBox(wnd, "Flash erased?\nStart Bootloader?", "",
@@ -148,4 +154,56 @@ bool RefusedDuringTransfer(platform::Wnd wnd, const char* action) {
                   action);
     platform::UI().ShowMessageBox(wnd, text, "Error", platform::kMbIconWarning);
     return true;
+}
+
+void ChipSelect_process(uint32_t wParam, platform::Wnd) {
+    if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
+    int index = platform::UI().ComboGetSelection(g_com.hWndChipSelect);
+    if (index == -1) {
+        ConPrintf("Chip selection ERROR!\n");
+        index = 0;
+    }
+    if (index < 0 || index >= kChipRows) return;
+    g_chip.chip_index = static_cast<uint8_t>(index);
+    const ChipRow& chip = chip_table[index];
+    ConPrintf("Selected Chip: %li\n", static_cast<long>(index));
+    ConPrintf("ATmega%s\n", chip.name);
+    ConPrintf("flash size: 0x%lX bytes; application size: 0x%lX bytes\n",
+              static_cast<unsigned long>(chip.flash_size),
+              static_cast<unsigned long>(chip.app_size));
+    ConPrintf("page size: %i bytes; maximum number of pages: %i\n",
+              static_cast<int>(chip.page_size), static_cast<int>(chip.max_pages));
+    ConPrintf("max lines in hex file: %li; page size: %li\n", static_cast<long>(chip.max_hex_lines),
+              static_cast<long>(chip.page_size));
+}
+
+void ShowHexFileCheck() {
+    platform::Ui& ui = platform::UI();
+    if (g_image.hex_file_valid == 0) {
+        ui.SetControlText(g_com.hWndCheckResult, szHexFileError);
+        return;
+    }
+    ui.SetControlText(g_com.hWndCheckResult, szHexFileOkay);
+    ui.SetControlText(g_com.hWndStatusLeft, g_hex.szHexFilePath);
+    ui.SetControlText(g_com.hWndHexFileName, g_image.szHexFileName);
+}
+
+void HexFileOpen(platform::Wnd owner) {
+    platform::Ui& ui = platform::UI();
+    // The file loaded before stays whole until a new one has been read.
+    char path[kPathSize] = {};
+    if (!ui.OpenFileDialog(owner, path, sizeof path)) return;
+    ConWrite(path);
+    ConPrintf("\r\n");
+    if (HexFileRead(path) == 0) {
+        ui.ShowMessageBox(owner, g_hex.szReadError, "Error", platform::kMbIconError);
+        return;
+    }
+    ShowHexFileCheck();
+    g_hex.hex_file_open = 1;
+    char progress[32];
+    if (FormatBounded(progress, sizeof progress, "lines: 0 / %li",
+                      static_cast<long>(g_image.ihex_line_num_max_app))) {
+        ui.SetControlText(g_com.hWndProgress, progress);
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The bootloader column's buttons and the question that stops a running transfer.
+// The bootloader column: the chip choice, File Open, the buttons, and the question that stops a
+// running transfer.
 #include <cstdint>
 
 #include "platform/types.h"
@@ -13,3 +14,10 @@ bool BootStopQuestion(platform::Wnd wnd);
 // While a transfer runs, the lines being sent must not change: the action is refused with a
 // box naming it. True when refused.
 bool RefusedDuringTransfer(platform::Wnd wnd, const char* action);
+
+// The chip combo box: acts on a confirmed selection only.
+void ChipSelect_process(uint32_t wParam, platform::Wnd lParam);
+// File -> Open and the File Open button: the dialog, then the file read and checked.
+void HexFileOpen(platform::Wnd owner);
+// The last check's result in the check label, the status line and the file name label.
+void ShowHexFileCheck();

@@ -7,11 +7,12 @@
 #include "firmware/hex_file.h"
 #include "firmware/page_image.h"
 #include "platform/env.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "platform/text_format.h"
 #include "serial/com_log.h"
 #include "serial/port.h"
 #include "serial/receive_pump.h"
+#include "serial/link_controls.h"
 
 BootState g_boot;
 

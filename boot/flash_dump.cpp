@@ -3,12 +3,13 @@
 #include <cstddef>
 #include <cstring>
 
-#include "platform/page.h"
+#include "page/page.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 #include "serial/com_log.h"
+#include "serial/link_controls.h"
 
-FlashStreamState g_flash;
+FlashDumpState g_dump;
 
 namespace {
 
@@ -89,7 +90,7 @@ void FlashDump() {
             if (g_flash.flash_stream_buf[p] == 0xFF) ++ff_count;
         }
         const bool blank = ff_count == kDumpLineBytes;
-        if (blank) ++g_flash.ff_line_count;
+        if (blank) ++g_dump.ff_line_count;
 
         char line[kLineTextSize];
         FormatBounded(line, sizeof line, "\r\n0x%05lX: ", static_cast<unsigned long>(start));
@@ -104,7 +105,7 @@ void FlashDump() {
     console_lines.Flush();
     log_lines.Flush();
 
-    const uint32_t ff_lines = g_flash.ff_line_count;
+    const uint32_t ff_lines = g_dump.ff_line_count;
     FormatBounded(piece, sizeof piece,
                   "\r\n\r\nFlash streaming finished\r\nRead %li / 0x%04lX bytes from device\r\n"
                   "Lines with 0xFF only: %li (0x%04lX bytes)\r\n",
@@ -115,5 +116,5 @@ void FlashDump() {
     ConWrite(piece);
 
     g_flash.flash_stream_len = 0;
-    g_flash.ff_line_count = 0;
+    g_dump.ff_line_count = 0;
 }

@@ -1,21 +1,14 @@
 #pragma once
-// The flash read-back: raw bytes collected by the receive pump, dumped as hex at the end.
+// The flash read-back: the raw bytes the receive pump collected, dumped as hex at the end.
 #include <cstdint>
-#include <cstring>
 
-constexpr uint32_t kFlashStreamSize = 131072;
+#include "serial/receive_pump.h"
 
-struct FlashStreamState {
-    uint8_t flash_stream_buf[kFlashStreamSize];
-    uint32_t flash_stream_len;
-    uint32_t ff_line_count;
-    void Reset() {
-        std::memset(flash_stream_buf, 0, sizeof flash_stream_buf);
-        flash_stream_len = 0;
-        ff_line_count = 0;
-    }
+struct FlashDumpState {
+    uint32_t ff_line_count = 0;
+    void Reset() { *this = FlashDumpState{}; }
 };
-extern FlashStreamState g_flash;
+extern FlashDumpState g_dump;
 
 // Writes the dump to the console, the text area and the log, then empties the stream.
 void FlashDump();

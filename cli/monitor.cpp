@@ -11,6 +11,7 @@
 #include "generator/reply_parser.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
+#include "page/control_ids.h"
 
 namespace cli {
 
@@ -42,7 +43,6 @@ std::string IsoTime(const platform::LocalTime& t) {
 
 namespace {
 
-constexpr uint16_t kAutoReadId = 1095;
 constexpr int64_t kNsPerSecond = 1000 * kNsPerMs;
 
 class Monitor {
@@ -171,7 +171,7 @@ int Monitor::Run() {
 
     // The header once the device is known to measure, so that a refused run writes nothing.
     if (csv_to_stdout_) ctx_.out.Write(std::string(kCsvHeader) + "\n");
-    button_AutoRead_process(s.page(), platform::MakeWParam(kAutoReadId, platform::kBnClicked),
+    button_AutoRead_process(s.page(), platform::MakeWParam(id::kAutoRead, platform::kBnClicked),
                             nullptr);
     row_base_ = Counts();
     drawn_ = row_base_;

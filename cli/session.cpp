@@ -6,15 +6,18 @@
 #include <iostream>
 
 #include "boot/flash_dump.h"
+#include "device/wiring.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "serial/com_log.h"
 #include "serial/port.h"
 #include "serial/receive_pump.h"
 #include "serial/reg_console.h"
+#include "serial/link_controls.h"
+#include "page/control_ids.h"
 
 namespace cli {
 
@@ -67,37 +70,31 @@ std::string Printable(const uint8_t* data, std::size_t len) {
 // The page controls of the communication area that the core reaches by handle, with
 // their start texts.
 struct ComControl {
-    platform::Wnd ComPageHandles::*handle;
+    platform::Wnd* handle;
     const char* text;
 };
 const ComControl kComControls[] = {
-    {&ComPageHandles::hWndComStartStop, "COM Start"},
-    {&ComPageHandles::hWndComSelect, ""},
-    {&ComPageHandles::hWndBaudSelect, ""},
-    {&ComPageHandles::hWndRegEdit, ""},
-    {&ComPageHandles::hWndRegRead, "Read"},
-    {&ComPageHandles::hWndRegWrite, "Write"},
-    {&ComPageHandles::hWndLogStartStop, "LOG Start"},
-    {&ComPageHandles::hWndClearScr, "ClearScr"},
-    {&ComPageHandles::hWndComText, ""},
-    {&ComPageHandles::hWndChipSelect, ""},
-    {&ComPageHandles::hWndBootSwitch, "Switch Boot/App"},
-    {&ComPageHandles::hWndFlashErase, "Flash Erase"},
-    {&ComPageHandles::hWndFileOpen, "File Open"},
-    {&ComPageHandles::hWndHexFileName, "..."},
-    {&ComPageHandles::hWndFileCheck, "File Check"},
-    {&ComPageHandles::hWndCheckResult, "Check: -"},
-    {&ComPageHandles::hWndBootGo, "Go!"},
-    {&ComPageHandles::hWndProgress, "lines: - / -"},
-    {&ComPageHandles::hWndStatusLeft, ""},
-    {&ComPageHandles::hWndStatusRight, "..."},
+    {&g_link_ui.hWndComStartStop, "COM Start"},
+    {&g_link_ui.hWndComSelect, ""},
+    {&g_link_ui.hWndBaudSelect, ""},
+    {&g_link_ui.hWndRegEdit, ""},
+    {&g_link_ui.hWndRegRead, "Read"},
+    {&g_link_ui.hWndRegWrite, "Write"},
+    {&g_link_ui.hWndLogStartStop, "LOG Start"},
+    {&g_link_ui.hWndClearScr, "ClearScr"},
+    {&g_link_ui.hWndComText, ""},
+    {&g_com.hWndChipSelect, ""},
+    {&g_com.hWndBootSwitch, "Switch Boot/App"},
+    {&g_com.hWndFlashErase, "Flash Erase"},
+    {&g_com.hWndFileOpen, "File Open"},
+    {&g_com.hWndHexFileName, "..."},
+    {&g_com.hWndFileCheck, "File Check"},
+    {&g_com.hWndCheckResult, "Check: -"},
+    {&g_com.hWndBootGo, "Go!"},
+    {&g_com.hWndProgress, "lines: - / -"},
+    {&g_com.hWndStatusLeft, ""},
+    {&g_com.hWndStatusRight, "..."},
 };
-
-constexpr uint16_t kComSelectId = 1034;
-constexpr uint16_t kBaudSelectId = 1035;
-constexpr uint16_t kComStartStopId = 1036;
-constexpr uint16_t kRegReadId = 1039;
-constexpr uint16_t kRegWriteId = 1040;
 
 }  // namespace
 
@@ -177,6 +174,7 @@ Session::Session(Context& ctx) : ctx_(ctx) {
     port_ = std::make_unique<WatchedPort>(ctx.port, watch_, ctx.ticks.clock());
     platform::SetEnv(platform::Env{&ctx.ui, port_.get(), &ctx.system, &ctx.console});
     g_watch = &watch_;
+    WireDevice();
     g_saved_consumers = g_rx_consumers;
     g_rx_consumers.parse_reply = WatchReply;
     g_rx_consumers.flash_dump = WatchFlashDump;
@@ -200,7 +198,7 @@ void Session::BuildPage(bool autoread) {
         for (const ComControl& c : kComControls) {
             const platform::ControlSpec spec{"", c.text, 0, 0, 0, 0, platform::Style::LabelCentre,
                                              0};
-            g_com.*c.handle = ui.CreateControl(page_, spec);
+            *c.handle = ui.CreateControl(page_, spec);
         }
         CreateGeneratorPage(page_);
     }
@@ -220,19 +218,19 @@ int Session::Open(bool autoread) {
             kExitLocalFile, "cannot create log file " + opt.log_file + ": " + std::strerror(errno));
     }
 
-    ctx_.ui.ComboSetSelection(g_com.hWndBaudSelect, opt.baud_row);
-    BaudSelect_process(platform::MakeWParam(kBaudSelectId, platform::kCbnSelEndOk), nullptr);
+    ctx_.ui.ComboSetSelection(g_link_ui.hWndBaudSelect, opt.baud_row);
+    BaudSelect_process(platform::MakeWParam(id::kBaudSelect, platform::kCbnSelEndOk), nullptr);
 
     if (!choice.device_path.empty()) {
         std::memcpy(g_port.com_device_path, choice.device_path.c_str(),
                     choice.device_path.size() + 1);
     } else {
-        ctx_.ui.ComboSetSelection(g_com.hWndComSelect, choice.com_number - 1);
-        ComSelect_process(platform::MakeWParam(kComSelectId, platform::kCbnSelEndOk), nullptr);
+        ctx_.ui.ComboSetSelection(g_link_ui.hWndComSelect, choice.com_number - 1);
+        ComSelect_process(platform::MakeWParam(id::kComSelect, platform::kCbnSelEndOk), nullptr);
     }
 
-    button_COM_StartStop_process(page_, platform::MakeWParam(kComStartStopId, platform::kBnClicked),
-                                 nullptr);
+    button_COM_StartStop_process(
+        page_, platform::MakeWParam(id::kComStartStop, platform::kBnClicked), nullptr);
     if (g_port.com_port_open != 1) {
         // The core's "No COM Port available!" says less than the system's own reason.
         pending_box_ = false;
@@ -296,8 +294,8 @@ int Session::Wait(const std::function<bool()>& done, const BoxCode& code) {
 
 int Session::RegisterCommand(bool write, const std::string& text) {
     HeadlessUi& ui = ctx_.ui;
-    ui.SetControlText(g_com.hWndRegEdit, text);
-    const uint16_t id = write ? kRegWriteId : kRegReadId;
+    ui.SetControlText(g_link_ui.hWndRegEdit, text);
+    const uint16_t id = write ? id::kRegWrite : id::kRegRead;
     const uint32_t click = platform::MakeWParam(id, platform::kBnClicked);
     if (write) {
         button_Reg_Write_process(page_, click, nullptr);
@@ -305,14 +303,14 @@ int Session::RegisterCommand(bool write, const std::string& text) {
         button_Reg_Read_process(page_, click, nullptr);
     }
     // The field keeps its text after a click; the 20 ms line polling must not send it again.
-    ui.SetControlText(g_com.hWndRegEdit, "");
+    ui.SetControlText(g_link_ui.hWndRegEdit, "");
     return pending_box_ ? TakeBoxFailure(kExitUsage) : kExitDone;
 }
 
 void Session::Close() {
     if (open_ && g_port.com_port_open == 1) {
         button_COM_StartStop_process(
-            page_, platform::MakeWParam(kComStartStopId, platform::kBnClicked), nullptr);
+            page_, platform::MakeWParam(id::kComStartStop, platform::kBnClicked), nullptr);
     }
     open_ = false;
     ComLogClose();

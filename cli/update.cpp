@@ -12,16 +12,15 @@
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
-#include "platform/page.h"
+#include "page/page.h"
 #include "platform/text_format.h"
+#include "platform/work_folders.h"
+#include "page/control_ids.h"
 
 namespace cli {
 
 namespace {
 
-constexpr uint16_t kChipSelectId = 1069;
-constexpr uint16_t kBootSwitchId = 1070;
-constexpr uint16_t kFlashEraseId = 1071;
 constexpr uint32_t kPercentStep = 5;
 constexpr double kNsPerSecond = 1e9;
 
@@ -95,7 +94,7 @@ int LoadHexFile(Context& ctx, Session& s, const std::string& out_dir) {
     for (int i = 0; i < kChipRows; ++i)
         if (ctx.opt.chip == chip_table[i].name) row = i;
     ctx.ui.ComboSetSelection(g_com.hWndChipSelect, row);
-    ChipSelect_process(platform::MakeWParam(kChipSelectId, platform::kCbnSelEndOk), nullptr);
+    ChipSelect_process(platform::MakeWParam(id::kChipSelect, platform::kCbnSelEndOk), nullptr);
     FormatBounded(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", out_dir.c_str());
 
     TraceCapture trace;
@@ -140,7 +139,7 @@ int Identify(Context& ctx, Session& s, bool& boot) {
 // Switch Boot/App, its answer, then the identification must name the firmware wanted.
 int Switch(Context& ctx, Session& s, bool to_boot) {
     const std::size_t before = s.watch().replies.size();
-    button_BootSwitch_process(s.page(), platform::MakeWParam(kBootSwitchId, platform::kBnClicked),
+    button_BootSwitch_process(s.page(), platform::MakeWParam(id::kBootSwitch, platform::kBnClicked),
                               nullptr);
     if (s.question_cancelled()) return Cancelled(ctx);
     int rc = AwaitReply(ctx, s, before);
@@ -160,7 +159,7 @@ int Switch(Context& ctx, Session& s, bool to_boot) {
 
 int Erase(Context& ctx, Session& s) {
     const std::size_t before = s.watch().replies.size();
-    button_FlashErase_process(s.page(), platform::MakeWParam(kFlashEraseId, platform::kBnClicked),
+    button_FlashErase_process(s.page(), platform::MakeWParam(id::kFlashErase, platform::kBnClicked),
                               nullptr);
     if (s.question_cancelled()) return Cancelled(ctx);
     return AwaitReply(ctx, s, before);

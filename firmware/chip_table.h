@@ -2,8 +2,6 @@
 // The AVR controllers a firmware image can be built for, and the user's choice among them.
 #include <cstdint>
 
-#include "platform/types.h"
-
 struct ChipRow {
     const char* name;  // after "ATmega"
     uint32_t flash_size;
@@ -21,6 +19,3 @@ struct ChipState {
     void Reset() { *this = ChipState{}; }
 };
 extern ChipState g_chip;
-
-// The chip combo box: acts on a confirmed selection only.
-void ChipSelect_process(uint32_t wParam, platform::Wnd lParam);

@@ -139,22 +139,3 @@ bool HexFileStillAsRead() {
     if (!LoadBytes(g_hex.szHexFilePath, bytes)) return false;
     return bytes.size() == g_hex.read_size && Fingerprint(bytes) == g_hex.read_hash;
 }
-
-void HexFileOpen(platform::Wnd owner) {
-    platform::Ui& ui = platform::UI();
-    // The file loaded before stays whole until a new one has been read.
-    char path[kPathSize] = {};
-    if (!ui.OpenFileDialog(owner, path, sizeof path)) return;
-    ConWrite(path);
-    ConPrintf("\r\n");
-    if (HexFileRead(path) == 0) {
-        ui.ShowMessageBox(owner, g_hex.szReadError, "Error", platform::kMbIconError);
-        return;
-    }
-    g_hex.hex_file_open = 1;
-    char progress[32];
-    if (FormatBounded(progress, sizeof progress, "lines: 0 / %li",
-                      static_cast<long>(g_image.ihex_line_num_max_app))) {
-        ui.SetControlText(g_com.hWndProgress, progress);
-    }
-}

@@ -1,10 +1,9 @@
 #pragma once
-// An Intel HEX file in memory: the File Open dialog, the reading of the file into the line
-// tables and the line count.
+// An Intel HEX file in memory: the reading of the file into the line tables and the line
+// count.
 #include <cstdint>
 
-#include "platform/page.h"
-#include "platform/types.h"
+#include "platform/work_folders.h"
 
 constexpr uint32_t kIhexLines = 8192;
 constexpr uint32_t kIhexLineSize = 64;
@@ -29,8 +28,6 @@ struct HexFileState {
 };
 extern HexFileState g_hex;
 
-// File -> Open and the File Open button.
-void HexFileOpen(platform::Wnd owner);
 // Reads the file into the line tables and runs the check. Returns 1 when the file could be
 // read (whatever the check found); 0, with the tables and the last check left as they were and
 // szReadError saying why, otherwise.

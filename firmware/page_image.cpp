@@ -9,7 +9,6 @@
 #include "firmware/ihex_line.h"
 #include "platform/env.h"
 #include "platform/file_replace.h"
-#include "platform/page.h"
 #include "platform/text_format.h"
 
 PageImageState g_image;
@@ -45,12 +44,7 @@ const ChipRow& Chip() {
     return chip_table[g_chip.chip_index];
 }
 
-void ShowCheck(const char* text) {
-    platform::UI().SetControlText(g_com.hWndCheckResult, text);
-}
-
 int Fail() {
-    ShowCheck(szHexFileError);
     g_image.hex_file_valid = 0;
     return 0;
 }
@@ -275,9 +269,11 @@ unsigned HandleValue(const std::FILE* f) {
 }
 
 bool OpenImageFiles() {
+    // The file name, extension included, is what the page shows of the checked file.
+    FormatBounded(g_image.szHexFileName, sizeof g_image.szHexFileName, "%s",
+                  FileNameOf(g_hex.szHexFilePath));
     char name[kPathSize];
-    FormatBounded(name, sizeof name, "%s", FileNameOf(g_hex.szHexFilePath));
-    platform::UI().SetControlText(g_com.hWndHexFileName, name);
+    FormatBounded(name, sizeof name, "%s", g_image.szHexFileName);
     if (char* dot = std::strrchr(name, '.')) *dot = '\0';
 
     const bool fit = FormatBounded(g_image.szAVRbinPath, sizeof g_image.szAVRbinPath,
@@ -370,8 +366,6 @@ int HexFileCheck() {
         return Fail();
     }
     ConPrintf("\nHex File Validity Check: Okay!\n");
-    ShowCheck(szHexFileOkay);
-    platform::UI().SetControlText(g_com.hWndStatusLeft, g_hex.szHexFilePath);
     g_image.hex_file_valid = 1;
 
     ConPrintf("Starting AVRbin file creation... \n");

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/types.h"
+#include "platform/work_folders.h"
 
 constexpr uint32_t kPageRecords = 2048;
 constexpr uint32_t kPageDataMax = 128;
@@ -27,7 +27,8 @@ struct PageImageState {
     uint32_t hex_file_valid;
     uint32_t image_files_written;  // the last check wrote both image files whole
     uint8_t ext_addr;
-    uint32_t address_base;  // of the last extended segment or linear address record
+    uint32_t address_base;          // of the last extended segment or linear address record
+    char szHexFileName[kPathSize];  // the checked file's name without its folder
     char szAVRbinPath[kImagePathSize];
     char szFlashImagePath[kImagePathSize];
     // The files being written, under their temporary names until both are complete.

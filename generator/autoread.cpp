@@ -1,7 +1,6 @@
 #include "generator/autoread.h"
 
-#include "platform/page.h"
-#include "boot/bootloader.h"
+#include "page/page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
@@ -102,8 +101,7 @@ void RunStep() {
 
 void AutoReadTimerProc(platform::Wnd) {
     // During a transfer every byte on the line belongs to the image.
-    if (g_port.com_port_open == 0 || g_dev.uCisBootloader != 0 ||
-        g_boot.process_state_bootloader != 0) {
+    if (g_port.com_port_open == 0 || g_dev.uCisBootloader != 0 || g_rx_consumers.bootloading()) {
         return;
     }
     AutoReadState& a = g_autoread;

@@ -1,5 +1,7 @@
 #include "generator/gen_commands.h"
 
+#include "page/control_ids.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -7,20 +9,16 @@
 #include <cstring>
 #include <string>
 
-#include "platform/page.h"
+#include "page/page.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 #include "serial/port.h"
+#include "serial/link_controls.h"
 
 namespace {
-
-constexpr uint16_t kIdFreqDown = 1086;
-constexpr uint16_t kIdFreqUp = 1087;
-constexpr uint16_t kIdDutyDown = 1088;
-constexpr uint16_t kIdDutyUp = 1089;
 
 constexpr float kFreqMinKHz = 100.0f;
 constexpr float kFreqMaxKHz = 250.0f;
@@ -137,16 +135,16 @@ void button_Pwm_Step_process(Wnd wnd, uint32_t wParam, Wnd) {
     if (!CommandAllowed(wnd, wParam)) return;
     const char* cmd = nullptr;
     switch (platform::LowWord(wParam)) {
-        case kIdFreqDown:
+        case id::kFreqDown:
             cmd = "cw Wf-\r";
             break;
-        case kIdFreqUp:
+        case id::kFreqUp:
             cmd = "cw Wf+\r";
             break;
-        case kIdDutyDown:
+        case id::kDutyDown:
             cmd = "cw Wd-\r";
             break;
-        case kIdDutyUp:
+        case id::kDutyUp:
             cmd = "cw Wd+\r";
             break;
         default:

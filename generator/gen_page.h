@@ -24,3 +24,5 @@ struct GenPageHandles {
 extern GenPageHandles g_gen;
 
 void CreateGeneratorPage(platform::Wnd page);
+// The read-outs back to their start texts: nothing shown is from the device now connected.
+void ClearReadouts();

@@ -7,11 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/page.h"
+#include "page/page.h"
 #include "generator/autoread.h"
 #include "generator/gen_page.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
+#include "serial/link_controls.h"
 
 DeviceFlags g_dev;
 

@@ -14,7 +14,8 @@
 #include <unistd.h>
 #endif
 
-#include "platform/page.h"
+#include "serial/link_controls.h"
+#include "platform/work_folders.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 
@@ -110,7 +111,7 @@ void StartLog(platform::Wnd wnd) {
     ConPrintf("pCOMLogFile = 0x%X\n",
               static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_log.pCOMLogFile)));
     g_log.com_log_active = 1;
-    platform::UI().SetControlText(g_com.hWndLogStartStop, "log STOP");
+    platform::UI().SetControlText(g_link_ui.hWndLogStartStop, "log STOP");
 }
 
 bool LogOn() {
@@ -122,7 +123,7 @@ bool LogOn() {
 void button_LOG_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
     if (g_log.com_log_active == 1) {
-        platform::UI().SetControlText(g_com.hWndLogStartStop, "LOG Start");
+        platform::UI().SetControlText(g_link_ui.hWndLogStartStop, "LOG Start");
         ComLogClose();
         return;
     }

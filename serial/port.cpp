@@ -4,11 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/page.h"
-#include "boot/bootloader.h"
-#include "generator/autoread.h"
-#include "generator/gen_page.h"
-#include "generator/reply_parser.h"
+#include "serial/link_controls.h"
+#include "platform/work_folders.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 #include "serial/com_log.h"
@@ -22,7 +19,6 @@ PortState g_port;
 namespace {
 
 constexpr std::size_t kDevicePathSize = 32;
-constexpr std::size_t kCommandSize = 32;
 constexpr int kComRows = 40;
 
 long HandleValue(platform::PortHandle h) {
@@ -137,10 +133,10 @@ void ComPortLost(platform::Wnd wnd) {
     AppendComText(text);
     // Closed before the box: its message loop runs the timers, which must find the port gone.
     platform::Ui& ui = platform::UI();
-    ui.SetControlText(g_com.hWndComStartStop, "COM Start");
+    ui.SetControlText(g_link_ui.hWndComStartStop, "COM Start");
     CloseComPort(wnd);
     g_port.com_port_open = 0;
-    BootloaderPortLost(wnd);
+    g_rx_consumers.port_lost(wnd);
     char box[kDevicePathMax + 96];
     FormatBounded(box, sizeof box,
                   "%s lost!\nThe port has been closed; click COM Start once it is back.", name);
@@ -152,7 +148,7 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
     platform::Ui& ui = platform::UI();
 
     if (g_port.com_port_open == 1) {
-        ui.SetControlText(g_com.hWndComStartStop, "COM Start");
+        ui.SetControlText(g_link_ui.hWndComStartStop, "COM Start");
         CloseComPort(wnd);
         g_port.com_port_open = 0;
         return;
@@ -177,21 +173,15 @@ void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::
         g_port.com_port_open = 0;
         return;
     }
-    ui.SetControlText(g_com.hWndComStartStop, "COM Stop");
+    ui.SetControlText(g_link_ui.hWndComStartStop, "COM Stop");
     g_port.com_port_open = 1;
-    ClearReadouts();
-    g_autoread.autoread_step = 0;
     RxPortOpened();
-    if (g_dev.uCisBootloader == 1) {
-        // Ask the bootloader to identify itself so the page shows what is running.
-        char cmd[kCommandSize];
-        if (FormatBounded(cmd, sizeof cmd, "cr %s\r", "Sv")) PortWriteText(cmd);
-    }
+    g_rx_consumers.port_opened(wnd);
 }
 
 void ComSelect_process(uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
-    const int index = ReadSelection(g_com.hWndComSelect, "COM selection ERROR!\n");
+    const int index = ReadSelection(g_link_ui.hWndComSelect, "COM selection ERROR!\n");
     if (index < 0 || index >= kComRows) return;
     g_port.com_port_number = static_cast<uint8_t>(index + 1);
     ConPrintf("Selected COM %li\n", static_cast<long>(g_port.com_port_number));
@@ -199,27 +189,13 @@ void ComSelect_process(uint32_t wParam, platform::Wnd) {
 
 void BaudSelect_process(uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
-    const int index = ReadSelection(g_com.hWndBaudSelect, "Baud rate selection ERROR!\n");
+    const int index = ReadSelection(g_link_ui.hWndBaudSelect, "Baud rate selection ERROR!\n");
     if (index < 0 || index >= kBaudRows) return;
     g_port.com_baudrate = baudrate_table[index];
     g_port.COM_timeout_max = com_timeout_table[index];
     ConPrintf("Selected baud rate: %li bps (cb_reply = %li)\n",
               static_cast<long>(g_port.com_baudrate), static_cast<long>(index));
     ConPrintf("COM_timeout_max:    %li * 10 ms\n", static_cast<long>(g_port.COM_timeout_max));
-}
-
-void ClearReadouts() {
-    const platform::Wnd idents[] = {g_gen.hWndFwVersion, g_gen.hWndHwVersion};
-    const platform::Wnd values[] = {g_gen.hWndFreq,    g_gen.hWndDuty,      g_gen.hWndFmax,
-                                    g_gen.hWndFmin,    g_gen.hWndAntVpeak,  g_gen.hWndAntIpeak,
-                                    g_gen.hWndPcbTemp, g_gen.hWndVsupply,   g_gen.hWndAntIavg,
-                                    g_gen.hWndAntPavg, g_gen.hWndTempThresh};
-    platform::Ui& ui = platform::UI();
-    // Before the generator page exists there is nothing to reset.
-    for (platform::Wnd w : idents)
-        if (w != nullptr) ui.SetControlText(w, "...");
-    for (platform::Wnd w : values)
-        if (w != nullptr) ui.SetControlText(w, "-");
 }
 
 bool PortWriteText(const char* text) {

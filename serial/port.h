@@ -39,7 +39,6 @@ void ComPortLost(platform::Wnd wnd);
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
 void ComSelect_process(uint32_t wParam, platform::Wnd lParam);
 void BaudSelect_process(uint32_t wParam, platform::Wnd lParam);
-void ClearReadouts();
 
 // Writes a command's bytes to the open port with one synchronous write. False when nothing
 // went out (port closed) or the port did not take every byte; the console then says so.

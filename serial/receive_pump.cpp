@@ -3,20 +3,26 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/page.h"
-#include "boot/bootloader.h"
-#include "boot/flash_dump.h"
-#include "generator/reply_parser.h"
 #include "platform/env.h"
 #include "serial/com_log.h"
+#include "serial/link_controls.h"
 #include "serial/port.h"
 
 RxState g_rx;
+FlashStreamState g_flash;
 
-RxConsumers RxConsumers::Defaults() {
-    return RxConsumers{ParseDeviceReply, BootloaderStep, FlashDump, ComLogWrite};
+RxConsumers RxConsumers::Unbound() {
+    return RxConsumers{
+        [](char*, uint32_t) {},
+        [](platform::Wnd, uint8_t, uint32_t, const uint8_t*) {},
+        [] { g_flash.flash_stream_len = 0; },
+        ComLogWrite,
+        [] { return false; },
+        [](platform::Wnd) {},
+        [](platform::Wnd) {},
+    };
 }
-RxConsumers g_rx_consumers = RxConsumers::Defaults();
+RxConsumers g_rx_consumers = RxConsumers::Unbound();
 
 namespace {
 
@@ -206,7 +212,7 @@ void ReceiveTimerProc(platform::Wnd wnd) {
     }
 
     uint8_t complete = 0;
-    if (g_boot.process_state_bootloader != 0) {
+    if (g_rx_consumers.bootloading()) {
         complete = BootTick(read_buf, n);
     } else {
         NormalTick(read_buf, n);

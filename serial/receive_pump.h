@@ -9,6 +9,7 @@
 constexpr uint32_t kRxMessageSize = 32768;
 constexpr uint32_t kRxReadSize = 32766;
 constexpr uint32_t kBootRxTimeoutTicks = 500;
+constexpr uint32_t kFlashStreamSize = 131072;
 
 struct RxState {
     uint8_t rx_message[kRxMessageSize];
@@ -32,6 +33,17 @@ struct RxState {
 };
 extern RxState g_rx;
 
+// The raw bytes of a flash read-back, collected while flash_stream_mode is set.
+struct FlashStreamState {
+    uint8_t flash_stream_buf[kFlashStreamSize];
+    uint32_t flash_stream_len;
+    void Reset() {
+        std::memset(flash_stream_buf, 0, sizeof flash_stream_buf);
+        flash_stream_len = 0;
+    }
+};
+extern FlashStreamState g_flash;
+
 void ReceiveTimerProc(platform::Wnd wnd);
 
 // A new opening of the port: no reply pending or awaited, no flash stream.
@@ -42,13 +54,21 @@ void RxCommandSent();
 // the last command has been handed on, or its idle time-out has passed without one.
 bool RxLineAtRest();
 
-// Where the pump hands its results. Tests may swap these and must restore them.
+// Where the link hands what it received and tells what became of the port. The link knows none
+// of them: they are bound above it (device/wiring.cpp); until then nothing is handed on. Tests
+// may swap them and must restore them.
 struct RxConsumers {
     void (*parse_reply)(char* reply, uint32_t count);
     void (*bootloader_step)(platform::Wnd wnd, uint8_t reply_complete, uint32_t count,
                             const uint8_t* reply);
     void (*flash_dump)();
     void (*log_write)(const void* data, std::size_t len);
-    static RxConsumers Defaults();
+    // True while a firmware transfer runs: the pump then frames bootloader replies.
+    bool (*bootloading)();
+    // COM Start opened the port; the pump is ready for replies.
+    void (*port_opened)(platform::Wnd wnd);
+    // The open port failed under the program and has been closed.
+    void (*port_lost)(platform::Wnd wnd);
+    static RxConsumers Unbound();
 };
 extern RxConsumers g_rx_consumers;

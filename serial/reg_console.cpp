@@ -3,8 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/page.h"
-#include "boot/flash_dump.h"
+#include "serial/link_controls.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
 #include "serial/com_log.h"
@@ -56,7 +55,8 @@ void LogCommand(const char* cmd) {
 void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
     char szRdCmndBuf[64] = {};
-    const std::string text = platform::UI().GetControlText(g_com.hWndRegEdit, sizeof szRdCmndBuf);
+    const std::string text =
+        platform::UI().GetControlText(g_link_ui.hWndRegEdit, sizeof szRdCmndBuf);
     if (g_port.com_port_open == 0) {
         ReportPortClosed(wnd, true);
         return;
@@ -78,7 +78,8 @@ void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) 
 void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
     char szWrCmndBuf[128] = {};
-    const std::string text = platform::UI().GetControlText(g_com.hWndRegEdit, sizeof szWrCmndBuf);
+    const std::string text =
+        platform::UI().GetControlText(g_link_ui.hWndRegEdit, sizeof szWrCmndBuf);
     if (g_port.com_port_open == 0) {
         ReportPortClosed(wnd, false);
         return;
@@ -98,7 +99,7 @@ void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd)
 
 void button_ClearScr_process(platform::Wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
-    platform::UI().SetControlText(g_com.hWndComText, "");
+    platform::UI().SetControlText(g_link_ui.hWndComText, "");
 }
 
 namespace {
@@ -124,30 +125,30 @@ void SendEndedLine(platform::Wnd wnd, const std::string& text) {
 
     // The field is changed before any box: the box's message loop keeps running this timer.
     if (g_port.com_port_open == 0) {
-        ui.SetControlText(g_com.hWndRegEdit, "");
+        ui.SetControlText(g_link_ui.hWndRegEdit, "");
         ReportPortClosed(wnd, true);
         return;
     }
     char szRdCmndBuf[64] = {};
     if (!FormatBounded(szRdCmndBuf, sizeof szRdCmndBuf, "cr %s\r", s)) {
-        ui.SetControlText(g_com.hWndRegEdit, Unended(s));
+        ui.SetControlText(g_link_ui.hWndRegEdit, Unended(s));
         ReportTooLong(wnd, sizeof szRdCmndBuf);
         return;
     }
     if (!PortWriteText(szRdCmndBuf)) {
-        ui.SetControlText(g_com.hWndRegEdit, Unended(s));
+        ui.SetControlText(g_link_ui.hWndRegEdit, Unended(s));
         ShowWriteFailed(wnd);
         return;
     }
     SetFlashStreamMode(text);
     ConWrite(szRdCmndBuf);
     LogCommand(szRdCmndBuf);
-    ui.SetControlText(g_com.hWndRegEdit, "");
+    ui.SetControlText(g_link_ui.hWndRegEdit, "");
 }
 
 // As WM_GETTEXT into the 64-byte read buffer: at most 63 characters.
 std::string RegFieldText() {
-    return platform::UI().GetControlText(g_com.hWndRegEdit, 64);
+    return platform::UI().GetControlText(g_link_ui.hWndRegEdit, 64);
 }
 
 }  // namespace

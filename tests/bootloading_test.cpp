@@ -211,18 +211,18 @@ TEST_F(BootloadingTest, ComStopDuringATransferAsksFirst) {
     EXPECT_EQ(g_chip.chip_index, 0u);
     EXPECT_EQ(ui.controls[g_com.hWndChipSelect].selection, 0);
     EXPECT_EQ(ui.dialog_owners.size(), 1u);  // only the Load of Start opened the dialog
-    ui.SetControlText(g_com.hWndRegEdit, "Sv");
+    ui.SetControlText(g_link_ui.hWndRegEdit, "Sv");
     console.out.clear();
     Command(1066);
     EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 1\n");
-    EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "Sv");
+    EXPECT_EQ(ui.Text(g_link_ui.hWndRegEdit), "Sv");
 
     const uint32_t sent = g_boot.lines_sent;
     console.out.clear();
     Command(1036);  // answered OK
     EXPECT_EQ(console.out, "process_state_bootloader = 0\nClosing com port\n");
     EXPECT_FALSE(port_->is_open());
-    EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Start");
+    EXPECT_EQ(ui.Text(g_link_ui.hWndComStartStop), "COM Start");
     EXPECT_EQ(g_boot.lines_sent, sent);
 }
 
@@ -236,12 +236,12 @@ TEST_F(BootloadingTest, GoNeedsAnOpenPortAndAValidFileAndAsksFirst) {
         SCOPED_TRACE(box);
         if (port != (g_port.com_port_open == 1)) Command(1036);
         g_image.hex_file_valid = file ? 1 : 0;
-        ui.SetControlText(g_com.hWndRegEdit, "Sv");
+        ui.SetControlText(g_link_ui.hWndRegEdit, "Sv");
         console.out.clear();
         Command(1066);
         EXPECT_EQ(ui.boxes.back().caption + "|" + ui.boxes.back().text, box);
         EXPECT_EQ(console.out, "WM_BUTTON_BOOT_GO\nprocess_state_bootloader = 0\n");
-        EXPECT_EQ(ui.Text(g_com.hWndRegEdit), "");
+        EXPECT_EQ(ui.Text(g_link_ui.hWndRegEdit), "");
     }
     g_image.hex_file_valid = 1;
     ui.answers = {platform::kIdCancel};
@@ -279,10 +279,10 @@ TEST_F(BootloadingTest, EraseAndSwitchAskThenSendTheirCommand) {
         ui.answers = {platform::kIdCancel, platform::kIdOk};
         for (const std::string& said : {cancelled, info}) {
             console.out.clear();
-            ui.SetControlText(g_com.hWndComText, "");
+            ui.SetControlText(g_link_ui.hWndComText, "");
             Command(id);
             EXPECT_EQ(ui.boxes.back().caption + "|" + LastBox(), std::string("|") + question);
-            EXPECT_EQ(ui.Text(g_com.hWndComText), said);
+            EXPECT_EQ(ui.Text(g_link_ui.hWndComText), said);
         }
         EXPECT_EQ(port_->WrittenSince(writes), command);
         EXPECT_EQ(console.out, name + info + command + "\n");

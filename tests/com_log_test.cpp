@@ -39,7 +39,7 @@ TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
 
     Click();
     ASSERT_EQ(g_log.com_log_active, 1);
-    EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "log STOP");
+    EXPECT_EQ(ui.Text(g_link_ui.hWndLogStartStop), "log STOP");
     char address[32];
     std::snprintf(address, sizeof address, "pCOMLogFile = 0x%X\n",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_log.pCOMLogFile)));
@@ -65,7 +65,7 @@ TEST_F(ComLogTest, StartWriteStopAndStartAgainWithinTheSameSecond) {
     Click();
     EXPECT_EQ(g_log.com_log_active, 0);
     EXPECT_EQ(g_log.pCOMLogFile, nullptr);
-    EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "LOG Start");
+    EXPECT_EQ(ui.Text(g_link_ui.hWndLogStartStop), "LOG Start");
     ComLogText("late\n");
     ComLogWrite("late", 4);
     ComLogPrintf("late %d\n", 1);
@@ -118,7 +118,7 @@ TEST_F(ComLogTest, PathTooLongForTheNameIsRefused) {
                       "Starting COM log file creation... \nError: log path too long for the log "
                       "file name (max. 255 characters)!\nError: COM Log file creation failed!\n");
             EXPECT_EQ(Boxes(), Strings{"Error!|Log File Creation Error!\nlog path available?|16"});
-            EXPECT_EQ(ui.Text(g_com.hWndLogStartStop), "LOG Start");
+            EXPECT_EQ(ui.Text(g_link_ui.hWndLogStartStop), "LOG Start");
             Click();  // tries again rather than stopping a log that never ran
             EXPECT_EQ(ui.boxes.size(), 2u);
         }

@@ -8,7 +8,7 @@ class FlashDumpTest : public fakes::CoreTest {
   protected:
     void SetUp() override {
         CoreTest::SetUp();
-        g_com.hWndComText = ui.NewWindow("ComText");
+        g_link_ui.hWndComText = ui.NewWindow("ComText");
         fakes::StartScratchLog();
     }
 };
@@ -44,7 +44,7 @@ TEST_F(FlashDumpTest, DumpToConsoleTextAreaAndLog) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
         console.out.clear();
-        ui.SetControlText(g_com.hWndComText, "");
+        ui.SetControlText(g_link_ui.hWndComText, "");
         fakes::StartScratchLog();
         g_log.com_log_active = c.logging;
         std::memset(g_flash.flash_stream_buf, 0xFF, kFlashStreamSize);  // left from before
@@ -61,15 +61,15 @@ TEST_F(FlashDumpTest, DumpToConsoleTextAreaAndLog) {
                       ? "Read " + c.read_logged + " bytes from device\r\nFlash stream (hex):\r\n" +
                             c.logged + summary
                       : "");
-        EXPECT_EQ(ui.Text(g_com.hWndComText), "\r\n" + headings + summary);
-        EXPECT_EQ(g_flash.flash_stream_len + g_flash.ff_line_count, 0u);
+        EXPECT_EQ(ui.Text(g_link_ui.hWndComText), "\r\n" + headings + summary);
+        EXPECT_EQ(g_flash.flash_stream_len + g_dump.ff_line_count, 0u);
     }
 }
 
 // 128 KiB: the count in five hex digits; nothing of an empty stream, nothing past the buffer.
 TEST_F(FlashDumpTest, FullFlashAndNothingBeyond) {
     FlashDump();  // an empty stream dumps nothing
-    EXPECT_EQ(console.out + fakes::ScratchLogBytes() + ui.Text(g_com.hWndComText), "");
+    EXPECT_EQ(console.out + fakes::ScratchLogBytes() + ui.Text(g_link_ui.hWndComText), "");
     std::memset(g_flash.flash_stream_buf, 0xFF, kFlashStreamSize);
     g_flash.flash_stream_buf[0x1FFF3] = 0x42;           // only the last line holds data
     g_flash.flash_stream_len = kFlashStreamSize + 100;  // a count past the buffer

@@ -133,7 +133,7 @@ TEST_F(GenCommandsTest, AutoSearchAsksFirst) {
     Click(1107);
     EXPECT_EQ(serial.writes, Strings{"cw Ws1\r"});
     EXPECT_EQ(console.out, started + "button_Pwm_Srch_now\ncw Ws1\r\n");
-    EXPECT_EQ(ui.Text(g_com.hWndComText), canceled + started);
+    EXPECT_EQ(ui.Text(g_link_ui.hWndComText), canceled + started);
     EXPECT_EQ(Boxes(),
               (Strings{ask, Box("Info!", "Auto Search started...\nDo NOT read or write to device!",
                                 kWarn)}));

@@ -51,7 +51,7 @@ TEST_F(PortTest, StartOpensTheChosenPortAndStopClosesIt) {
                   std::make_tuple(1, 0u, 0, 0));
         EXPECT_TRUE(ui.boxes.empty());
         // The caption first, then the read-outs in order.
-        Texts want{{g_com.hWndComStartStop, "COM Stop"},
+        Texts want{{g_link_ui.hWndComStartStop, "COM Stop"},
                    {g_gen.hWndFwVersion, "..."},
                    {g_gen.hWndHwVersion, "..."}};
         for (platform::Wnd w :
@@ -68,7 +68,7 @@ TEST_F(PortTest, StartOpensTheChosenPortAndStopClosesIt) {
         EXPECT_EQ(serial.closes, 1);
         EXPECT_EQ(std::make_tuple(g_port.port_handle, g_port.com_port_open),
                   std::make_tuple(platform::PortHandle{}, uint8_t{0}));
-        EXPECT_EQ(ui.Text(g_com.hWndComStartStop), "COM Start");
+        EXPECT_EQ(ui.Text(g_link_ui.hWndComStartStop), "COM Start");
         EXPECT_EQ(ui.timer_log, (Strings{"start 1", "stop 1"}));
         EXPECT_EQ(system.fine_timer_calls, (std::vector<bool>{true, false}));
     }
@@ -128,13 +128,13 @@ TEST_F(PortTest, LostPortIsToldOnceAndClosedAndCanBeStartedAgain) {
         const std::string note = "\r\nWIN info: COM15 lost (reading failed), port closed\r\n";
         EXPECT_EQ(console.out, note + "Closing com port\n" +
                                    (transfer ? "AVR bootloader Timeout! Line: 0\n" : ""));
-        EXPECT_EQ(ui.Text(g_com.hWndComText), note);
+        EXPECT_EQ(ui.Text(g_link_ui.hWndComText), note);
         Strings boxes = {
             "Error|COM15 lost!\nThe port has been closed; click COM Start once it "
             "is back.|16"};
         if (transfer) boxes.insert(boxes.begin(), "Error|AVR bootloader Timeout!|16");
         EXPECT_EQ(Boxes(), boxes);
-        EXPECT_EQ(ui.set_texts, (Texts{{g_com.hWndComStartStop, "COM Start"}}));
+        EXPECT_EQ(ui.set_texts, (Texts{{g_link_ui.hWndComStartStop, "COM Start"}}));
         EXPECT_EQ(std::make_tuple(serial.reads, serial.closes, g_port.com_port_open,
                                   g_boot.process_state_bootloader),
                   std::make_tuple(1, 1, uint8_t{0}, uint8_t{0}));
@@ -180,7 +180,8 @@ TEST_F(PortTest, ComAndBaudSelections) {
         g_port.com_port_number = 7;
         g_port.com_baudrate = 57600;
         g_port.COM_timeout_max = 7;
-        ui.controls[id == 1035 ? g_com.hWndBaudSelect : g_com.hWndComSelect].selection = selection;
+        ui.controls[id == 1035 ? g_link_ui.hWndBaudSelect : g_link_ui.hWndComSelect].selection =
+            selection;
         Click(id, code);
         EXPECT_EQ(
             std::make_tuple(g_port.com_port_number, g_port.com_baudrate, g_port.COM_timeout_max),

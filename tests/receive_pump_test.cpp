@@ -20,28 +20,29 @@ class PumpTest : public fakes::CoreTest {
         parsed = dumps = logged = replies = {};
         step_counts.clear();
         on_reply = nullptr;
-        g_rx_consumers = RxConsumers{
-            [](char* reply, uint32_t count) { parsed.emplace_back(reply, count); },
-            [](platform::Wnd wnd, uint8_t complete, uint32_t count, const uint8_t* reply) {
-                step_counts.push_back(count);
-                if (!complete) return;
-                replies.emplace_back(reinterpret_cast<const char*>(reply), count);
-                step_wnd = wnd;
-                if (on_reply) on_reply();
-            },
-            [] {
-                dumps.emplace_back(reinterpret_cast<const char*>(g_flash.flash_stream_buf),
-                                   g_flash.flash_stream_len);
-            },
-            [](const void* data, std::size_t n) {
-                logged.emplace_back(static_cast<const char*>(data), n);
-            }};
+        RxConsumers& c = g_rx_consumers;
+        c.parse_reply = [](char* reply, uint32_t count) { parsed.emplace_back(reply, count); };
+        c.bootloader_step = [](platform::Wnd wnd, uint8_t complete, uint32_t count,
+                               const uint8_t* reply) {
+            step_counts.push_back(count);
+            if (!complete) return;
+            replies.emplace_back(reinterpret_cast<const char*>(reply), count);
+            step_wnd = wnd;
+            if (on_reply) on_reply();
+        };
+        c.flash_dump = [] {
+            dumps.emplace_back(reinterpret_cast<const char*>(g_flash.flash_stream_buf),
+                               g_flash.flash_stream_len);
+        };
+        c.log_write = [](const void* data, std::size_t n) {
+            logged.emplace_back(static_cast<const char*>(data), n);
+        };
         CreateComPageControls(page);
         g_port.com_port_open = 1;
         g_port.port_handle = reinterpret_cast<platform::PortHandle>(0x10);
     }
     void TearDown() override {
-        g_rx_consumers = RxConsumers::Defaults();
+        WireDevice();
         CoreTest::TearDown();
     }
 
@@ -74,7 +75,7 @@ TEST_F(PumpTest, ReplyEndsOneTickAfterTheIdleTimeOut) {
     for (const auto& [row, gap, shown, ticks] : cases) {
         SCOPED_TRACE(testing::Message() << row << "/" << gap);
         if (row >= 0) {
-            ui.controls[g_com.hWndBaudSelect].selection = row;
+            ui.controls[g_link_ui.hWndBaudSelect].selection = row;
             BaudSelect_process(platform::MakeWParam(1035, platform::kCbnSelEndOk), nullptr);
         }
         Clear();
@@ -173,7 +174,7 @@ TEST_F(PumpTest, FlashStreamIsCollectedWithProgressDotsAndDumpedAtItsEnd) {
     stream[36] = '\x03';                     // an ETX inside raw flash means nothing
     const int cuts[] = {0, 10, 16, 32, 37};  // dots as the stream passes 16 and 32 bytes
     for (int i = 0; i < 4; ++i) Receive(stream.substr(cuts[i], cuts[i + 1] - cuts[i]));
-    EXPECT_EQ(console.out + "|" + ui.Text(g_com.hWndComText), "..|..");
+    EXPECT_EQ(console.out + "|" + ui.Text(g_link_ui.hWndComText), "..|..");
     EXPECT_EQ(g_flash.flash_stream_len, 37u);
 
     // The reply pending before the stream goes first, the dump one tick later.
@@ -202,7 +203,7 @@ TEST_F(PumpTest, OverlongReplyIsDroppedWithOneMessage) {
     Receive(std::string(100, 'y') + kEtx);
     EXPECT_EQ(g_rx.rx_count, kRxMessageSize - 1);
     EXPECT_EQ(g_rx.rx_idle_countdown, g_port.COM_timeout_max);  // state after it intact
-    EXPECT_EQ(console.out + ui.Text(g_com.hWndComText), note + note);
+    EXPECT_EQ(console.out + ui.Text(g_link_ui.hWndComText), note + note);
     Settle();
     EXPECT_TRUE(parsed.empty());
 

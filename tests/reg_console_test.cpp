@@ -10,11 +10,11 @@ class RegConsoleTest : public fakes::PageTest {
   protected:
     // Puts the text in the field, forgets what happened before and starts a fresh log.
     void Type(const std::string& text) {
-        ui.SetControlText(g_com.hWndRegEdit, text);
+        ui.SetControlText(g_link_ui.hWndRegEdit, text);
         Forget();
         fakes::StartScratchLog();
     }
-    std::string Field() { return ui.Text(g_com.hWndRegEdit); }
+    std::string Field() { return ui.Text(g_link_ui.hWndRegEdit); }
     void Press(uint16_t id, uint16_t code = platform::kBnClicked) {
         if (id == kPoll) RegLinePollTimerProc(page);
         if (id == kEnter) RegLineEnter(page);
@@ -146,13 +146,13 @@ TEST_F(RegConsoleTest, OnlyFinishedLinesAndClicksAct) {
         }
     }
     g_port.com_port_open = 1;
-    ui.SetControlText(g_com.hWndComText, "reply");
+    ui.SetControlText(g_link_ui.hWndComText, "reply");
     Type("Wo");
     for (uint16_t id : {kRead, kWrite, kClearScr}) Press(id, 1);
     EXPECT_TRUE(serial.writes.empty() && console.out.empty() && ui.boxes.empty());
-    EXPECT_EQ(ui.Text(g_com.hWndComText), "reply");
+    EXPECT_EQ(ui.Text(g_link_ui.hWndComText), "reply");
     Press(kClearScr);
-    EXPECT_EQ(ui.Text(g_com.hWndComText), "");
+    EXPECT_EQ(ui.Text(g_link_ui.hWndComText), "");
 }
 
 }  // namespace

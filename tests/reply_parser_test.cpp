@@ -23,7 +23,7 @@ class ReplyParserTest : public fakes::CoreTest {
             {&G::hWndPcbTemp, "PcbTemp"},   {&G::hWndTempThresh, "Thresh"},
             {&G::hWndHwVersion, "Hw"},      {&G::hWndFwVersion, "Fw"}};
         for (const auto& [member, name] : named) g_gen.*member = ui.NewWindow(name);
-        g_com.hWndComText = ui.NewWindow("ComText");
+        g_link_ui.hWndComText = ui.NewWindow("ComText");
     }
 
     // The reply lies in a buffer of exactly its size, so a read past its NUL is caught.
@@ -41,7 +41,7 @@ class ReplyParserTest : public fakes::CoreTest {
         return out;
     }
 
-    std::string ComText() { return ui.Text(g_com.hWndComText); }
+    std::string ComText() { return ui.Text(g_link_ui.hWndComText); }
 };
 
 TEST_F(ReplyParserTest, EachKnownStringFillsItsFieldsFlagsAndConsole) {
@@ -115,7 +115,7 @@ TEST_F(ReplyParserTest, EachKnownStringFillsItsFieldsFlagsAndConsole) {
         SCOPED_TRACE(c.reply);
         console.out.clear();
         ui.set_texts.clear();
-        ui.controls[g_com.hWndComText].text.clear();
+        ui.controls[g_link_ui.hWndComText].text.clear();
         for (int i = 0; i < 4; ++i) *kFlags[i] = static_cast<uint8_t>(c.before[i] - '0');
         g_autoread = {7, 3, 40, 1, 1};  // step, tick, interval, on, read once
         Parse(c.reply);
@@ -153,9 +153,9 @@ TEST_F(ReplyParserTest, TextAreaIsBoundExactlyAtItsLimit) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.have << " + " << c.add);
-        ui.controls[g_com.hWndComText].text = std::string(c.have, 'o');
+        ui.controls[g_link_ui.hWndComText].text = std::string(c.have, 'o');
         AppendComText(std::string(c.add - 1, 'n') + "E");
-        const std::string& now = ui.controls[g_com.hWndComText].text;
+        const std::string& now = ui.controls[g_link_ui.hWndComText].text;
         EXPECT_EQ(now.size(), c.kept);
         EXPECT_EQ(now.back(), 'E');
     }
@@ -170,7 +170,7 @@ TEST_F(ReplyParserTest, HardwareClockIsCutOnlyWithinTheFirst255Characters) {
         const bool cut = clock_at < 253;
         console.out.clear();
         ui.controls[g_gen.hWndVsupply].text = "-";
-        ui.controls[g_com.hWndComText].text.clear();
+        ui.controls[g_link_ui.hWndComText].text.clear();
         const std::string body = head + std::string(clock_at - head.size(), 'x') + "MHz";
         const std::string reply = body + " VINF: 24.0\n";
         Parse(reply);

@@ -126,7 +126,7 @@ TEST_F(StartupTest, StepsRunInOrder) {
               (Strings{"focus after 24 controls, " + b, "router after 24 controls, " + b,
                        "timer 2 20 ms after 83 controls, " + b,
                        "timer 3 25 ms after 83 controls, " + b}));
-    EXPECT_EQ(rui.focus, g_com.hWndComSelect);
+    EXPECT_EQ(rui.focus, g_link_ui.hWndComSelect);
     EXPECT_EQ(rui.router_page, page);
     EXPECT_EQ(rui.timers[REG_POLL_TIMER_ID].proc, &RegLinePollTimerProc);
     EXPECT_EQ(rui.timers[AUTOREAD_TIMER_ID].proc, &AutoReadTimerProc);
@@ -200,8 +200,8 @@ TEST_F(ShellTest, LoadedSettingsPreselectPortAndBaudRate) {
         EXPECT_EQ(g_port.com_port_number, port);
         EXPECT_EQ(g_port.com_baudrate, baudrate_table[baud_row]);
         EXPECT_EQ(g_port.COM_timeout_max, 5u);  // changes only when a baud rate is confirmed
-        EXPECT_EQ(ui.controls[g_com.hWndComSelect].selection, port - 1);
-        EXPECT_EQ(ui.controls[g_com.hWndBaudSelect].selection, baud_row);
+        EXPECT_EQ(ui.controls[g_link_ui.hWndComSelect].selection, port - 1);
+        EXPECT_EQ(ui.controls[g_link_ui.hWndBaudSelect].selection, baud_row);
         // The first 511 bytes are shown, and the values found.
         const std::string found = "\nfile content of: " + file + "\n" + content.substr(0, 511);
         const std::string values = "valid settings found:\nCOM" + std::to_string(port) +

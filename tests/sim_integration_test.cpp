@@ -42,7 +42,7 @@ TEST_P(SimIntegrationTest, EveryStartupAndMeasurementReplyIsParsedOnItsOwn) {
     platform::SetEnv(platform::Env{&ui, &port, &system, &console});
     CreateComPageControls(page);
     CreateGeneratorPage(page);
-    ui.controls[g_com.hWndBaudSelect].selection = row;
+    ui.controls[g_link_ui.hWndBaudSelect].selection = row;
     Command(1035, platform::kCbnSelEndOk);
     for (const auto& [ms, proc] : {std::pair{10u, &ReceiveTimerProc}, {20u, &RegLinePollTimerProc}})
         clock.Add(ms, [this, proc = proc](int64_t us) {

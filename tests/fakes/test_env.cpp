@@ -17,15 +17,18 @@ void ResetCoreState() {
     g_autoread.Reset();
     g_gen.Reset();
     g_com.Reset();
+    g_link_ui.Reset();
     g_folders.Reset();
     g_settings.Reset();
     g_app.Reset();
     g_main.Reset();
     g_boot.Reset();
     g_flash.Reset();
+    g_dump.Reset();
     g_chip.Reset();
     g_hex.Reset();
     g_image.Reset();
+    WireDevice();
 }
 
 void StartScratchLog() {

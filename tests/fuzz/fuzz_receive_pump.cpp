@@ -13,7 +13,7 @@
 //   5          COM log on / off
 //   6 W F      (W % 0x5000) * 8 + 1 bytes F at once, the last one ETX when the op has bit 3
 //   7          COM Start / Stop
-#include "platform/page.h"
+#include "page/page.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/hex_builder.h"
 
@@ -65,27 +65,30 @@ void CheckedLog(const void* data, std::size_t len) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzz::FreshCore core;
-    g_rx_consumers = {CheckedParse, CheckedBootStep, CheckedDump, CheckedLog};
+    g_rx_consumers.parse_reply = CheckedParse;
+    g_rx_consumers.bootloader_step = CheckedBootStep;
+    g_rx_consumers.flash_dump = CheckedDump;
+    g_rx_consumers.log_write = CheckedLog;
     CreateComPageControls(core.page);
     CreateGeneratorPage(core.page);
     const auto tick = [&core] {
         ReceiveTimerProc(core.page);
         FUZZ_CHECK(g_rx.rx_count < kRxMessageSize);
         FUZZ_CHECK(g_flash.flash_stream_len <= kFlashStreamSize);
-        FUZZ_CHECK(core.ui.TextLength(g_com.hWndComText) <= kComTextLimit);
+        FUZZ_CHECK(core.ui.TextLength(g_link_ui.hWndComText) <= kComTextLimit);
     };
     // Ticks until the port has handed out everything fed to it (or is closed).
     const auto drain = [&] {
         while (!core.serial.chunks.empty() && g_port.com_port_open == 1) tick();
     };
     const auto reg_read = [&core](const char* text) {
-        core.ui.SetControlText(g_com.hWndRegEdit, text);
+        core.ui.SetControlText(g_link_ui.hWndRegEdit, text);
         core.Command(1039);
     };
     fuzz::Input in(data, size);
     const int row = in.Byte() % (kBaudRows + 1);
     if (row < kBaudRows) {
-        core.ui.controls[g_com.hWndBaudSelect].selection = row;
+        core.ui.controls[g_link_ui.hWndBaudSelect].selection = row;
         core.Command(1035, platform::kCbnSelEndOk);
     }
     core.Command(1036);
@@ -134,6 +137,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // Silence to the end: whatever is pending is handed on or dropped.
     drain();
     for (int i = 0; i < 60; ++i) tick();
-    g_rx_consumers = RxConsumers::Defaults();
+    WireDevice();
     return 0;
 }

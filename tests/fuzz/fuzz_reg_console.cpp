@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const uint8_t op = in.Byte() % 6;
         if (op == 0) {
             const std::string text = in.Bytes(in.Byte());
-            core.ui.SetControlText(g_com.hWndRegEdit, text.substr(0, text.find('\0')));
+            core.ui.SetControlText(g_link_ui.hWndRegEdit, text.substr(0, text.find('\0')));
             continue;
         }
         if (op == 4) {
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             continue;
         }
         // Runs one operation and checks what it wrote to the port, the log and the field.
-        const std::string field = core.ui.Text(g_com.hWndRegEdit);
+        const std::string field = core.ui.Text(g_link_ui.hWndRegEdit);
         const bool open = g_port.com_port_open == 1, logging = g_log.com_log_active == 1;
         const std::size_t writes = core.serial.writes.size();
         const std::string logged = log();
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             FUZZ_CHECK(text[0] >= 0x30 && text[0] <= 0x7A);
             const std::size_t line_break = text.find_first_of("\r\n");
             FUZZ_CHECK(line_break != std::string::npos && line_break > 0);
-            FUZZ_CHECK(core.ui.Text(g_com.hWndRegEdit).empty());
+            FUZZ_CHECK(core.ui.Text(g_link_ui.hWndRegEdit).empty());
         }
         if (op != 3) {
             FUZZ_CHECK(g_rx.flash_stream_mode == (text.compare(0, 2, "Mr") == 0 ? 1 : 0));

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     CreateComPageControls(core.page);
     const uint8_t port = g_port.com_port_number;
     const int32_t rate = g_port.com_baudrate;
-    const int row = core.ui.ComboGetSelection(g_com.hWndBaudSelect);
+    const int row = core.ui.ComboGetSelection(g_link_ui.hWndBaudSelect);
     FUZZ_CHECK(port >= 1 && port <= 40 && row >= 0 && rate == baudrate_table[row]);
     SaveSettings();
     g_settings.Reset();

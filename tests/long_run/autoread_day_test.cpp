@@ -33,7 +33,7 @@ class LeanUi : public fakes::FakeUi {
     void SetControlText(Wnd w, std::string_view text) override { controls[w].text.assign(text); }
     void AppendText(Wnd w, std::string_view text) override {
         controls[w].text.append(text);
-        if (w == g_com.hWndComText) area_peak = std::max(area_peak, controls[w].text.size());
+        if (w == g_link_ui.hWndComText) area_peak = std::max(area_peak, controls[w].text.size());
     }
     std::size_t area_peak = 0;
 };
@@ -100,7 +100,7 @@ void AutoReadFor(sim::Nanos length) {
     const Wnd page = ui.NewWindow("page");
     CreateComPageControls(page);
     CreateGeneratorPage(page);
-    ui.controls[g_com.hWndBaudSelect].selection = 6;
+    ui.controls[g_link_ui.hWndBaudSelect].selection = 6;
     const auto click = [page](uint16_t id) {
         PageCommand(page, platform::MakeWParam(id, 0), nullptr);
     };
@@ -120,7 +120,7 @@ void AutoReadFor(sim::Nanos length) {
     };
     // A minute to settle: the start-up reads are done, the text area has its first junk.
     run_for(60 * kSecond);
-    const auto area = [&ui] { return ui.controls[g_com.hWndComText].text.capacity(); };
+    const auto area = [&ui] { return ui.controls[g_link_ui.hWndComText].text.capacity(); };
     const std::size_t base = HeapInUse() - area();
     std::size_t peak = base;
     for (sim::Nanos done = 60 * kSecond; done < length; done += 60 * kSecond) {
@@ -154,7 +154,7 @@ void AutoReadFor(sim::Nanos length) {
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(g_port.com_port_open, 1);  // the port stayed open all along
     click(1036);
-    g_rx_consumers = RxConsumers::Defaults();
+    WireDevice();
     fakes::ResetCoreState();
     platform::SetEnv(platform::Env{});
 }

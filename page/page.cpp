@@ -1,0 +1,3 @@
+#include "page/page.h"
+
+ComPageHandles g_com;

@@ -1,0 +1,3 @@
+#include "platform/work_folders.h"
+
+WorkFolders g_folders;
