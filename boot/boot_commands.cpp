@@ -142,6 +142,7 @@ bool BootStopQuestion(platform::Wnd wnd) {
         return false;
     }
     g_boot.process_state_bootloader = 0;
+    g_boot.outcome = TransferOutcome::kStopped;
     ConPrintf("process_state_bootloader = %li\n", BootFlag());
     return true;
 }

@@ -43,9 +43,11 @@ void SayTime(const char* fmt) {
     if (FormatBounded(text, sizeof text, fmt, t.hour, t.minute, t.second)) Say(text);
 }
 
-void End() {
+void End(TransferOutcome outcome, char letter = 0) {
     g_boot.process_state_bootloader = 0;
     g_boot.bootloader_step = kStepStart;
+    g_boot.outcome = outcome;
+    g_boot.outcome_letter = letter;
 }
 
 void Box(platform::Wnd wnd, const char* text, const char* caption, unsigned flags) {
@@ -55,12 +57,12 @@ void Box(platform::Wnd wnd, const char* text, const char* caption, unsigned flag
 void ErrorLetter(platform::Wnd wnd, char letter, const char* reply) {
     ConPrintf("Bootloader, error from uC: %c\nuC_msg: %s\n", letter, reply);
     ComLogPrintf("Bootloader, error from uC: %c\nuC_msg: %s\n", letter, reply);
-    End();
+    End(TransferOutcome::kDeviceError, letter);
     Box(wnd, "AVR bootloader error message!", "Error", platform::kMbIconError);
 }
 
-void TimeOut(platform::Wnd wnd) {
-    End();
+void TimeOut(platform::Wnd wnd, TransferOutcome outcome = TransferOutcome::kTimeOut) {
+    End(outcome);
     ConPrintf("AVR bootloader Timeout! Line: %li\n", static_cast<long>(g_boot.lines_sent));
     ComLogPrintf("AVR bootloader Timeout! Line: %li\n", static_cast<long>(g_boot.lines_sent));
     Box(wnd, "AVR bootloader Timeout!", "Error", platform::kMbIconError);
@@ -68,6 +70,7 @@ void TimeOut(platform::Wnd wnd) {
 
 void Start(platform::Wnd wnd) {
     g_boot.lines_sent = 0;
+    g_boot.outcome = TransferOutcome::kNone;
     g_boot.bootloader_retries = 0;
     // Set before the box: its message loop runs the ticks that send the lines.
     g_boot.bootloader_step = kStepSend;
@@ -82,7 +85,7 @@ void SendLine(platform::Wnd wnd) {
     const uint32_t total = g_image.ihex_line_num_max_app;
     if (n >= total || n >= kIhexLines) {
         // Only a cut table or a changed file gets here: nothing behind the end may go out.
-        End();
+        End(TransferOutcome::kNoLineLeft);
         ConPrintf("Bootloader: line %li is behind the end of the application!\n",
                   static_cast<long>(n));
         Box(wnd, "AVR bootloader: no line left to send!", "Error", platform::kMbIconError);
@@ -117,10 +120,12 @@ void SendLine(platform::Wnd wnd) {
 }
 
 void Finished(platform::Wnd wnd) {
-    End();
-    SayTime("Bootloading stopped: %02dh%02dm%02d\r\n");
     const long sent = static_cast<long>(g_boot.lines_sent);
     const long total = static_cast<long>(g_image.ihex_line_num_max_app);
+    End(sent == total  ? TransferOutcome::kFinished
+        : sent < total ? TransferOutcome::kEndedEarly
+                       : TransferOutcome::kEndedLate);
+    SayTime("Bootloading stopped: %02dh%02dm%02d\r\n");
     ConPrintf("Bootloader, uC reports writing flash finished, wrote %li of %li lines\n", sent,
               total);
     ComLogPrintf("Bootloader, uC reports writing flash finished, wrote %li of %li lines\n", sent,
@@ -150,7 +155,7 @@ void Written(platform::Wnd wnd) {
         return;
     }
     // The end-of-file line was the last one: a device that goes on asking must get nothing.
-    End();
+    End(TransferOutcome::kNoEndAfterEof);
     ConPrintf("Bootloader: no end reported after the end-of-file line %li, transfer stopped\n",
               line);
     ComLogPrintf("Bootloader: no end reported after the end-of-file line %li, transfer stopped\n",
@@ -195,7 +200,7 @@ void Wait(platform::Wnd wnd, uint8_t complete, char letter, const char* reply) {
             Finished(wnd);
             return;
         default:
-            End();
+            End(TransferOutcome::kUnknownReply, letter);
             ConPrintf("Bootloader, unknown reply from uC: %c\nuC_msg: %s\n", letter, reply);
             ComLogPrintf("Bootloader, unknown reply from uC: %c\nuC_msg: %s\n", letter, reply);
             Box(wnd, "AVR bootloader unknown reply!", "Error", platform::kMbIconError);
@@ -233,5 +238,35 @@ void BootloaderStep(platform::Wnd wnd, uint8_t reply_complete, uint32_t count,
 
 void BootloaderPortLost(platform::Wnd wnd) {
     if (g_boot.process_state_bootloader == 0) return;
-    TimeOut(wnd);
+    TimeOut(wnd, TransferOutcome::kPortLost);
+}
+
+std::string TransferOutcomeText() {
+    const std::string sent = std::to_string(g_boot.lines_sent);
+    const std::string of = sent + " of " + std::to_string(g_image.ihex_line_num_max_app) + " lines";
+    const std::string letter(1, g_boot.outcome_letter);
+    switch (g_boot.outcome) {
+        case TransferOutcome::kNone:
+            return "no transfer has ended";
+        case TransferOutcome::kFinished:
+            return "the device reported the end after " + of;
+        case TransferOutcome::kTimeOut:
+            return "the device did not answer line " + sent + " within 5 s";
+        case TransferOutcome::kDeviceError:
+            return "the device reported error '" + letter + "' at line " + sent;
+        case TransferOutcome::kUnknownReply:
+            return "the device answered line " + sent + " with the unknown letter '" + letter + "'";
+        case TransferOutcome::kEndedEarly:
+        case TransferOutcome::kEndedLate:
+            return "the device reported the end after " + of;
+        case TransferOutcome::kNoEndAfterEof:
+            return "the device did not report the end after the end-of-file line (" + of + ")";
+        case TransferOutcome::kNoLineLeft:
+            return "no line left to send after " + of;
+        case TransferOutcome::kStopped:
+            return "stopped at " + of;
+        case TransferOutcome::kPortLost:
+            return "the port was lost at " + of;
+    }
+    return "";
 }

@@ -1,5 +1,6 @@
 #include "firmware/hex_file.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -132,6 +133,16 @@ int HexFileRead(const char* path) {
         ConPrintf("\nHex File Check: ERROR !!!\n");
     }
     return 1;
+}
+
+void NoteHexFinding(HexFindingKind kind, uint32_t line, const char* fmt, ...) {
+    HexFinding& f = g_hex.finding;
+    f.kind = kind;
+    f.line = line;
+    std::va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(f.text, sizeof f.text, fmt, args);
+    va_end(args);
 }
 
 bool HexFileStillAsRead() {

@@ -47,6 +47,9 @@ int AsciiLine2HexLine(uint32_t n, uint32_t length) {
     const uint32_t count = HexChars2Value(s + 1, 2);
     if (count > kMaxByteCount) {
         ConPrintf("ihex line byte count error, line %li\n", LineNo(n));
+        NoteHexFinding(HexFindingKind::kByteCount, n + 1,
+                       "line %li: byte count %lu, more than a line holds", LineNo(n),
+                       static_cast<unsigned long>(count));
         return 0;
     }
     const uint32_t len = count + 8;
@@ -55,6 +58,10 @@ int AsciiLine2HexLine(uint32_t n, uint32_t length) {
     // into the image and send bytes that are not the record's, so it fails.
     if (length != 2 * (count + 5) + 3) {
         ConPrintf("ihex line length error, line %li\n", LineNo(n));
+        NoteHexFinding(HexFindingKind::kLength, n + 1,
+                       "line %li: %lu characters, but its byte count %lu makes %lu", LineNo(n),
+                       static_cast<unsigned long>(length), static_cast<unsigned long>(count),
+                       static_cast<unsigned long>(2 * (count + 5) + 3));
         return 0;
     }
 
@@ -70,6 +77,7 @@ int AsciiLine2HexLine(uint32_t n, uint32_t length) {
     for (uint32_t i = 1; i <= len - 3; ++i) sum = static_cast<uint8_t>(sum + hex[i]);
     if (sum != 0) {
         ConPrintf("ihex line CRC error, line %li\n", LineNo(n));
+        NoteHexFinding(HexFindingKind::kChecksum, n + 1, "line %li: checksum error", LineNo(n));
         return 0;
     }
     return 1;
@@ -79,21 +87,28 @@ int IhexLineCheck(uint32_t n) {
     if (n >= kIhexLines) {
         ConPrintf("ihex line count error, line %li: at most %li lines can be read\n", LineNo(n),
                   static_cast<long>(kIhexLines));
+        NoteHexFinding(HexFindingKind::kLineCount, n + 1, "more than %li lines",
+                       static_cast<long>(kIhexLines));
         return 0;
     }
     const char* s = g_hex.ihex_ascii_line[n];
     if (s[0] != ':') {
         ConPrintf("ihex line start error, line %li\n", LineNo(n));
+        NoteHexFinding(HexFindingKind::kStart, n + 1, "line %li: does not start with ':'",
+                       LineNo(n));
         return 0;
     }
     if (g_hex.ihex_line_too_long[n] != 0) {
         ConPrintf("ihex line too long (%li characters or more), line %li\n",
                   static_cast<long>(kIhexLineSize), LineNo(n));
+        NoteHexFinding(HexFindingKind::kTooLong, n + 1, "line %li: %li characters or more",
+                       LineNo(n), static_cast<long>(kIhexLineSize));
         return 0;
     }
     const uint32_t length = TextLength(s);
     if (length < 2 || s[length - 2] != '\r' || s[length - 1] != '\n') {
         ConPrintf("ihex line end error, line %li\n", LineNo(n));
+        NoteHexFinding(HexFindingKind::kEnd, n + 1, "line %li: does not end with CR LF", LineNo(n));
         return 0;
     }
     const uint32_t lines = g_hex.ihex_line_num;
@@ -103,11 +118,17 @@ int IhexLineCheck(uint32_t n) {
             ConPrintf("ihex line address error, line %li / %li\n", LineNo(n),
                       static_cast<long>(lines));
             ConWrite(std::string_view(s, length));
+            NoteHexFinding(HexFindingKind::kAddress, n + 1,
+                           "line %li: the last data line reaches the end of the flash (0x%lX)",
+                           LineNo(n), static_cast<unsigned long>(end));
             return 0;
         }
     }
     if (n + 1 == lines && std::strncmp(s, kEofRecord, sizeof kEofRecord - 1) != 0) {
         ConPrintf("\nError: ihex last line is not ':00000001FF' !!!");
+        NoteHexFinding(HexFindingKind::kLastLine, n + 1,
+                       "line %li: the last line is not the end-of-file record :00000001FF",
+                       LineNo(n));
         return 0;
     }
     if (AsciiLine2HexLine(n, length) == 0) {

@@ -1,5 +1,6 @@
 #include "firmware/page_image.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -70,6 +71,9 @@ bool PlacementHolds() {
             if (r.count != 2) {
                 ConPrintf("\nihex line %li: an extended address record holds 2 bytes, not %li\n",
                           line, static_cast<long>(r.count));
+                NoteHexFinding(HexFindingKind::kExtendedRecord, i + 1,
+                               "line %li: an extended address record holds 2 bytes, not %li", line,
+                               static_cast<long>(r.count));
                 return false;
             }
             base = BaseOf(r);
@@ -82,6 +86,10 @@ bool PlacementHolds() {
                     "\nihex line %li: application data at 0x%05lX after the application's end "
                     "in line %li\n",
                     line, static_cast<unsigned long>(first), static_cast<long>(cut));
+                NoteHexFinding(HexFindingKind::kAfterEnd, i + 1,
+                               "line %li: application data at 0x%05lX after the application's "
+                               "end in line %li",
+                               line, static_cast<unsigned long>(first), static_cast<long>(cut));
                 return false;
             } else if (first + r.count > app_size) {
                 ConPrintf(
@@ -90,6 +98,12 @@ bool PlacementHolds() {
                     line, static_cast<unsigned long>(first),
                     static_cast<unsigned long>(first + r.count - 1),
                     static_cast<unsigned long>(app_size));
+                NoteHexFinding(HexFindingKind::kPastApplication, i + 1,
+                               "line %li: data 0x%05lX..0x%05lX runs past the application "
+                               "section (0x%05lX bytes)",
+                               line, static_cast<unsigned long>(first),
+                               static_cast<unsigned long>(first + r.count - 1),
+                               static_cast<unsigned long>(app_size));
                 return false;
             }
         } else if (r.type == IHEX_RECTYP_EOF && cut == 0) {
@@ -246,6 +260,14 @@ const char* FileNameOf(const char* path) {
     return name;
 }
 
+void FilesNotWritten(const char* fmt, ...) LRX_PRINTF(1, 2);
+void FilesNotWritten(const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(g_image.szImageFilesError, sizeof g_image.szImageFilesError, fmt, args);
+    va_end(args);
+}
+
 // A new file beside target, under a name of its own kept in temp.
 std::FILE* OpenTemp(const char* target, char (&temp)[kImageTempSize]) {
     if (!TempPathBeside(target, temp, sizeof temp)) return nullptr;
@@ -283,6 +305,8 @@ bool OpenImageFiles() {
     if (!fit) {
         ConPrintf("Image file path too long (more than %li characters)!\n",
                   static_cast<long>(kImagePathSize - 1));
+        FilesNotWritten("their paths would be longer than %li characters",
+                        static_cast<long>(kImagePathSize - 1));
         return false;
     }
     ConWrite(g_image.szAVRbinPath);
@@ -291,6 +315,7 @@ bool OpenImageFiles() {
     ConPrintf("\n");
     if (g_folders.szBinPath[0] == '\0') {
         ConPrintf("LUMRAXbin folder unknown!\n");
+        FilesNotWritten("%s", "the folder for them is unknown");
         return false;
     }
     // The images of an earlier check stay whole until both new ones are complete.
@@ -298,6 +323,9 @@ bool OpenImageFiles() {
     g_image.pFlashImageFile = OpenTemp(g_image.szFlashImagePath, g_image.szFlashImageTemp);
     if (g_image.pAVRbinFile != nullptr && g_image.pFlashImageFile != nullptr) return true;
     ConPrintf("AVRbin file creation ERROR!\n");
+    FilesNotWritten("%s cannot be created", g_image.pAVRbinFile == nullptr
+                                                ? g_image.szAVRbinPath
+                                                : g_image.szFlashImagePath);
     ConPrintf("pAVRbinFile = 0x%X\n", HandleValue(g_image.pAVRbinFile));
     ConPrintf("pFlashImageFile = 0x%X\n", HandleValue(g_image.pFlashImageFile));
     DropTemps();
@@ -342,6 +370,8 @@ void PageClose() {
 
 int HexFileCheck() {
     g_image.image_files_written = 0;
+    g_image.szImageFilesError[0] = '\0';
+    g_hex.finding = HexFinding{};
     g_image.ihex_line_num_max_app = g_hex.ihex_line_num;
     g_image.ihex_line_eof = g_hex.ihex_line_num - 1;
     // Line 0 is checked even in a table that holds nothing.
@@ -359,6 +389,10 @@ int HexFileCheck() {
                   static_cast<long>(g_image.ihex_line_num_max_app));
         ConPrintf("Max. for ATmega%s application flash: %li lines\n", chip.name,
                   static_cast<long>(chip.max_hex_lines));
+        NoteHexFinding(HexFindingKind::kTooManyLines, 0,
+                       "%li lines: an ATmega%s application has at most %li",
+                       static_cast<long>(g_image.ihex_line_num_max_app), chip.name,
+                       static_cast<long>(chip.max_hex_lines));
         return Fail();
     }
     if (!PlacementHolds()) {
@@ -380,7 +414,11 @@ int HexFileCheck() {
     }
     ConPrintf("Start *.bin / *.avr file writing...\n");
     const bool ok = CommitImageFiles(WriteImages());
-    if (!ok) ConPrintf("AVRbin file write ERROR!\n");
+    if (!ok) {
+        ConPrintf("AVRbin file write ERROR!\n");
+        FilesNotWritten("writing %s and %s failed; the files there before are unchanged",
+                        g_image.szAVRbinPath, g_image.szFlashImagePath);
+    }
     g_image.image_files_written = ok ? 1 : 0;
     return 1;
 }

@@ -25,7 +25,8 @@ struct PageImageState {
     uint32_t ihex_line_num_max_app;  // lines 0 .. this - 1 are streamed to the device
     uint32_t ihex_line_eof;          // the end-of-file line the application ends with
     uint32_t hex_file_valid;
-    uint32_t image_files_written;  // the last check wrote both image files whole
+    uint32_t image_files_written;                     // the last check wrote both image files whole
+    char szImageFilesError[2 * kImagePathSize + 64];  // why not, in plain words
     uint8_t ext_addr;
     uint32_t address_base;          // of the last extended segment or linear address record
     char szHexFileName[kPathSize];  // the checked file's name without its folder

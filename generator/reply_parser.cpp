@@ -15,6 +15,7 @@
 #include "serial/link_controls.h"
 
 DeviceFlags g_dev;
+Readings g_readings;
 
 bool SearchKnownString(const char* text, const char* key, uint32_t length, uint32_t n,
                        uint32_t* position) {
@@ -55,6 +56,18 @@ constexpr uint32_t kHwClockWindow = 255;
 
 void SetText(platform::Wnd w, const char* text) {
     platform::UI().SetControlText(w, text);
+}
+
+void Note(Quantity q, float value) {
+    Reading& r = g_readings.values[static_cast<int>(q)];
+    r.value = static_cast<double>(value);
+    r.at = platform::Sys().Now();
+    r.reply = g_readings.replies;
+}
+
+void NoteIdent(char (&field)[kIdentSize], uint32_t& reply, const char* text) {
+    std::snprintf(field, sizeof field, "%s", text);
+    reply = g_readings.replies;
 }
 
 // The row's scan format read from p as sscanf reads it, but every number is converted with
@@ -147,6 +160,7 @@ void FirmwareIdent(Work& w) {
     g_dev.uCisBootloader = 0;
     ConPrintf("firmware info:\n%s\n", w.Remainder());
     SetText(g_gen.hWndFwVersion, w.Remainder());
+    NoteIdent(g_readings.firmware, g_readings.firmware_reply, w.Remainder());
 }
 
 void BootloaderIdent(Work& w) {
@@ -154,6 +168,7 @@ void BootloaderIdent(Work& w) {
     ConPrintf("firmware info:\n%s\n", w.Remainder());
     ConPrintf("uCisBootloader = %i\n", 1);
     SetText(g_gen.hWndFwVersion, w.Remainder());
+    NoteIdent(g_readings.firmware, g_readings.firmware_reply, w.Remainder());
     // The bootloader answers no generator reads: stop AutoRead, and start over from the
     // identification once the application is back.
     g_autoread.autoread_on = 0;
@@ -174,6 +189,7 @@ void HardwareIdent(Work& w) {
     }
     ConPrintf("hardware info:\n%s\n\n", w.Remainder());
     SetText(g_gen.hWndHwVersion, w.Remainder());
+    NoteIdent(g_readings.hardware, g_readings.hardware_reply, w.Remainder());
 }
 
 void PwmActive(Work& w) {
@@ -196,9 +212,11 @@ void Frequency(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
     SetText(g_gen.hWndFreq, w.text);
+    Note(Quantity::kFrequency, w.first);
     ConPrintf("freq: %s\n", w.text);
     FormatBounded(w.text, sizeof w.text, "%.1f%%", static_cast<double>(w.second));
     SetText(g_gen.hWndDuty, w.text);
+    Note(Quantity::kDuty, w.second);
     ConPrintf("duty: %s\n", w.text);
 }
 
@@ -207,9 +225,11 @@ void AntennaPeak(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fVp", static_cast<double>(w.first));
     SetText(g_gen.hWndAntVpeak, w.text);
+    Note(Quantity::kAntVpeak, w.first);
     ConPrintf("VOLT: %s\n", w.text);
     FormatBounded(w.text, sizeof w.text, "%.2fAp", static_cast<double>(w.second));
     SetText(g_gen.hWndAntIpeak, w.text);
+    Note(Quantity::kAntIpeak, w.second);
     ConPrintf("ISNS: %s\n", w.text);
 }
 
@@ -227,6 +247,7 @@ void Fmax(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
     SetText(g_gen.hWndFmax, w.text);
+    Note(Quantity::kFmax, w.first);
     ConPrintf("fmax: %s\n", w.text);
 }
 
@@ -235,6 +256,7 @@ void Fmin(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fkHz", static_cast<double>(w.first));
     SetText(g_gen.hWndFmin, w.text);
+    Note(Quantity::kFmin, w.first);
     ConPrintf("fmin: %s\n", w.text);
 }
 
@@ -243,6 +265,7 @@ void SearchVmin(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2f V", static_cast<double>(w.first));
     SetText(g_gen.hWndVmin, w.text);
+    Note(Quantity::kVmin, w.first);
     ConPrintf("Vmin: %s\n", w.text);
 }
 
@@ -254,6 +277,7 @@ void PcbTemperature(Work& w) {
                   "C",
                   static_cast<double>(w.first));
     SetText(g_gen.hWndPcbTemp, w.text);
+    Note(Quantity::kPcbTemp, w.first);
     ConPrintf("temperature: %s\n", w.text);
 }
 
@@ -262,6 +286,7 @@ void SupplyVoltage(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fV", static_cast<double>(w.first));
     SetText(g_gen.hWndVsupply, w.text);
+    Note(Quantity::kVsupply, w.first);
     ConPrintf("VINF: %s\n", w.text);
 }
 
@@ -270,6 +295,7 @@ void AntennaCurrent(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.3fA", static_cast<double>(w.first));
     SetText(g_gen.hWndAntIavg, w.text);
+    Note(Quantity::kAntIavg, w.first);
     ConPrintf("IANT: %s\n", w.text);
 }
 
@@ -278,6 +304,7 @@ void AntennaPower(Work& w) {
     ConPrintf("known string found: %s\n", w.Remainder());
     FormatBounded(w.text, sizeof w.text, "%.2fW", static_cast<double>(w.first));
     SetText(g_gen.hWndAntPavg, w.text);
+    Note(Quantity::kAntPavg, w.first);
     ConPrintf("Power: %s\n", w.text);
 }
 
@@ -289,6 +316,7 @@ void TempThreshold(Work& w) {
                   "C",
                   static_cast<double>(w.first));
     SetText(g_gen.hWndTempThresh, w.text);
+    Note(Quantity::kTempThresh, w.first);
     ConPrintf("temperature threshold: %s\n", w.text);
 }
 
@@ -330,6 +358,7 @@ void ParseDeviceReply(char* reply, uint32_t) {
     if (reply == nullptr) return;
     Work w;
     w.reply = reply;
+    ++g_readings.replies;
     bool previous_matched = false;
     for (const KnownString& row : kKnownStrings) {
         if (row.unless_before && previous_matched) {

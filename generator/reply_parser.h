@@ -2,6 +2,8 @@
 // The interpreter of device replies.
 #include <cstdint>
 
+#include "platform/types.h"
+
 struct DeviceFlags {
     uint8_t uCisBootloader = 0;
     uint8_t pwm_on = 1;
@@ -10,6 +12,40 @@ struct DeviceFlags {
     void Reset() { *this = DeviceFlags{}; }
 };
 extern DeviceFlags g_dev;
+
+// What the device reported last, as numbers and texts beside the read-outs that show them.
+enum class Quantity : uint8_t {
+    kFrequency,   // kHz
+    kDuty,        // %
+    kAntVpeak,    // V
+    kAntIpeak,    // A
+    kFmax,        // kHz
+    kFmin,        // kHz
+    kVmin,        // V
+    kPcbTemp,     // degrees C
+    kVsupply,     // V
+    kAntIavg,     // A
+    kAntPavg,     // W
+    kTempThresh,  // degrees C
+    kCount
+};
+struct Reading {
+    double value = 0;
+    platform::LocalTime at{};
+    uint32_t reply = 0;  // the parsed reply it came with (g_readings.replies then); 0: none yet
+};
+constexpr std::size_t kIdentSize = 256;
+struct Readings {
+    Reading values[static_cast<int>(Quantity::kCount)];
+    uint32_t replies = 0;            // replies parsed so far
+    uint32_t firmware_reply = 0;     // the reply of the last firmware identification; 0: none
+    uint32_t hardware_reply = 0;     // the reply of the last hardware identification; 0: none
+    char firmware[kIdentSize] = {};  // as the Firmware Version box shows it
+    char hardware[kIdentSize] = {};  // as the Hardware Version box shows it
+    const Reading& operator[](Quantity q) const { return values[static_cast<int>(q)]; }
+    void Reset() { *this = Readings{}; }
+};
+extern Readings g_readings;
 
 // Finds the first n characters of key in the first length characters of text (never past
 // the text's NUL). On a match sets *position to its index; otherwise sets it to 0, except

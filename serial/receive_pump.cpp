@@ -7,6 +7,7 @@
 #include "serial/com_log.h"
 #include "serial/link_controls.h"
 #include "serial/port.h"
+#include "serial/reg_console.h"
 
 RxState g_rx;
 FlashStreamState g_flash;
@@ -81,6 +82,7 @@ void CollectFlash(const uint8_t* data, std::size_t n) {
 
 void EndFlashStream() {
     g_rx.flash_stream_mode = 0;
+    RegExchangeAnswered("", g_flash.flash_stream_len);
     g_rx_consumers.flash_dump();
     // The stream ends once, whatever the dump left behind.
     g_flash.flash_stream_len = 0;
@@ -108,6 +110,7 @@ void HandOnReply() {
     // Replies A0 to A7 are not for the user: neither shown nor interpreted.
     if (text[0] == 'A' && text[1] >= '0' && text[1] <= '7') return;
     ConWrite(text);  // up to its first NUL, as the parser sees it
+    RegExchangeAnswered(text, 0);
     g_rx_consumers.parse_reply(text, count);
 }
 

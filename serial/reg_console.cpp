@@ -10,7 +10,24 @@
 #include "serial/port.h"
 #include "serial/receive_pump.h"
 
+RegExchange g_reg;
+
+void RegExchangeAnswered(const char* reply, uint32_t flash_bytes) {
+    if (!g_reg.pending) return;
+    g_reg.pending = false;
+    ++g_reg.answers;
+    g_reg.reply = reply;
+    g_reg.flash_bytes = flash_bytes;
+}
+
 namespace {
+
+void Sent(const char* command) {
+    g_reg.command = command;
+    g_reg.pending = true;
+    g_reg.reply.clear();
+    g_reg.flash_bytes = 0;
+}
 
 // A command buffer holds "cr " or "cw ", the register text, CR and the NUL.
 constexpr std::size_t kCommandFrame = 5;
@@ -70,6 +87,7 @@ void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) 
         return;
     }
     SetFlashStreamMode(text);
+    Sent(szRdCmndBuf);
     ConWrite(szRdCmndBuf);
     ConPrintf("\n");
     LogCommand(szRdCmndBuf);
@@ -92,6 +110,7 @@ void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd)
         ShowWriteFailed(wnd);
         return;
     }
+    Sent(szWrCmndBuf);
     ConWrite(szWrCmndBuf);
     ConPrintf("\n");
     LogCommand(szWrCmndBuf);

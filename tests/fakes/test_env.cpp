@@ -12,8 +12,10 @@ void ResetCoreState() {
     ComLogClose();
     g_port.Reset();
     g_rx.Reset();
+    g_reg.Reset();
     g_log.Reset();
     g_dev.Reset();
+    g_readings.Reset();
     g_autoread.Reset();
     g_gen.Reset();
     g_com.Reset();
