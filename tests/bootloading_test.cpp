@@ -112,6 +112,7 @@ TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {
         uint32_t lines_sent;  // when the transfer ended
         uint32_t records;     // written to the port, resends included
         std::string console;
+        std::string outcome;  // in lumrax's words
     };
     const auto error = [](char l) {
         return "uC_reply: " + std::string(1, l) + " : Bootloader, error from uC: " + l +
@@ -121,29 +122,50 @@ TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {
     std::map<uint32_t, char> nine_c;  // each of nine lines refused once: 'c' counts per transfer
     for (uint32_t i = 0; i < 9; ++i) nine_c[2 * i] = 'c';
     std::vector<Case> cases = {
-        {{{3, 'c'}, {7, 'c'}}, kFinished, kLines, kLines + 2, error('c')},
-        {nine_c, kDeviceError, 9, 17, error('c')},
+        {{{3, 'c'}, {7, 'c'}},
+         kFinished,
+         kLines,
+         kLines + 2,
+         error('c'),
+         "the device reported the end after " + all + " of " + all + " lines"},
+        {nine_c, kDeviceError, 9, 17, error('c'), "the device reported error 'c' at line 9"},
         {{{4, 'W'}},
          "AVR bootloader unknown reply!",
          5,
          5,
-         "uC_reply: W : Bootloader, unknown reply from uC: W\nuC_msg: W\n"},
+         "uC_reply: W : Bootloader, unknown reply from uC: W\nuC_msg: W\n",
+         "the device answered line 5 with the unknown letter 'W'"},
         {{{4, 'n'}},
          kEndTooEarly,
          5,
          5,
          "uC_reply: n : Bootloading stopped: 14h07m09\r\nBootloader, uC reports writing flash "
          "finished, wrote 5 of " +
-             all + " lines\n"},
+             all + " lines\n",
+         "the device reported the end after 5 of " + all + " lines"},
         {{{kLines - 1, 'w'}},
          kNoEnd,
          kLines,
          kLines,
-         "uC_reply: w : Bootloader - AVR replies line " + all + " written\n"},
+         "uC_reply: w : Bootloader - AVR replies line " + all + " written\n",
+         "the device did not report the end after the end-of-file line (" + all + " of " + all +
+             " lines)"},
         // A reply without a letter, then silence: 500 ticks after the reply was handed on.
-        {{{2, '1'}}, "AVR bootloader Timeout!", 3, 3, "AVR bootloader Timeout! Line: 3\n"},
+        {{{2, '1'}},
+         "AVR bootloader Timeout!",
+         3,
+         3,
+         "AVR bootloader Timeout! Line: 3\n",
+         "the device did not answer line 3 within 5 s"},
     };
-    for (char l : {'e', 'f', 's', 'x'}) cases.push_back({{{6, l}}, kDeviceError, 7, 7, error(l)});
+    for (char l : {'e', 'f', 's', 'x'}) {
+        cases.push_back({{{6, l}},
+                         kDeviceError,
+                         7,
+                         7,
+                         error(l),
+                         std::string("the device reported error '") + l + "' at line 7"});
+    }
     for (const Case& k : cases) {
         SCOPED_TRACE(k.console);
         sim::Faults f;
@@ -162,6 +184,7 @@ TEST_F(BootloadingTest, DeviceRepliesSteerTheTransfer) {
         EXPECT_EQ(ui.boxes.back().flags,
                   k.box == kFinished ? platform::kMbIconInformation : platform::kMbIconError);
         EXPECT_EQ(g_boot.lines_sent, k.lines_sent);
+        EXPECT_EQ(TransferOutcomeText(), k.outcome);
         EXPECT_EQ(RecordsWritten(), k.records);
         EXPECT_NE(console.out.find(k.console), std::string::npos);
         // The log has the lines after the reply's echo.
