@@ -94,6 +94,7 @@ void SelectStartValues(platform::Ui& ui) {
     const bool valid = g_settings.settings_valid != 0 && g_settings.settings_com >= 1 &&
                        g_settings.settings_com <= static_cast<uint32_t>(kPortCount);
     g_port.com_port_number = valid ? static_cast<uint8_t>(g_settings.settings_com) : kDefaultPort;
+    g_port.reconnect_enabled = g_settings.settings_reconnect;
     ui.ComboSetSelection(g_link_ui.hWndComSelect, g_port.com_port_number - 1);
 
     int row = kDefaultBaudRow;

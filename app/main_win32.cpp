@@ -8,6 +8,7 @@
 #include "platform/env_win32.h"
 #include "page/page.h"
 #include "resources/resource.h"
+#include "serial/port.h"
 #include "serial/reg_console.h"
 #include "serial/link_controls.h"
 
@@ -31,12 +32,19 @@ void ShowSelectedPage() {
     g_main.hWndCurrentPage = g_main.hWndTabCOM;
 }
 
+// The menu's check mark follows the option, which the settings file and the menu set.
+void ShowReconnectCheck(HWND main) {
+    CheckMenuItem(GetMenu(main), IDM_RECONNECT,
+                  MF_BYCOMMAND | (g_port.reconnect_enabled != 0 ? MF_CHECKED : MF_UNCHECKED));
+}
+
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_COMMAND: {
             const uint16_t id = LOWORD(wParam);
             if (!MainWindowCommand(ToWnd(hwnd), id)) break;
             if (id == IDM_EXIT) DestroyWindow(hwnd);
+            if (id == IDM_RECONNECT) ShowReconnectCheck(hwnd);
             return 0;
         }
         case WM_NOTIFY:
@@ -173,6 +181,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     HACCEL accel = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDC_LUM_RAX_COM));
 
     AppStartup(g_main.hWndMain, g_main.hWndTabCOM);
+    ShowReconnectCheck(ToHwnd(g_main.hWndMain));
     SetWindowSubclass(ToHwnd(g_link_ui.hWndRegEdit), RegFieldProc, 0, 0);
     const int code = RunMessageLoop(accel);
     platform::SetEnv(platform::Env{});

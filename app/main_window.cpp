@@ -39,6 +39,11 @@ bool MainWindowCommand(platform::Wnd main, uint16_t id) {
             ConPrintf("IDM_EXIT\n");
             AppShutdown(main);
             return true;
+        case IDM_RECONNECT:
+            g_port.reconnect_enabled = g_port.reconnect_enabled != 0 ? 0 : 1;
+            ConPrintf("IDM_RECONNECT\nreconnect = %d\n", g_port.reconnect_enabled);
+            if (g_port.reconnect_enabled == 0) StopReconnectWatch();
+            return true;
         default:
             return false;
     }

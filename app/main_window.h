@@ -8,6 +8,7 @@ constexpr uint16_t IDM_HELP = 105;
 constexpr uint16_t IDM_ABOUT = 106;
 constexpr uint16_t IDM_OPEN = 107;
 constexpr uint16_t IDM_EXIT = 108;
+constexpr uint16_t IDM_RECONNECT = 109;
 
 extern const char* const kHelpText;
 

@@ -59,6 +59,9 @@ void ParseSettings(const char* text) {
     SkipSpace(p);
     if (!ScanLiteral(p, "baudrate") || !ScanInt(p, number)) return;
     g_settings.settings_baudrate = static_cast<uint32_t>(number);
+    SkipSpace(p);
+    if (!ScanLiteral(p, "reconnect") || !ScanInt(p, number)) return;
+    g_settings.settings_reconnect = number == 0 ? 0 : 1;
 }
 
 bool SettingsInRange() {
@@ -122,7 +125,8 @@ void SaveSettings() {
     ConPrintf("%li\n", baud);
 
     char content[kContentSize];
-    FormatBounded(content, sizeof content, "COM%li\nbaudrate %li\n", port, baud);
+    FormatBounded(content, sizeof content, "COM%li\nbaudrate %li\nreconnect %d\n", port, baud,
+                  g_port.reconnect_enabled != 0 ? 1 : 0);
     const std::size_t len = std::strlen(content);
     const bool written = std::fwrite(content, 1, len, file) == len;
     // A settings file that only looks saved would come back as defaults next time.

@@ -109,6 +109,7 @@ void AppShutdown(platform::Wnd main) {
     platform::Ui& ui = platform::UI();
     ui.StopTimer(main, REG_POLL_TIMER_ID);
     ui.StopTimer(main, AUTOREAD_TIMER_ID);
+    StopReconnectWatch();
     SaveSettings();
     // The receive timer runs on the page, where COM Start started it.
     if (g_port.port_handle != nullptr) CloseComPort(g_main.hWndTabCOM);

@@ -12,4 +12,5 @@
 #define IDM_ABOUT 106
 #define IDM_OPEN 107
 #define IDM_EXIT 108
+#define IDM_RECONNECT 109
 #endif

@@ -37,6 +37,14 @@ int ReadSelection(platform::Wnd combo, const char* error_line) {
 
 }  // namespace
 
+// The device path of the chosen port: the POSIX path, or "\\.\COM<n>".
+bool DevicePath(char (&path)[kDevicePathSize], const char*& device) {
+    device = g_port.com_device_path;
+    if (device[0] != '\0') return true;
+    device = path;
+    return FormatBounded(path, sizeof path, "\\\\.\\COM%i", g_port.com_port_number);
+}
+
 void OpenComPort(platform::Wnd wnd, std::string* refused) {
     const bool by_path = g_port.com_device_path[0] != '\0';
     if (!by_path && g_port.com_port_number == 0) return;
@@ -45,15 +53,15 @@ void OpenComPort(platform::Wnd wnd, std::string* refused) {
 
     const int number = g_port.com_port_number;
     char path[kDevicePathSize];
-    const char* device = g_port.com_device_path;
+    const char* device = nullptr;
+    const bool fits = DevicePath(path, device);
     if (by_path) {
         ConPrintf("Opening %s\n", device);
     } else {
-        if (!FormatBounded(path, sizeof path, "\\\\.\\COM%i", number)) {
+        if (!fits) {
             ConPrintf("Error opening COM%i: device path too long\n", number);
             return;
         }
-        device = path;
         ConPrintf("Opening COM%i\n", number);
     }
 
@@ -137,15 +145,84 @@ void ComPortLost(platform::Wnd wnd) {
     CloseComPort(wnd);
     g_port.com_port_open = 0;
     g_rx_consumers.port_lost(wnd);
+    // The watch starts before the box, whose message loop runs the timers: it must not wait
+    // for the technician's answer.
+    const bool watch = g_port.reconnect_enabled != 0;
+    if (watch) {
+        g_port.reconnect_watch = 1;
+        g_port.reconnect_wnd = wnd;
+        g_port.lost_at = platform::Sys().Now();
+        ui.StartTimer(wnd, RECONNECT_TIMER_ID, kReconnectIntervalMs, ReconnectTimerProc);
+    }
     char box[kDevicePathMax + 96];
     FormatBounded(box, sizeof box,
-                  "%s lost!\nThe port has been closed; click COM Start once it is back.", name);
+                  watch ? "%s lost!\nThe port has been closed; it is opened again once it is back."
+                        : "%s lost!\nThe port has been closed; click COM Start once it is back.",
+                  name);
     ui.ShowMessageBox(wnd, box, "Error", platform::kMbIconError);
+}
+
+namespace {
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+long DaysFromCivil(int y, int m, int d) {
+    y -= m <= 2 ? 1 : 0;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400;
+    const long doy = (153L * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+long SecondsOf(const platform::LocalTime& t) {
+    return DaysFromCivil(t.year, t.month, t.day) * 86400L + t.hour * 3600L + t.minute * 60L +
+           t.second;
+}
+
+}  // namespace
+
+void ReconnectTimerProc(platform::Wnd wnd) {
+    if (g_port.reconnect_watch == 0 || g_port.port_handle != nullptr) return;
+    // A quiet look first: a port that is not back says nothing at all.
+    char path[kDevicePathSize];
+    const char* device = nullptr;
+    if (!DevicePath(path, device)) return;
+    platform::SerialPort& serial = platform::Serial();
+    const platform::PortHandle probe = serial.Open(device);
+    if (probe == nullptr) return;
+    serial.Close(probe);
+    OpenComPort(wnd);
+    if (g_port.port_handle == nullptr) return;  // gone again: keep watching
+    StopReconnectWatch();
+    platform::UI().SetControlText(g_link_ui.hWndComStartStop, "COM Stop");
+    g_port.com_port_open = 1;
+    RxPortOpened();
+
+    const platform::LocalTime lost = g_port.lost_at;
+    const platform::LocalTime now = platform::Sys().Now();
+    long gap = SecondsOf(now) - SecondsOf(lost);
+    if (gap < 0) gap = 0;  // the clock was set back meanwhile
+    char text[kDevicePathMax + 64];
+    FormatBounded(text, sizeof text, "\r\nWIN info: %s back, reopened at %02d:%02d:%02d\r\n",
+                  g_port.open_port_name, now.hour, now.minute, now.second);
+    ConWrite(text);
+    AppendComText(text);
+    ComLogPrintf("Port lost at %02d:%02d:%02d, back at %02d:%02d:%02d: %ld s without the port\n",
+                 lost.hour, lost.minute, lost.second, now.hour, now.minute, now.second, gap);
+    g_rx_consumers.port_opened(wnd);
+}
+
+void StopReconnectWatch() {
+    if (g_port.reconnect_watch == 0) return;
+    g_port.reconnect_watch = 0;
+    platform::UI().StopTimer(g_port.reconnect_wnd, RECONNECT_TIMER_ID);
+    g_port.reconnect_wnd = nullptr;
 }
 
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kBnClicked) return;
     platform::Ui& ui = platform::UI();
+    StopReconnectWatch();
 
     if (g_port.com_port_open == 1) {
         ui.SetControlText(g_link_ui.hWndComStartStop, "COM Start");
@@ -183,6 +260,7 @@ void ComSelect_process(uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
     const int index = ReadSelection(g_link_ui.hWndComSelect, "COM selection ERROR!\n");
     if (index < 0 || index >= kComRows) return;
+    StopReconnectWatch();
     g_port.com_port_number = static_cast<uint8_t>(index + 1);
     ConPrintf("Selected COM %li\n", static_cast<long>(g_port.com_port_number));
 }
@@ -191,6 +269,7 @@ void BaudSelect_process(uint32_t wParam, platform::Wnd) {
     if (platform::HighWord(wParam) != platform::kCbnSelEndOk) return;
     const int index = ReadSelection(g_link_ui.hWndBaudSelect, "Baud rate selection ERROR!\n");
     if (index < 0 || index >= kBaudRows) return;
+    StopReconnectWatch();
     g_port.com_baudrate = baudrate_table[index];
     g_port.COM_timeout_max = com_timeout_table[index];
     ConPrintf("Selected baud rate: %li bps (cb_reply = %li)\n",

@@ -7,6 +7,9 @@
 #include "platform/types.h"
 
 constexpr unsigned RECEIVE_TIMER_ID = 1;
+// While a lost port is watched for: a quiet attempt to open it every second.
+constexpr unsigned RECONNECT_TIMER_ID = 4;
+constexpr unsigned kReconnectIntervalMs = 1000;
 constexpr int kBaudRows = 9;
 constexpr std::size_t kDevicePathMax = 256;
 extern const int32_t baudrate_table[kBaudRows];
@@ -25,6 +28,11 @@ struct PortState {
     // The port that port_handle holds ("COM15" or the path), for messages about it: the
     // choice may change while it is open.
     char open_port_name[kDevicePathMax] = {};
+    // "Reconnect when the port returns": after a lost port, reopen it when it is back.
+    uint8_t reconnect_enabled = 1;
+    uint8_t reconnect_watch = 0;  // a lost port is being watched for
+    platform::Wnd reconnect_wnd = nullptr;
+    platform::LocalTime lost_at{};
     void Reset() { *this = PortState{}; }
 };
 extern PortState g_port;
@@ -36,6 +44,11 @@ void CloseComPort(platform::Wnd wnd);
 // The open port failed under the program (adapter pulled): says so once and closes it as
 // COM Stop would. Whatever runs on the port ends here.
 void ComPortLost(platform::Wnd wnd);
+// The watch for a lost port: every second a quiet attempt to open it (no box, no console line
+// while it is not back); once it opens, it goes on as COM Start would and says so.
+void ReconnectTimerProc(platform::Wnd wnd);
+// Ends the watch (COM Start/Stop, another port or rate, the option off, shutdown).
+void StopReconnectWatch();
 void button_COM_StartStop_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd lParam);
 void ComSelect_process(uint32_t wParam, platform::Wnd lParam);
 void BaudSelect_process(uint32_t wParam, platform::Wnd lParam);

@@ -111,6 +111,7 @@ TEST_F(PortTest, LostPortIsToldOnceAndClosedAndCanBeStartedAgain) {
         SCOPED_TRACE(int{transfer});
         SetUp();
         ui.timer_log.clear();
+        g_port.reconnect_enabled = 0;  // the watch for its return: below
         Click(1036);
         g_port.com_port_number = 3;  // chosen while open: the lost port is still COM15
         g_autoread.autoread_on = 1;
@@ -146,6 +147,63 @@ TEST_F(PortTest, LostPortIsToldOnceAndClosedAndCanBeStartedAgain) {
         EXPECT_EQ(g_port.com_port_open, 1);
         ReceiveTimerProc(page);
         EXPECT_TRUE(ui.boxes.empty());
+    }
+}
+
+// With the option on, the lost port is tried quietly every second and, once it opens, goes on
+// as COM Start would; the log marks the gap. A transfer it ended stays ended.
+TEST_F(PortTest, ALostPortIsReopenedWhenItComesBack) {
+    fakes::StartScratchLog();
+    Click(1036);
+    g_autoread.autoread_on = 1;
+    g_boot.process_state_bootloader = 1;
+    serial.fail_read = true;
+    ReceiveTimerProc(page);
+    EXPECT_EQ(Boxes(), (Strings{"Error|AVR bootloader Timeout!|16",
+                                "Error|COM15 lost!\nThe port has been closed; it is opened again "
+                                "once it is back.|16"}));
+    EXPECT_EQ(ui.timer_log, (Strings{"start 1", "stop 1", "start 4"}));
+
+    Forget();
+    ui.timer_log.clear();
+    const std::string lost = ui.Text(g_link_ui.hWndComText);
+    serial.fail_open = true;
+    for (int i = 0; i < 3; ++i) ReconnectTimerProc(page);
+    EXPECT_EQ(serial.opened_paths.size(), 4u);  // COM Start, then three quiet tries
+    EXPECT_EQ(console.out + ui.Text(g_link_ui.hWndComText), lost);
+    EXPECT_TRUE(ui.boxes.empty());
+
+    serial.fail_open = serial.fail_read = false;
+    system.now.second += 3;
+    ReconnectTimerProc(page);
+    const std::string back = "\r\nWIN info: COM15 back, reopened at 14:07:12\r\n";
+    EXPECT_EQ(console.out, "Opening COM15\nCom port open (handle 96)\nCOM 15, 38400 bps\n" + back);
+    EXPECT_EQ(ui.Text(g_link_ui.hWndComText), lost + back);
+    EXPECT_EQ(ui.Text(g_link_ui.hWndComStartStop), "COM Stop");
+    EXPECT_EQ(g_port.com_port_open, 1);
+    EXPECT_NE(fakes::ScratchLogBytes().find(
+                  "Port lost at 14:07:09, back at 14:07:12: 3 s without the port\n"),
+              std::string::npos);
+    EXPECT_EQ(ui.timer_log, (Strings{"start 1", "stop 4"}));  // the receive timer, then the watch
+    EXPECT_EQ(std::make_tuple(g_autoread.autoread_on, g_boot.process_state_bootloader),
+              std::make_tuple(uint8_t{1}, uint8_t{0}));
+    EXPECT_EQ(serial.written, "");
+    ReconnectTimerProc(page);
+    EXPECT_EQ(serial.opened_paths.size(), 6u);  // the watch is over
+
+    // Another port chosen, or the option turned off, ends the watch; so does COM Start.
+    for (int how = 0; how < 3; ++how) {
+        if (g_port.com_port_open == 0) Click(1036);
+        serial.fail_read = true;
+        ReceiveTimerProc(page);
+        serial.fail_read = false;
+        ASSERT_EQ(g_port.reconnect_watch, 1);
+        if (how == 0) Click(1034, platform::kCbnSelEndOk);
+        if (how == 1) MainWindowCommand(page, IDM_RECONNECT);
+        if (how == 2) Click(1036);
+        EXPECT_EQ(g_port.reconnect_watch, 0) << how;
+        EXPECT_EQ(ui.timer_log.back(), how == 2 ? "start 1" : "stop 4");
+        if (how == 1) MainWindowCommand(page, IDM_RECONNECT);  // on again
     }
 }
 

@@ -160,7 +160,7 @@ TEST_F(StartupTest, ShutdownRunsOnceAndLeavesNothingOpen) {
 
     EXPECT_EQ(console.out, "IDM_EXIT\n" + SaveLines("COM3", "115200") + "Closing com port\n");
     EXPECT_TRUE(console.released);
-    EXPECT_EQ(fakes::ScratchDir::Read(file), "COM3\nbaudrate 115200\n");
+    EXPECT_EQ(fakes::ScratchDir::Read(file), "COM3\nbaudrate 115200\nreconnect 1\n");
     EXPECT_EQ(rui.timer_log, (Strings{"stop 2", "stop 3", "stop 1"}));
     EXPECT_EQ(serial.closes, 1);
     EXPECT_EQ(g_log.pCOMLogFile, nullptr);
@@ -217,7 +217,7 @@ TEST_F(ShellTest, LoadedSettingsPreselectPortAndBaudRate) {
 }
 
 TEST_F(ShellTest, SaveWritesExactlyTheTwoLinesOrSaysWhyNot) {
-    const std::string saved = "COM15\nbaudrate 38400\n";
+    const std::string saved = "COM15\nbaudrate 38400\nreconnect 1\n";
     const std::string too_long = "settings file path too long (more than 255 characters) - ";
     const std::string older(600, 'z');  // an older, longer file is truncated
     // The folder part of a name that just fits: 241 + "\Lum_Rax.setup" = 255 characters.

@@ -23,6 +23,7 @@ ID_COM_START, ID_BAUD, ID_LOG, ID_REG_EDIT, ID_REG_READ = 1036, 1035, 1041, 1038
 ID_PWM, ID_CTL, ID_PWM_READ, ID_FREQ_UP, ID_SEARCH_ALWAYS = 1084, 1104, 1085, 1087, 1108
 ID_AUTOREAD, ID_FILE_OPEN, ID_GO, ID_SWITCH, ID_ERASE = 1095, 1064, 1066, 1070, 1071
 ID_FILE_CHECK = 1065
+WM_COMMAND, IDM_RECONNECT = 0x0111, 109
 
 
 def child(label, offset):
@@ -253,31 +254,54 @@ class DeviceTest(harness.SandboxTest):
                       b"Bootloader, uC reports writing flash finished, wrote 1269 of 1269 lines\n"):
             self.assertIn(chunk, log)
 
-    def test_port_vanishes_during_autoread(self):
-        s = self.sandbox()
-        sim = s.simulator()
-        s.start().wait_ready()
-        self.open_port(s, sim)
-        s.call("click", ID_AUTOREAD)
-        wait_until(lambda: b"cr Wi\r" in sim.received(), 20, "a measurement read")
-        sim.stop()  # the pty goes, as a USB adapter pulled out
-        self.assertEqual(s.box("-")[:2], ["Error", "COM15 lost!\nThe port has been closed; "
-                                          "click COM Start once it is back."])
-        pids = [s.app_pid(), s.wineserver_pid()]
-        with_box = harness.cpu_share(pids, 3)
-        s.box()
-        shares = (with_box, harness.cpu_share(pids, 3))
-        self.assertLess(max(v for share in shares for v in share.values()), 10,
-                        f"CPU of program and Wine server, box open and answered: {shares}")
-        self.assertEqual(s.console().count(b"COM15 lost"), 1, "the loss is told once")
-        self.assertIn(b"\nWIN info: COM15 lost (reading failed), port closed\r\nClosing com port\n",
-                      s.console())
-        self.assertEqual(s.text(ID_COM_START), "COM Start")
-        sim = s.simulator()
-        s.call("click", ID_COM_START)
-        wait_until(lambda: sim.received().startswith(STARTUP_READS + b"cr Wi\r"), 20,
-                   "the state reads and AutoRead on the port opened again")
-        self.assertEqual(s.leave(), 0, "exit code of the program")
+    def test_port_vanishes_and_comes_back(self):
+        """The pty goes during AutoRead with the log on and comes back 3 s later: one box, the
+        port reopened by itself, the measurements read and parsed again, the log going on with
+        its gap. With the option off the port stays closed until COM Start."""
+        for reconnect in (True, False):
+            with self.subTest(reconnect=reconnect):
+                s = self.sandbox()
+                sim = s.simulator()
+                s.start().wait_ready()
+                if not reconnect:
+                    s.call("post", WM_COMMAND, IDM_RECONNECT, 0)
+                    s.wait_console(b"IDM_RECONNECT\nreconnect = 0\n")
+                self.open_port(s, sim)
+                s.call("click", ID_LOG)
+                s.call("click", ID_AUTOREAD)
+                wait_until(lambda: b"cr Wi\r" in sim.received(), 20, "a measurement read")
+                sim.stop()  # the pty goes, as a USB adapter pulled out
+                self.assertEqual(s.box("-")[:2], ["Error", "COM15 lost!\nThe port has been "
+                                                  "closed; " + ("it is opened again once it is "
+                                                                "back." if reconnect else
+                                                                "click COM Start once it is back.")])
+                # While the port is away (3 s), with the box open: the program waits quietly.
+                pids = [s.app_pid(), s.wineserver_pid()]
+                waiting = harness.cpu_share(pids, 3)
+                self.assertLess(max(waiting.values()), 10, f"CPU while the port is away: {waiting}")
+                before = s.console().count(b"VOLT: ")
+                sim = s.simulator()
+                if reconnect:
+                    s.wait_console(b"\r\nWIN info: COM15 back, reopened at ", timeout=20)
+                    wait_until(lambda: sim.received().startswith(STARTUP_READS + b"cr Wi\r"), 20,
+                               "the state reads and AutoRead on the port opened again")
+                    s.wait_console(b"VOLT: ", count=before + 1)
+                else:
+                    harness.cpu_share(pids, 2)  # two tries' worth of time
+                    self.assertEqual((sim.received(), s.text(ID_COM_START)), (b"", "COM Start"))
+                s.box()
+                self.assertEqual(s.console().count(b"COM15 lost"), 1, "the loss is told once")
+                s.call("click", ID_LOG)
+                self.assertEqual(s.leave(), 0, "exit code of the program")
+                (log,) = [harness._read(os.path.join(s.work, "COMlog", n))
+                          for n in os.listdir(os.path.join(s.work, "COMlog"))]
+                gap = re.search(rb"Port lost at \d\d:\d\d:\d\d, back at \d\d:\d\d:\d\d: (\d+) s "
+                                rb"without the port\n", log)
+                self.assertEqual(gap is not None, reconnect, "the gap line in the log")
+                if reconnect:
+                    self.assertGreaterEqual(int(gap.group(1)), 2)
+                    self.assertIn(b"VOLT: ", log[gap.end():], "measurements logged after the gap")
+                    print(f"CPU while waiting for the port: {waiting}", file=sys.stderr)
 
     def read_only(self, path):
         """Makes path unwritable (for root too: immutable) until the returned call or the end."""

@@ -159,12 +159,12 @@ class ShellTest(harness.SandboxTest):
         runs = [
             # settings file before, how to leave, port and rate shown, choices, file after, what
             # the console says of the folders and the settings
-            (None, "exit", ("COM15", "38400 bps"), (), b"COM15\nbaudrate 38400\n",
+            (None, "exit", ("COM15", "38400 bps"), (), b"COM15\nbaudrate 38400\nreconnect 1\n",
              [b"new settings path:\r\n" + path + b"\\Settings\n", b"new LUMRAXbin path:\r\n"
               + path + b"\\LUMRAXbin\n", b"no settings file found - will be created when "
               b"application closes\n", b"IDM_EXIT\n"]),
             (b"COM3\nbaudrate 115200\n", "close", ("COM3", "115200 bps"),
-             ((ID_COM_SELECT, 4), (ID_BAUD_SELECT, 0)), b"COM5\nbaudrate 1200\n",
+             ((ID_COM_SELECT, 4), (ID_BAUD_SELECT, 0)), b"COM5\nbaudrate 1200\nreconnect 1\n",
              [b"Settings dir creation error - dir might already exist!\r\n" + path
               + b"\\Settings\r\n", b"valid settings found:\nCOM3\nbaudrate 115200\n",
               b"Selected COM 5\n", b"Selected baud rate: 1200 bps"]),
