@@ -276,11 +276,11 @@ class LumraxTest(unittest.TestCase):
                 self.addCleanup(proc.kill)
                 # The first measurement read: the start-up reads have been answered.
                 harness.wait_until(lambda: b"cr Wi\r" in sim.received(), 20, "a measurement")
+                self.assertEqual(self.read("m.csv"), b"an older file")
                 if ending == "lost":
                     sim.stop()  # the pty goes away, as an adapter pulled out
                 else:
                     proc.send_signal(2)
-                self.assertEqual(self.read("m.csv"), b"an older file")
                 got, said = proc.communicate(timeout=10)
                 self.assertEqual((proc.returncode, got), (rc, b""))
                 self.assertRegex(said.decode(), "^" + err.format(re.escape(sim.link)) + "$")
