@@ -1,11 +1,16 @@
 // lumrax on POSIX systems: the tty serial port, terminals, signals and the port list.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/cli_platform.h"
@@ -90,6 +95,15 @@ bool IsTerminal(int fd) {
     return isatty(fd) == 1;
 }
 
+bool AwaitInput(const volatile std::sig_atomic_t* interrupted) {
+    for (;;) {
+        if (*interrupted != 0) return false;
+        pollfd p{0, POLLIN, 0};
+        // A signal ends the poll early; the flag is looked at every 100 ms in any case.
+        if (poll(&p, 1, 100) != 0) return *interrupted == 0;
+    }
+}
+
 bool ResolvePort(const std::string& name, PortChoice& out, std::string& error) {
     if (name.empty()) {
         error = "empty port name";
@@ -128,6 +142,52 @@ std::vector<std::string> ListPorts() {
     std::sort(found.begin(), found.end(),
               [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
     return found;
+}
+
+PathKind KindOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? PathKind::kMissing : PathKind::kOther;
+    return S_ISREG(st.st_mode) ? PathKind::kRegular : PathKind::kOther;
+}
+
+std::string FinalPath(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? std::string(real) : path;
+}
+
+std::FILE* CreateTempBeside(const std::string& target, std::string& temp) {
+    std::string name = target + ".lumrax-XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) return nullptr;
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // The mode a new file gets (mkstemp's is 0600), or the one of the file it replaces.
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode_t mode = 0666 & ~mask;
+    struct stat st {};
+    if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    fchmod(fd, mode);
+    std::FILE* f = fdopen(fd, "wb");
+    if (f == nullptr) {
+        const int err = errno;
+        close(fd);
+        unlink(name.c_str());
+        errno = err;
+        return nullptr;
+    }
+    temp = name;
+    return f;
+}
+
+bool SyncFile(std::FILE* file) {
+    return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool RenameOver(const std::string& temp, const std::string& target) {
+    return std::rename(temp.c_str(), target.c_str()) == 0;
 }
 
 }  // namespace cli

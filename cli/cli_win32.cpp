@@ -2,7 +2,9 @@
 // the port list.
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -108,6 +110,11 @@ bool IsTerminal(int fd) {
     return _isatty(fd) != 0;
 }
 
+bool AwaitInput(const volatile std::sig_atomic_t* interrupted) {
+    // The console's read of a line is left to end by itself, as before.
+    return *interrupted == 0;
+}
+
 bool ResolvePort(const std::string& name, PortChoice& out, std::string& error) {
     out = PortChoice{};
     const bool com = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') &&
@@ -138,6 +145,67 @@ std::vector<std::string> ListPorts() {
         found.push_back("COM" + std::to_string(n));
     }
     return found;
+}
+
+PathKind KindOf(const std::string& path) {
+    struct _stat64 st {};
+    if (_stat64(path.c_str(), &st) != 0)
+        return errno == ENOENT ? PathKind::kMissing : PathKind::kOther;
+    return (st.st_mode & _S_IFMT) == _S_IFREG ? PathKind::kRegular : PathKind::kOther;
+}
+
+std::string FinalPath(const std::string& path) {
+    return path;
+}
+
+std::FILE* CreateTempBeside(const std::string& target, std::string& temp) {
+    const unsigned long stamp = GetCurrentProcessId() ^ GetTickCount();
+    for (unsigned n = 0; n < 100; ++n) {
+        const std::string name = target + ".lumrax-" + std::to_string(stamp + n);
+        const int fd =
+            _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        std::FILE* f = _fdopen(fd, "wb");
+        if (f == nullptr) {
+            const int err = errno;
+            _close(fd);
+            _unlink(name.c_str());
+            errno = err;
+            return nullptr;
+        }
+        temp = name;
+        return f;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+bool SyncFile(std::FILE* file) {
+    return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+}
+
+bool RenameOver(const std::string& temp, const std::string& target) {
+    if (MoveFileExA(temp.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+        return true;
+    switch (GetLastError()) {
+        case ERROR_ACCESS_DENIED:
+            errno = EACCES;
+            break;
+        case ERROR_SHARING_VIOLATION:
+            errno = EBUSY;
+            break;
+        case ERROR_DISK_FULL:
+            errno = ENOSPC;
+            break;
+        default:
+            errno = EIO;
+            break;
+    }
+    return false;
 }
 
 }  // namespace cli

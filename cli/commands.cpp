@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/output_file.h"
 #include "cli/update.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
@@ -55,40 +56,62 @@ int RunInfo(Context& ctx) {
     if (rc == kExitInterrupted) return Interrupted(ctx);
     if (rc != kExitDone) return rc;
 
+    // What the device did not report is unknown: an empty text here, null in JSON.
     HeadlessUi& ui = ctx.ui;
-    const bool boot = g_dev.uCisBootloader == 1;
-    const std::string firmware = FirstLine(ui.Text(g_gen.hWndFwVersion));
-    const std::string hardware = boot ? std::string() : FirstLine(ui.Text(g_gen.hWndHwVersion));
+    auto reported = [&](platform::Wnd w) { return s.SetSinceOpen(w); };
+    const bool named = reported(g_gen.hWndFwVersion) || reported(g_gen.hWndHwVersion);
+    const bool boot = named && g_dev.uCisBootloader == 1;
+    const std::string firmware =
+        reported(g_gen.hWndFwVersion) ? FirstLine(ui.Text(g_gen.hWndFwVersion)) : "";
+    const std::string hardware =
+        reported(g_gen.hWndHwVersion) ? FirstLine(ui.Text(g_gen.hWndHwVersion)) : "";
+    const std::string running = !named ? "" : boot ? "bootloader" : "application";
+    struct Flag {
+        const char* name;
+        platform::Wnd box;
+        uint8_t value;
+    };
+    const Flag flags[] = {{"pwm", g_gen.hWndPwmOnOff, g_dev.pwm_on},
+                          {"ctl", g_gen.hWndCtlOnOff, g_dev.pwm_ctl_on},
+                          {"search_always", g_gen.hWndSearchAlways, g_dev.search_always_on}};
     s.Close();
 
-    auto on_off = [](uint8_t flag) { return flag != 0 ? "on" : "off"; };
     if (ctx.out.json()) {
         JsonLine j("result");
-        j.Str("command", "info").Str("firmware", firmware);
-        if (boot) {
-            j.Null("hardware")
-                .Str("running", "bootloader")
-                .Null("pwm")
-                .Null("ctl")
-                .Null("search_always");
-        } else {
-            j.Str("hardware", hardware)
-                .Str("running", "application")
-                .Bool("pwm", g_dev.pwm_on != 0)
-                .Bool("ctl", g_dev.pwm_ctl_on != 0)
-                .Bool("search_always", g_dev.search_always_on != 0);
+        j.Str("command", "info");
+        auto text = [&](const char* key, const std::string& v) {
+            if (v.empty()) {
+                j.Null(key);
+            } else {
+                j.Str(key, v);
+            }
+        };
+        text("firmware", firmware);
+        text("hardware", boot ? "" : hardware);
+        text("running", running);
+        for (const Flag& f : flags) {
+            if (boot || !reported(f.box)) {
+                j.Null(f.name);
+            } else {
+                j.Bool(f.name, f.value != 0);
+            }
         }
         ctx.out.Emit(j);
         return kExitDone;
     }
-    std::string text = "firmware: " + firmware + "\n";
+    auto shown = [](const std::string& v) { return v.empty() ? std::string("unknown") : v; };
+    std::string text = "firmware: " + shown(firmware) + "\n";
     if (boot) {
         text += "running: bootloader\n";
     } else {
-        text += "hardware: " + hardware + "\nrunning: application\n";
-        text += std::string("pwm: ") + on_off(g_dev.pwm_on) + "\n";
-        text += std::string("ctl: ") + on_off(g_dev.pwm_ctl_on) + "\n";
-        text += std::string("search_always: ") + on_off(g_dev.search_always_on) + "\n";
+        text += "hardware: " + shown(hardware) + "\nrunning: " + shown(running) + "\n";
+        for (const Flag& f : flags) {
+            text += std::string(f.name) + ": " +
+                    (!reported(f.box) ? "unknown"
+                     : f.value != 0   ? "on"
+                                      : "off") +
+                    "\n";
+        }
     }
     ctx.out.Write(text);
     return kExitDone;
@@ -131,24 +154,14 @@ int RunDump(Context& ctx) {
                                             ? "dump with --json needs --out FILE"
                                             : "raw bytes are not for a terminal: give --out FILE");
     }
-    std::FILE* file = stdout;
+    // The dump goes into a file of this run, put in place of the one named only when it
+    // holds the flash.
+    OutputFile file;
     if (!opt.out.empty()) {
-        file = std::fopen(opt.out.c_str(), "wb");
-        if (file == nullptr) {
-            return ctx.out.Fail(kExitLocalFile,
-                                "cannot create " + opt.out + ": " + std::strerror(errno));
-        }
+        std::string reason;
+        if (!file.Open(opt.out, reason))
+            return ctx.out.Fail(kExitLocalFile, "cannot create " + opt.out + ": " + reason);
     }
-    // A dump that fails leaves no file behind that could pass for the flash.
-    struct Remover {
-        std::FILE* f;
-        const std::string& path;
-        ~Remover() {
-            if (f == nullptr || f == stdout) return;
-            std::fclose(f);
-            std::remove(path.c_str());
-        }
-    } remover{file, opt.out};
 
     Session s(ctx);
     int rc = s.Open(false);
@@ -163,14 +176,16 @@ int RunDump(Context& ctx) {
     s.Close();
 
     const std::vector<uint8_t>& bytes = s.watch().flash;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0;
-    remover.f = nullptr;  // closed above, whatever fclose reported
-    if (!written || !closed) {
-        if (file != stdout) std::remove(opt.out.c_str());
-        return ctx.out.Fail(kExitLocalFile, "cannot write " +
-                                                (opt.out.empty() ? "standard output" : opt.out) +
-                                                ": " + std::strerror(errno));
+    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (opt.out.empty()) {
+        ctx.out.Write(data);
+        // Its line is given when standard output is closed.
+        if (!ctx.out.Healthy()) return kExitLocalFile;
+    } else {
+        std::string reason;
+        file.Write(data);
+        if (!file.Keep(reason))
+            return ctx.out.Fail(kExitLocalFile, "cannot write " + opt.out + ": " + reason);
     }
     if (cut) {
         return ctx.out.Fail(kExitDevice, "the device sent more than 131072 bytes; the first " +

@@ -25,10 +25,10 @@ int main(int argc, char** argv) {
     const bool parsed = cli::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc),
                                               env_port != nullptr ? env_port : "", opt, error);
     cli::Output out(parsed && opt.json, stdout, stderr);
-    if (!parsed) return out.Fail(cli::kExitUsage, error);
+    if (!parsed) return out.Finish(out.Fail(cli::kExitUsage, error));
     if (opt.command == cli::Command::kHelp) {
         out.Write(cli::HelpText());
-        return cli::kExitDone;
+        return out.Finish(cli::kExitDone);
     }
 
     cli::CatchInterrupt(&g_interrupted);
@@ -40,5 +40,6 @@ int main(int argc, char** argv) {
     cli::ConsoleSink console(opt.verbose, stderr);
     cli::Context ctx{
         opt, out, ui, ticks, *port, *system, console, &g_interrupted, cli::IsTerminal(0)};
-    return cli::RunCommand(ctx);
+    const int rc = cli::RunCommand(ctx);
+    return out.Finish(rc);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "cli/output_file.h"
 #include "generator/autoread.h"
 #include "generator/gen_commands.h"
 #include "generator/reply_parser.h"
@@ -48,9 +49,6 @@ constexpr int64_t kNsPerSecond = 1000 * kNsPerMs;
 class Monitor {
   public:
     explicit Monitor(Context& ctx) : ctx_(ctx), live_(IsTerminal(2) && !ctx.out.json()) {}
-    ~Monitor() {
-        if (csv_ != nullptr) std::fclose(csv_);
-    }
 
     int Run();
 
@@ -74,12 +72,15 @@ class Monitor {
     bool Row();
     void DrawLive();
     void ClearLive();
+    // The CSV file put in place of the one named, for a run that measured or ended well.
+    int KeepCsv(int rc);
 
     Context& ctx_;
     bool live_;
     bool live_shown_ = false;
-    std::FILE* csv_ = nullptr;
+    OutputFile csv_;
     bool csv_to_stdout_ = false;
+    bool csv_failed_ = false;
     bool output_failed_ = false;
     std::array<unsigned, kMeasurementCount> row_base_{};
     std::array<unsigned, kMeasurementCount> drawn_{};
@@ -93,8 +94,9 @@ bool Monitor::Row() {
     for (const std::string& v : values) line += "," + v;
     line += "\n";
     ++rows_;
-    if (csv_ != nullptr) {
-        if (std::fputs(line.c_str(), csv_) < 0 || std::fflush(csv_) != 0) return false;
+    if (csv_.is_open() && !csv_.Write(line)) {
+        csv_failed_ = true;
+        return false;
     }
     if (ctx_.out.json()) {
         JsonLine j("row");
@@ -143,18 +145,24 @@ bool Monitor::Tick() {
     return true;
 }
 
+int Monitor::KeepCsv(int rc) {
+    std::string reason;
+    if (csv_.is_open() && !csv_.Keep(reason))
+        ctx_.out.FailLater(kExitLocalFile, "cannot write " + ctx_.opt.csv_file + ": " + reason);
+    return rc;
+}
+
 int Monitor::Run() {
     const Options& opt = ctx_.opt;
+    // The rows go into a file of this run: the one named is not touched before the end.
     if (!opt.csv_file.empty()) {
-        csv_ = std::fopen(opt.csv_file.c_str(), "wb");
-        if (csv_ == nullptr) {
-            return ctx_.out.Fail(kExitLocalFile,
-                                 "cannot create " + opt.csv_file + ": " + std::strerror(errno));
+        std::string reason;
+        if (!csv_.Open(opt.csv_file, reason)) {
+            return ctx_.out.Fail(kExitLocalFile, "cannot create " + opt.csv_file + ": " + reason);
         }
-        std::fprintf(csv_, "%s\n", kCsvHeader);
-        std::fflush(csv_);
+        csv_.Write(std::string(kCsvHeader) + "\n");
     }
-    csv_to_stdout_ = csv_ == nullptr && !ctx_.out.json();
+    csv_to_stdout_ = !csv_.is_open() && !ctx_.out.json();
 
     Session s(ctx_);
     int rc = s.Open(true);
@@ -164,7 +172,7 @@ int Monitor::Run() {
     auto time_up = [&]() { return end >= 0 && clock.NowNs() >= end; };
 
     rc = s.Wait([&]() { return s.StartUpReadsDone() || time_up(); });
-    if (rc == kExitInterrupted || time_up()) return kExitDone;
+    if (rc == kExitInterrupted || time_up()) return KeepCsv(kExitDone);
     if (rc != kExitDone) return rc;
     if (g_dev.uCisBootloader == 1)
         return ctx_.out.Fail(kExitDevice, "the device runs its bootloader: no measurements");
@@ -180,12 +188,17 @@ int Monitor::Run() {
         return output_failed_ || time_up();
     });
     ClearLive();
-    if (output_failed_) {
-        return ctx_.out.Fail(kExitLocalFile,
-                             std::string("cannot write the rows: ") + std::strerror(errno));
+    if (csv_failed_) {
+        std::string reason;
+        csv_.Keep(reason);  // refused for the failed write; only the reason is wanted
+        return ctx_.out.Fail(kExitLocalFile, "cannot write " + opt.csv_file + ": " + reason +
+                                                 " (the file is left as it was)");
     }
-    if (rc == kExitInterrupted) return kExitDone;
-    return rc;
+    // Its line is given when standard output is closed.
+    if (output_failed_) return KeepCsv(kExitLocalFile);
+    // The rows of a run that measured are kept however it ended: Ctrl-C, --seconds, a lost
+    // port or a device that stopped answering.
+    return KeepCsv(rc == kExitInterrupted ? kExitDone : rc);
 }
 
 }  // namespace

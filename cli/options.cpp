@@ -17,7 +17,7 @@ enum : unsigned {
     kChip = 1u << 3,
     kOut = 1u << 4,
     kReg = 1u << 5,
-    kFlashSteps = 1u << 6,  // --switch --erase --verify
+    kFlashSteps = 1u << 6,  // --switch --erase --verify --erase-settle-ms
 };
 
 struct CommandRow {
@@ -66,9 +66,11 @@ const OptionRow kOptionRows[] = {
     {"--switch", false, kFlashSteps},
     {"--erase", false, kFlashSteps},
     {"--verify", false, kFlashSteps},
+    {"--erase-settle-ms", true, kFlashSteps},
 };
 
 const char* const kChips[] = {"328P", "1284P", "1281"};
+constexpr unsigned long kMaxEraseSettleMs = 60000;
 
 // A whole decimal number from 1 to max.
 bool ToCount(const std::string& s, unsigned long max, uint32_t& v) {
@@ -132,6 +134,14 @@ bool SetOption(const std::string& name, const std::string& value, Options& o, st
         o.erase = true;
     } else if (name == "--verify") {
         o.verify = true;
+    } else if (name == "--erase-settle-ms") {
+        uint32_t ms = 0;
+        if (value != "0" && !ToCount(value, kMaxEraseSettleMs, ms)) {
+            error = "--erase-settle-ms " + value + ": not a whole number of ms from 0 to " +
+                    std::to_string(kMaxEraseSettleMs);
+            return false;
+        }
+        o.erase_settle_ms = static_cast<int32_t>(ms);
     }
     if ((name == "--log" || name == "--csv" || name == "--out" || name == "--port") &&
         value.empty()) {
@@ -238,7 +248,7 @@ const char* HelpText() {
            "  ports                 the serial ports that can be opened\n"
            "  info                  the start-up reads: firmware and hardware version,\n"
            "                        bootloader or application, PWM, CTL and search-always\n"
-           "                        state\n"
+           "                        state; what the device does not report is unknown\n"
            "  read REG...           sends \"cr REG\" for each register text; prints each reply\n"
            "  write REG...          sends \"cw REG\" for each text (register and value, e.g.\n"
            "                        Wo1 or \"Pt 75\"); prints each reply\n"
@@ -247,9 +257,11 @@ const char* HelpText() {
            "                        (local time, ISO 8601); a live line on a terminal;\n"
            "                        Ctrl-C ends it\n"
            "      --seconds N       end after N seconds\n"
-           "      --csv FILE        the rows into FILE instead of standard output\n"
+           "      --csv FILE        the rows into FILE instead of standard output; FILE is\n"
+           "                        replaced when the run ends (Ctrl-C too)\n"
            "  dump                  the flash read-back as raw bytes\n"
-           "      --out FILE        into FILE (needed when standard output is a terminal)\n"
+           "      --out FILE        into FILE, replaced only by a complete dump (needed when\n"
+           "                        standard output is a terminal)\n"
            "      --reg TEXT        the read that starts it (default Mr; must begin with Mr)\n"
            "  check FILE.hex        checks an Intel HEX file for the chip and writes its page\n"
            "                        images NAME.bin and NAME.avr; no port\n"
@@ -262,7 +274,11 @@ const char* HelpText() {
            "      --chip C          as for check\n"
            "      --switch          first puts the device in its bootloader (cw Sboot) unless\n"
            "                        it runs there already, confirmed by its identification\n"
-           "      --erase           erases the device's flash (cw Fe) before the transfer\n"
+           "                        (Sv read once a second, for up to 5 s)\n"
+           "      --erase           erases the device's flash (cw Fe) before the transfer;\n"
+           "                        without an answer the erase is given 1600 ms\n"
+           "                        (ATmega328P) or 3300 ms (1284P, 1281)\n"
+           "      --erase-settle-ms N  that time in ms instead (0 to 60000)\n"
            "      --verify          afterwards switches back to the application and verifies\n"
            "  verify FILE.hex       reads the flash back (cr Mr) and compares the application\n"
            "                        section with the image: the first differing address and\n"
@@ -281,16 +297,19 @@ const char* HelpText() {
            "  --json        one JSON object per line on standard output: results, replies,\n"
            "                rows, messages and errors\n"
            "  --log FILE    the COM traffic log, in the window program's format, into FILE\n"
+           "                (replaced when the run ends, if the port was opened)\n"
            "  --yes         answer the program's questions with OK; without it a terminal\n"
            "                asks and a run without a terminal refuses\n"
            "  --verbose     the program's diagnostic trace on standard error\n"
            "  --help        this text\n"
            "\n"
            "Every failure is one line on standard error. Exit codes:\n"
-           "  0 done   1 a local file cannot be written   2 usage, or a question answered\n"
-           "  Cancel   3 the hex file refused by the check   4 port cannot be opened or was\n"
-           "  lost   5 device time-out   6 device error or unknown reply   7 the device's end\n"
-           "  does not match the lines sent   8 verify found differences   130 interrupted\n";
+           "  0 done   1 a local file (or standard output) cannot be written, or is not a\n"
+           "  regular file   2 usage, or a question answered Cancel   3 the hex file refused\n"
+           "  by the check   4 port cannot be opened, is busy or was lost   5 device time-out\n"
+           "  (no answer within 5 s)   6 device error or unknown reply   7 the device's end\n"
+           "  does not match the lines sent   8 verify found differences   130 interrupted\n"
+           "  (Ctrl-C, also at a question)\n";
 }
 
 }  // namespace cli

@@ -38,6 +38,7 @@ struct Options {
     bool switch_boot = false;
     bool erase = false;
     bool verify = false;
+    int32_t erase_settle_ms = -1;  // -1: the chip's own figure
 };
 
 // env_port is the value of LUMRAX_PORT (empty when unset). False with a message for a

@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace cli {
@@ -110,6 +111,11 @@ void Output::Prompt(std::string_view text) {
     std::fflush(err_);
 }
 
+void Output::EndPrompt() {
+    std::fputc('\n', err_);
+    std::fflush(err_);
+}
+
 void Output::Live(std::string_view text) {
     std::string line = "\r";
     line += text;
@@ -137,12 +143,44 @@ void Output::Emit(const JsonLine& line) {
 }
 
 void Output::Write(std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), out_);
-    std::fflush(out_);
+    if (out_ == nullptr) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out_) != bytes.size() ||
+        std::fflush(out_) != 0) {
+        if (!out_failed_) out_errno_ = errno;
+        out_failed_ = true;
+    }
 }
 
 bool Output::Healthy() const {
-    return std::ferror(out_) == 0;
+    return !out_failed_ && (out_ == nullptr || std::ferror(out_) == 0);
+}
+
+void Output::FailLater(int code, std::string_view text) {
+    Fail(code, text);
+    if (later_code_ == 0) later_code_ = code;
+}
+
+int Output::Finish(int rc) {
+    if (out_ != nullptr) {
+        bool ok = Healthy();
+        int err = out_failed_ ? out_errno_ : 0;
+        errno = 0;
+        if (std::fflush(out_) != 0 && ok) {
+            ok = false;
+            err = errno;
+        }
+        if (std::fclose(out_) != 0 && ok) {
+            ok = false;
+            err = errno;
+        }
+        out_ = nullptr;
+        if (!ok) {
+            Message(std::string("cannot write standard output: ") +
+                    (err != 0 ? std::strerror(err) : "write error"));
+            if (later_code_ == 0) later_code_ = kExitLocalFile;
+        }
+    }
+    return rc != kExitDone ? rc : later_code_;
 }
 
 }  // namespace cli

@@ -54,6 +54,8 @@ class Output {
     void Message(std::string_view text);
     // The same without the line end, for an answer typed behind it.
     void Prompt(std::string_view text);
+    // The line end of a prompt that got no answer.
+    void EndPrompt();
     // A line redrawn in place on standard error (a progress bar); the next message starts
     // on the line below it.
     void Live(std::string_view text);
@@ -61,15 +63,25 @@ class Output {
     // A failure: its line on standard error and, with --json, an error object. Returns code.
     int Fail(int code, std::string_view text);
     void Emit(const JsonLine& line);
+    // Written and flushed at once; a failure is remembered.
     void Write(std::string_view bytes);
     // False once standard output could not be written (a closed pipe, a full disk).
     bool Healthy() const;
+    // A failure that does not end the run (a file that cannot be kept after the device's
+    // work is done): its line now, its code at the end unless the run fails otherwise.
+    void FailLater(int code, std::string_view text);
+    // The run's exit code: rc, else a code of FailLater, else kExitLocalFile when standard
+    // output could not be written or closed (its line given). Standard output is closed.
+    int Finish(int rc);
 
   private:
     bool json_;
     std::FILE* out_;
     std::FILE* err_;
     bool live_shown_ = false;
+    bool out_failed_ = false;
+    int out_errno_ = 0;
+    int later_code_ = 0;
 };
 
 }  // namespace cli

@@ -32,6 +32,7 @@ void WatchReply(char* reply, uint32_t count) {
         // Copied first: the parser may shorten the reply in place.
         g_watch->replies.emplace_back(reply);
         g_watch->unanswered_since = -1;
+        ++g_watch->activity;
     }
     g_saved_consumers.parse_reply(reply, count);
 }
@@ -110,15 +111,21 @@ class Session::WatchedPort final : public platform::SerialPort {
     }
     bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
         const bool ok = inner_.Read(h, buf, max, got);
-        if (got > 0 && watch_.bytes_answer) watch_.unanswered_since = -1;
+        if (got > 0 && watch_.bytes_answer) {
+            watch_.unanswered_since = -1;
+            ++watch_.activity;
+        }
         return ok;
     }
     bool Write(platform::PortHandle h, const uint8_t* data, std::size_t len,
                std::size_t& put) override {
         const bool ok = inner_.Write(h, data, len, put);
-        if (watch_.unanswered_since < 0) {
-            watch_.unanswered_since = clock_.NowNs();
-            watch_.unanswered_command = Printable(data, len);
+        if (!watch_.core_times_out) {
+            if (watch_.unanswered_since < 0) {
+                watch_.unanswered_since = clock_.NowNs();
+                watch_.unanswered_command = Printable(data, len);
+            }
+            ++watch_.activity;
         }
         return ok;
     }
@@ -137,7 +144,7 @@ std::string BoxLine(const MessageBox& box) {
 }
 
 int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream& in, Output& out,
-                   bool& refused) {
+                   bool& refused, const std::function<bool()>& input_ready) {
     const std::string line = BoxLine(box);
     int answer = platform::kIdCancel;
     if (yes) {
@@ -146,7 +153,7 @@ int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream&
     } else if (terminal) {
         out.Prompt(line + " [y/N] ");
         std::string reply;
-        std::getline(in, reply);
+        if (!input_ready || input_ready()) std::getline(in, reply);
         if (reply == "y" || reply == "Y" || reply == "yes") answer = platform::kIdOk;
     } else {
         refused = true;
@@ -213,9 +220,19 @@ int Session::Open(bool autoread) {
     if (!ResolvePort(opt.port, choice, error)) return ctx_.out.Fail(kExitUsage, error);
     BuildPage(autoread);
 
-    if (!opt.log_file.empty() && !ComLogStartFile(opt.log_file.c_str())) {
-        return ctx_.out.Fail(
-            kExitLocalFile, "cannot create log file " + opt.log_file + ": " + std::strerror(errno));
+    if (!opt.log_file.empty()) {
+        // The core writes the log into a file of this run, kept under its name at the end.
+        std::string reason;
+        bool started = log_.Open(opt.log_file, reason);
+        if (started && !ComLogStartFile(log_.temp_path().c_str())) {
+            started = false;
+            reason = std::strerror(errno);
+        }
+        if (!started) {
+            return ctx_.out.Fail(kExitLocalFile,
+                                 "cannot create log file " + opt.log_file + ": " + reason);
+        }
+        log_.Adopt(g_log.pCOMLogFile);
     }
 
     ctx_.ui.ComboSetSelection(g_link_ui.hWndBaudSelect, opt.baud_row);
@@ -239,29 +256,44 @@ int Session::Open(bool autoread) {
         return ctx_.out.Fail(kExitPort, "port " + opt.port + ": " + reason);
     }
     open_ = true;
+    opened_ = true;
     // Opening resets the identification boxes; only what the device answers from now on
     // counts.
-    base_.fw = ctx_.ui.SetCount(g_gen.hWndFwVersion);
-    base_.hw = ctx_.ui.SetCount(g_gen.hWndHwVersion);
-    base_.pwm = ctx_.ui.SetCount(g_gen.hWndPwmOnOff);
-    base_.ctl = ctx_.ui.SetCount(g_gen.hWndCtlOnOff);
-    base_.search = ctx_.ui.SetCount(g_gen.hWndSearchAlways);
+    base_.clear();
+    for (platform::Wnd w : {g_gen.hWndFwVersion, g_gen.hWndHwVersion, g_gen.hWndPwmOnOff,
+                            g_gen.hWndCtlOnOff, g_gen.hWndSearchAlways})
+        base_.emplace_back(w, ctx_.ui.SetCount(w));
     return kExitDone;
 }
 
+bool Session::SetSinceOpen(platform::Wnd w) const {
+    for (const auto& [wnd, count] : base_)
+        if (wnd == w) return ctx_.ui.SetCount(w) > count;
+    return false;
+}
+
 bool Session::StartUpReadsDone() const {
-    const HeadlessUi& ui = ctx_.ui;
-    const bool firmware = ui.SetCount(g_gen.hWndFwVersion) > base_.fw;
-    if (g_dev.uCisBootloader == 1) return firmware;
-    return firmware && ui.SetCount(g_gen.hWndHwVersion) > base_.hw &&
-           ui.SetCount(g_gen.hWndPwmOnOff) > base_.pwm &&
-           ui.SetCount(g_gen.hWndCtlOnOff) > base_.ctl &&
-           ui.SetCount(g_gen.hWndSearchAlways) > base_.search;
+    // The bootloader names itself and answers nothing else.
+    if (g_dev.uCisBootloader == 1 && SetSinceOpen(g_gen.hWndFwVersion)) return true;
+    // Past step 4 AutoRead has sent Wo, Sv, Wc and Ww.
+    return g_autoread.autoread_step > 4 && watch_.unanswered_since < 0 && RxLineAtRest();
 }
 
 int Session::Wait(const std::function<bool()>& done, const BoxCode& code) {
+    return Run(done, code, -1);
+}
+
+int Session::WaitUpTo(int64_t ns, const std::function<bool()>& done) {
+    return Run(done, nullptr, ctx_.ticks.clock().NowNs() + ns);
+}
+
+int Session::Run(const std::function<bool()>& done, const BoxCode& code, int64_t deadline) {
     int result = kExitDone;
     Clock& clock = ctx_.ticks.clock();
+    // Nothing written and nothing answered since then: a device that sends no whole reply
+    // (or a line too busy to send on) ends the wait too.
+    uint64_t activity = watch_.activity;
+    int64_t quiet_since = clock.NowNs();
     const bool ran = ctx_.ticks.RunUntil([&]() {
         // Before done(): the tick that ends a transfer may be the one that failed it.
         if (ctx_.port.LineFailed()) {
@@ -280,13 +312,22 @@ int Session::Wait(const std::function<bool()>& done, const BoxCode& code) {
             result = kExitInterrupted;
             return true;
         }
-        if (!watch_.core_times_out && watch_.unanswered_since >= 0 &&
-            clock.NowNs() - watch_.unanswered_since >= kDeviceTimeoutNs) {
+        const int64_t now = clock.NowNs();
+        if (deadline >= 0) return now >= deadline;
+        if (watch_.core_times_out) return false;
+        if (watch_.unanswered_since >= 0) {
+            if (now - watch_.unanswered_since < kDeviceTimeoutNs) return false;
             result = ctx_.out.Fail(kExitTimeout, "device time-out: no answer to \"" +
                                                      watch_.unanswered_command + "\" within 5 s");
             return true;
         }
-        return false;
+        if (watch_.activity != activity) {
+            activity = watch_.activity;
+            quiet_since = now;
+        }
+        if (now - quiet_since < kDeviceTimeoutNs) return false;
+        result = ctx_.out.Fail(kExitTimeout, "device time-out: no reply within 5 s");
+        return true;
     });
     if (!ran) result = ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + " closed");
     return result;
@@ -313,6 +354,20 @@ void Session::Close() {
             page_, platform::MakeWParam(id::kComStartStop, platform::kBnClicked), nullptr);
     }
     open_ = false;
+    if (log_.is_open()) {
+        // The stream is this session's to close, checked: taken from the core first.
+        g_log.pCOMLogFile = nullptr;
+        g_log.com_log_active = 0;
+        // The record of a run that reached the device, whatever its end; a run that never
+        // opened the port leaves the file as it was.
+        std::string reason;
+        if (!opened_) {
+            log_.Drop();
+        } else if (!log_.Keep(reason)) {
+            ctx_.out.FailLater(kExitLocalFile,
+                               "cannot write log file " + ctx_.opt.log_file + ": " + reason);
+        }
+    }
     ComLogClose();
 }
 
@@ -334,8 +389,12 @@ int Session::AnswerBox(const MessageBox& box) {
         return platform::kIdOk;
     }
     const int answer =
-        AnswerQuestion(box, ctx_.opt.yes, ctx_.stdin_terminal, std::cin, out, question_refused_);
+        AnswerQuestion(box, ctx_.opt.yes, ctx_.stdin_terminal, std::cin, out, question_refused_,
+                       [this]() { return AwaitInput(ctx_.interrupted); });
     question_cancelled_ = answer != platform::kIdOk;
+    // Ctrl-C ends the terminal's read: the question was not answered but interrupted.
+    question_interrupted_ = question_cancelled_ && *ctx_.interrupted != 0;
+    if (question_interrupted_ && ctx_.stdin_terminal && !ctx_.opt.yes) out.EndPrompt();
     return answer;
 }
 

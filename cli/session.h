@@ -14,6 +14,7 @@
 #include "cli/headless_ui.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/tick_loop.h"
 #include "platform/console.h"
 #include "platform/system.h"
@@ -42,11 +43,15 @@ struct LinkWatch {
     std::vector<uint8_t> flash;        // the flash stream, once it has ended
     bool flash_ended = false;
     // When the first command after the last answer was written; -1 while none waits.
+    // Replies carry no name of their command, and the receive pump joins replies that
+    // follow each other closely: a reply answers every command before it.
     int64_t unanswered_since = -1;
     std::string unanswered_command;
+    uint64_t activity = 0;  // commands written, replies and answering bytes received
     // A received byte counts as the answer (a flash stream has no reply frame).
     bool bytes_answer = false;
-    // A transfer runs: the core's own reply count-down is the time-out, not this watch.
+    // A transfer runs: the core's own reply count-down is the time-out, not this watch, and
+    // its lines are not noted.
     bool core_times_out = false;
 };
 
@@ -67,15 +72,21 @@ class Session {
     // The page's controls and the register polling, without a port.
     void BuildPage(bool autoread);
     // Runs the timers until done() holds. Ends early, with its exit code and line, on the
-    // device time-out, a lost line or an error box of the core (code, else kExitDevice),
-    // which win over done(); on Ctrl-C it returns kExitInterrupted without a line.
+    // device time-out (a command unanswered for 5 s, or 5 s with no command and no reply),
+    // a lost line or an error box of the core (code, else kExitDevice), which win over
+    // done(); on Ctrl-C it returns kExitInterrupted without a line.
     int Wait(const std::function<bool()>& done, const BoxCode& code = nullptr);
+    // The same for at most ns: kExitDone when done() holds or the time is up (the caller
+    // tells which), with no device time-out of its own.
+    int WaitUpTo(int64_t ns, const std::function<bool()>& done);
     // The Reg: field holds text, then Read or Write is pressed. kExitDone, or kExitUsage
     // when the core refused the text (its line given).
     int RegisterCommand(bool write, const std::string& text);
-    // The start-up reads of AutoRead have all been answered, or the bootloader has
-    // identified itself.
+    // The start-up reads of AutoRead have all been sent and answered (what the answers
+    // left out stays unknown), or the bootloader has identified itself.
     bool StartUpReadsDone() const;
+    // The control's text has been set since the port was opened: the device reported it.
+    bool SetSinceOpen(platform::Wnd w) const;
     // COM Stop and the log closed; done by the destructor too.
     void Close();
 
@@ -83,6 +94,8 @@ class Session {
     bool question_refused() const { return question_refused_; }
     // The last question of the core was answered Cancel, by whoever answered it.
     bool question_cancelled() const { return question_cancelled_; }
+    // ... because Ctrl-C came while it was asked.
+    bool question_interrupted() const { return question_interrupted_; }
     platform::Wnd page() const { return page_; }
     LinkWatch& watch() { return watch_; }
 
@@ -90,6 +103,7 @@ class Session {
     class WatchedPort;
     int AnswerBox(const MessageBox& box);
     int TakeBoxFailure(int code);
+    int Run(const std::function<bool()>& done, const BoxCode& code, int64_t deadline);
 
     Context& ctx_;
     LinkWatch watch_;
@@ -98,21 +112,23 @@ class Session {
     platform::Wnd page_ = nullptr;
     bool pending_box_ = false;  // an error box of the core that is yet to be reported
     MessageBox failure_box_;
-    struct Baseline {
-        unsigned fw = 0, hw = 0, pwm = 0, ctl = 0, search = 0;
-    } base_;
+    std::vector<std::pair<platform::Wnd, unsigned>> base_;  // set counts at the opening
+    OutputFile log_;
     bool open_ = false;
+    bool opened_ = false;  // the port was open at some time
     bool question_refused_ = false;
     bool question_cancelled_ = false;
+    bool question_interrupted_ = false;
 };
 
 // The text of a box as one line: its caption first, line breaks as blanks.
 std::string BoxLine(const MessageBox& box);
 // A question of the core (OK / Cancel): OK with --yes, else the terminal is asked (y/N), and
 // without a terminal it is refused: Cancel, with refused set. The question goes to standard
-// error with its answer; with --json a question object follows.
+// error with its answer; with --json a question object follows. input_ready, when given, is
+// asked before the terminal is read: false (Ctrl-C came first) answers Cancel unread.
 int AnswerQuestion(const MessageBox& box, bool yes, bool terminal, std::istream& in, Output& out,
-                   bool& refused);
+                   bool& refused, const std::function<bool()>& input_ready = nullptr);
 // A reply as the user reads it: CR dropped, the framing's line feeds at both ends trimmed.
 std::string ReplyText(std::string_view reply);
 

@@ -75,7 +75,9 @@ int Interrupted(Context& ctx) {
     return ctx.out.Fail(kExitInterrupted, "interrupted");
 }
 
-int Cancelled(Context& ctx) {
+// A question answered Cancel, or interrupted by Ctrl-C while it was asked.
+int Cancelled(Context& ctx, const Session& s) {
+    if (s.question_interrupted()) return Interrupted(ctx);
     return ctx.out.Fail(kExitUsage, "cancelled: nothing more is sent");
 }
 
@@ -120,49 +122,138 @@ int AwaitReply(Context& ctx, Session& s, std::size_t before) {
     return rc == kExitInterrupted ? Interrupted(ctx) : rc;
 }
 
-// Reads Sv; boot tells whether the bootloader runs.
+// A reply in a message of one line: its lines joined by " / ".
+std::string OneLine(const std::string& reply) {
+    std::string text = ReplyText(reply);
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 3)
+        text.replace(at, 1, " / ");
+    return text;
+}
+
+// The identification rows that the reply parser has recognised since a mark: it sets the
+// version boxes (the firmware box for the application's "Lum_Rax_" row and for the
+// bootloader's "Bootloader for" row, the hardware box for "Lum_Rax, HW Rev") and
+// uCisBootloader.
+struct IdentMark {
+    unsigned fw = 0;
+    unsigned hw = 0;
+};
+
+IdentMark MarkIdent(const Context& ctx) {
+    return {ctx.ui.SetCount(g_gen.hWndFwVersion), ctx.ui.SetCount(g_gen.hWndHwVersion)};
+}
+
+struct Ident {
+    bool fw_row = false;
+    bool hw_row = false;
+    bool named() const { return fw_row || hw_row; }
+    bool boot() const { return g_dev.uCisBootloader == 1; }
+    // The bootloader sends one row, the application two.
+    bool whole() const { return boot() ? fw_row : fw_row && hw_row; }
+};
+
+Ident SeenSince(const Context& ctx, const IdentMark& mark) {
+    const IdentMark now = MarkIdent(ctx);
+    return {now.fw > mark.fw, now.hw > mark.hw};
+}
+
+// The application may send its two rows as two replies: the other one is given a second,
+// so that it does not run into what follows (a flash read-back, a switch).
+int AwaitOtherRow(Context& ctx, Session& s, const IdentMark& mark) {
+    constexpr int64_t kOtherRowNs = 1000 * kNsPerMs;
+    const int rc = s.WaitUpTo(kOtherRowNs, [&]() { return SeenSince(ctx, mark).whole(); });
+    return rc == kExitInterrupted ? Interrupted(ctx) : rc;
+}
+
+// Reads Sv; boot tells whether the bootloader runs. Either row of the application names it.
 int Identify(Context& ctx, Session& s, bool& boot) {
-    const unsigned idents = ctx.ui.SetCount(g_gen.hWndFwVersion);
+    const IdentMark mark = MarkIdent(ctx);
     const std::size_t before = s.watch().replies.size();
     int rc = s.RegisterCommand(false, "Sv");
     if (rc != kExitDone) return rc;
     rc = AwaitReply(ctx, s, before);
     if (rc != kExitDone) return rc;
-    if (ctx.ui.SetCount(g_gen.hWndFwVersion) == idents) {
+    if (!SeenSince(ctx, mark).named()) {
         return ctx.out.Fail(kExitDevice, "no identification in the answer to \"cr Sv\": " +
-                                             ReplyText(s.watch().replies[before]));
+                                             OneLine(s.watch().replies[before]));
     }
     boot = g_dev.uCisBootloader == 1;
-    return kExitDone;
+    return AwaitOtherRow(ctx, s, mark);
 }
 
-// Switch Boot/App, its answer, then the identification must name the firmware wanted.
+// Switch Boot/App; "cw Sboot" needs no answer. Then Sv is read once a second until the
+// identification names the firmware wanted, for at most 5 s.
 int Switch(Context& ctx, Session& s, bool to_boot) {
-    const std::size_t before = s.watch().replies.size();
+    constexpr int kReads = 5;
+    constexpr int64_t kReadNs = 1000 * kNsPerMs;
     button_BootSwitch_process(s.page(), platform::MakeWParam(id::kBootSwitch, platform::kBnClicked),
                               nullptr);
-    if (s.question_cancelled()) return Cancelled(ctx);
-    int rc = AwaitReply(ctx, s, before);
-    if (rc != kExitDone) return rc;
-    const std::string answer = ReplyText(s.watch().replies[before]);
-    bool boot = false;
-    rc = Identify(ctx, s, boot);
-    if (rc != kExitDone) return rc;
-    if (boot != to_boot) {
-        return ctx.out.Fail(kExitDevice, std::string("the device still runs its ") +
-                                             (boot ? "bootloader" : "application") +
-                                             " after \"cw Sboot\" (it answered \"" + answer +
-                                             "\")");
+    if (s.question_cancelled()) return Cancelled(ctx, s);
+    LinkWatch& w = s.watch();
+    w.unanswered_since = -1;
+    std::string answered;  // the last answer to a read
+    bool named = false;    // an answer named a firmware (the other one)
+    int rc = kExitDone;
+    for (int read = 0; read < kReads && rc == kExitDone; ++read) {
+        const IdentMark mark = MarkIdent(ctx);
+        const std::size_t before = w.replies.size();
+        rc = s.RegisterCommand(false, "Sv");
+        if (rc != kExitDone) return rc;
+        // A reply that names the other firmware (still, or late) waits for the next read.
+        rc = s.WaitUpTo(kReadNs, [&]() {
+            const Ident id = SeenSince(ctx, mark);
+            return id.named() && id.boot() == to_boot;
+        });
+        w.unanswered_since = -1;
+        if (w.replies.size() > before) answered = OneLine(w.replies.back());
+        const Ident id = SeenSince(ctx, mark);
+        named = named || id.named();
+        if (rc == kExitDone && id.named() && id.boot() == to_boot)
+            return AwaitOtherRow(ctx, s, mark);
     }
-    return kExitDone;
+    if (rc == kExitInterrupted) return Interrupted(ctx);
+    if (rc != kExitDone) return rc;
+    if (answered.empty()) {
+        return ctx.out.Fail(kExitTimeout,
+                            "device time-out: no answer to \"cr Sv\" within 5 s "
+                            "after \"cw Sboot\"");
+    }
+    if (!named) {
+        return ctx.out.Fail(kExitDevice,
+                            "no identification in the answer to \"cr Sv\" after "
+                            "\"cw Sboot\": " +
+                                answered);
+    }
+    return ctx.out.Fail(kExitDevice, "the device still runs its " +
+                                         std::string(to_boot ? "application" : "bootloader") +
+                                         " after \"cw Sboot\" (it answered \"" + answered + "\")");
 }
 
+// Flash Erase; its answer is taken when one comes, else the erase is given its settle time.
 int Erase(Context& ctx, Session& s) {
-    const std::size_t before = s.watch().replies.size();
+    LinkWatch& w = s.watch();
+    const std::size_t before = w.replies.size();
     button_FlashErase_process(s.page(), platform::MakeWParam(id::kFlashErase, platform::kBnClicked),
                               nullptr);
-    if (s.question_cancelled()) return Cancelled(ctx);
-    return AwaitReply(ctx, s, before);
+    if (s.question_cancelled()) return Cancelled(ctx, s);
+    w.unanswered_since = -1;
+    const uint32_t settle_ms = ctx.opt.erase_settle_ms >= 0
+                                   ? static_cast<uint32_t>(ctx.opt.erase_settle_ms)
+                                   : EraseSettleMs(SelectedChip());
+    const int rc = s.WaitUpTo(settle_ms * kNsPerMs, [&]() { return w.replies.size() > before; });
+    if (rc == kExitInterrupted) return Interrupted(ctx);
+    if (rc != kExitDone) return rc;
+    if (w.replies.size() == before) {
+        ctx.out.Message("no answer to \"cw Fe\": the erase was given " + std::to_string(settle_ms) +
+                        " ms");
+        return kExitDone;
+    }
+    const std::string answer = OneLine(w.replies[before]);
+    if (EraseFailed(answer)) {
+        return ctx.out.Fail(kExitDevice, "the erase failed: the device answered \"cw Fe\" with \"" +
+                                             answer + "\"; no line is sent");
+    }
+    return kExitDone;
 }
 
 // Go! and the transfer to its end; seconds: from the first line to the end.
@@ -172,7 +263,7 @@ int Transfer(Context& ctx, Session& s, double& seconds) {
     TransferProgress progress(ctx.out, IsTerminal(2) && !ctx.out.json());
     s.watch().core_times_out = true;
     button_BootGo_process(s.page());
-    if (s.question_cancelled()) return Cancelled(ctx);
+    if (s.question_cancelled()) return Cancelled(ctx, s);
     if (g_boot.process_state_bootloader == 0) {
         // Only a box of the core can say why.
         const int rc = s.Wait([]() { return true; });
@@ -272,6 +363,24 @@ int TransferBoxCode(const MessageBox& box) {
     for (const End& e : kEnds)
         if (box.text == e.text) return e.code;
     return kExitDevice;
+}
+
+uint32_t EraseSettleMs(const ChipRow& chip) {
+    // The self-programming page of each chip, in bytes (64 and 128 words).
+    const uint32_t spm_page = std::strcmp(chip.name, "328P") == 0 ? 128 : 256;
+    const uint32_t pages = chip.app_size / spm_page;
+    // 4.5 ms a page and half as much again: 6.75 ms, rounded up to whole 100 ms.
+    const uint32_t ms = (pages * 675 + 99) / 100;
+    return (ms + 99) / 100 * 100;
+}
+
+bool EraseFailed(const std::string& answer) {
+    std::string lower;
+    for (char c : answer)
+        lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    for (const char* word : {"fail", "error", "refused", "unknown"})
+        if (lower.find(word) != std::string::npos) return true;
+    return false;
 }
 
 std::string CheckFindings(const std::string& trace) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/session.h"
+#include "firmware/chip_table.h"
 
 namespace cli {
 
@@ -14,6 +15,17 @@ int RunVerify(Context& ctx);
 
 // The exit code of the error box that ends a transfer.
 int TransferBoxCode(const MessageBox& box);
+
+// How long an erase of the chip's application section is given when the device does not
+// answer "cw Fe": every self-programming page of the section erased at 4.5 ms (the
+// datasheets' maximum page erase time of the ATmega328P, ATmega1284P and ATmega1281), half
+// as much again for the bootloader's own work, rounded up to 100 ms. 1600 ms for the
+// ATmega328P (224 pages of 128 bytes), 3300 ms for the ATmega1284P and ATmega1281 (480
+// pages of 256 bytes). --erase-settle-ms replaces it.
+uint32_t EraseSettleMs(const ChipRow& chip);
+// The device's answer to "cw Fe" says that the erase failed ("fail", "error", "refused",
+// "unknown" in any case).
+bool EraseFailed(const std::string& answer);
 
 // What the check's trace says refused the file: its findings joined by "; ".
 std::string CheckFindings(const std::string& trace);

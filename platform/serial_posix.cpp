@@ -1,6 +1,7 @@
 // A tty as the serial port, used synchronously like the Win32 one.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -73,7 +74,8 @@ PortHandle PosixSerial::Open(const char* device_path) {
     line_failed_ = false;
     int fd = open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        Fail("cannot open", errno, false);
+        // EBUSY: another program holds the port with TIOCEXCL.
+        Fail(errno == EBUSY ? "busy" : "cannot open", errno, false);
         return nullptr;
     }
     if (fd == 0) {
@@ -86,6 +88,15 @@ PortHandle PosixSerial::Open(const char* device_path) {
             return nullptr;
         }
         fd = moved;
+    }
+    // The advisory lock of Linux serial tools, which binds root too (TIOCEXCL does not):
+    // a second program on the port must not break into a transfer. Released by the close.
+    // Only a tty is locked (what is none is refused later); where locks are not supported
+    // the exclusive open below has to do.
+    if (isatty(fd) == 1 && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        error_ = "busy: another program has locked the port";
+        return nullptr;
     }
     // No sharing, as the Win32 port is opened.
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {

@@ -161,7 +161,21 @@ void Application::Command(Nanos t, std::string_view line, Outcome& out) {
 Reply Application::Read(Nanos t, std::string_view reg) {
     if (reg.substr(0, 2) == "Mr") return StreamFlash(reg.substr(2));
     std::string r(reg);
-    if (reg == "Sv") return FramedReply(r, {kHardwareText, kFirmwareText});
+    if (reg == "Sv") {
+        switch (scenario_.faults.sv) {
+            case SvReply::kHardware:
+                return FramedReply(r, {kHardwareText});
+            case SvReply::kApart: {
+                Reply both = FramedReply(r, {kHardwareText});
+                both.chunks.push_back(FramedReply(r, {kFirmwareText}).chunks.front());
+                both.gap = kSvApart;
+                return both;
+            }
+            case SvReply::kBoth:
+                break;
+        }
+        return FramedReply(r, {kHardwareText, kFirmwareText});
+    }
     if (reg == "Wo") return Ack(r, Format("PWM_active = %d", pwm_active_ ? 1 : 0));
     if (reg == "Wc") return Ack(r, Format("pwm_ctl_active = %d", ctl_active_ ? 1 : 0));
     if (reg == "Ww") return Ack(r, Format("pwm_search_always = %X", live_.search_always));
@@ -206,6 +220,8 @@ Reply Application::StreamFlash(std::string_view args) {
     }
     if (*p != '\0' || from >= flash_.size()) return Ack("Mr", "address refused");
     if (len > flash_.size() - from) len = flash_.size() - from;
+    if (scenario_.faults.stream_limit > 0 && len > scenario_.faults.stream_limit)
+        len = scenario_.faults.stream_limit;
     Reply r;
     r.reg = "Mr";
     r.gap = scenario_.timing.stream_gap;
@@ -349,7 +365,7 @@ void Application::Write(Nanos t, std::string_view text, Outcome& out) {
     }
     // Sboot
     ack("starting bootloader");
-    out.switch_firmware = true;
+    out.switch_firmware = !scenario_.faults.no_switch;
 }
 
 }  // namespace sim

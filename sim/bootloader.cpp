@@ -16,6 +16,7 @@ void Bootloader::Start() {
     base_ = 0;
     started_ = 0;
     ordinal_ = 0;
+    deaf_until_ = 0;
 }
 
 std::string Bootloader::IdentText() const {
@@ -23,6 +24,7 @@ std::string Bootloader::IdentText() const {
 }
 
 void Bootloader::Feed(Nanos t, uint8_t b, Outcome& out) {
+    if (t < deaf_until_) return;
     // A record cut short (a lost connection, a program that gave up) is forgotten after a
     // pause, so the next record starts clean.
     if (state_ != State::kIdle && t - last_byte_ > scenario_.timing.record_abandon) {
@@ -37,7 +39,7 @@ void Bootloader::Feed(Nanos t, uint8_t b, Outcome& out) {
                 ordinal_ = started_++;
                 state_ = State::kBody;
             } else if (b == '\r') {
-                if (!text_.empty()) Text(out);
+                if (!text_.empty()) Text(t, out);
                 text_.clear();
             } else if (b >= 0x20 && b < 0x7F && text_.size() < kTextMax) {
                 text_.push_back(static_cast<char>(b));
@@ -117,16 +119,24 @@ char Bootloader::Apply(Nanos& extra) {
     }
 }
 
-void Bootloader::Text(Outcome& out) {
+void Bootloader::Text(Nanos t, Outcome& out) {
     if (text_ == "cr Sv") {
         out.replies.push_back(FramedReply("Sv", {IdentText()}));
     } else if (text_ == "cw Fe") {
+        if (scenario_.faults.erase_fails) {
+            out.replies.push_back(FramedReply("Fe", {"flash erase failed"}));
+            return;
+        }
         flash_.EraseApplication();
-        out.replies.push_back(FramedReply("Fe", {"flash erased"}));
+        // The page erases keep the CPU: the UART's bytes are lost until the answer.
+        deaf_until_ = t + scenario_.timing.erase;
+        Reply done = FramedReply("Fe", {"flash erased"});
+        done.delay = scenario_.timing.erase;
+        out.replies.push_back(done);
     } else if (text_ == "cw Sboot") {
         if (flash_.HasApplication()) {
             out.replies.push_back(FramedReply("Sboot", {"starting application"}));
-            out.switch_firmware = true;
+            out.switch_firmware = !scenario_.faults.no_switch;
         } else {
             out.replies.push_back(FramedReply("Sboot", {"no application"}));
         }

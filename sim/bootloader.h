@@ -37,7 +37,7 @@ class Bootloader {
     enum class State : uint8_t { kIdle, kBody, kCr, kLf };
     void Record(Outcome& out);
     char Apply(Nanos& extra);
-    void Text(Outcome& out);
+    void Text(Nanos t, Outcome& out);
 
     const Scenario& scenario_;
     Flash& flash_;
@@ -48,6 +48,7 @@ class Bootloader {
     uint32_t started_ = 0;
     uint32_t ordinal_ = 0;  // of the record being received
     Nanos last_byte_ = 0;
+    Nanos deaf_until_ = 0;  // erasing: what arrives is lost
 };
 
 }  // namespace sim

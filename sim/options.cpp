@@ -49,6 +49,16 @@ const char* UsageText() {
            "  --noise-bytes N             bytes of each noise burst (default 3)\n"
            "  --disconnect-after-records N  the line goes dead as record N arrives\n"
            "  --disconnect-at-ms N        the line goes dead N ms after start\n"
+           "  --sv both|hw|apart          the application answers cr Sv with its hardware and\n"
+           "                              firmware lines in one reply (default), the hardware\n"
+           "                              line alone, or the two as two replies 600 ms apart\n"
+           "  --erase-ms N                the bootloader's erase (cw Fe) takes N ms, deaf to\n"
+           "                              the line, before its answer (default 0)\n"
+           "  --erase-fails               the bootloader answers cw Fe with a failure and\n"
+           "                              erases nothing\n"
+           "  --stream-limit N            a flash read-back (cr Mr) ends after N bytes\n"
+           "  --no-switch                 cw Sboot is answered, but the firmware stays\n"
+           "  (--no-reply Sboot,Fe makes both firmwares silent on cw Sboot and cw Fe)\n"
            "signals: SIGINT/SIGTERM end the simulator, SIGUSR1 power-cycles the device\n";
 }
 
@@ -63,6 +73,10 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& out, std::st
         }
         if (opt == "--trace") {
             out.trace = true;
+            continue;
+        }
+        if (opt == "--erase-fails" || opt == "--no-switch") {
+            (opt == "--no-switch" ? f.no_switch : f.erase_fails) = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -133,6 +147,14 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& out, std::st
         } else if (opt == "--disconnect-after-records") {
             ok = ToUnsigned(v, UINT32_MAX, n) && n > 0;
             f.disconnect_after_records = static_cast<uint32_t>(n);
+        } else if (opt == "--sv") {
+            ok = v == "both" || v == "hw" || v == "apart";
+            f.sv = v == "hw" ? SvReply::kHardware : v == "apart" ? SvReply::kApart : SvReply::kBoth;
+        } else if (opt == "--erase-ms") {
+            ok = ToMillis(v, s.timing.erase);
+        } else if (opt == "--stream-limit") {
+            ok = ToUnsigned(v, UINT32_MAX, n) && n > 0;
+            f.stream_limit = static_cast<uint32_t>(n);
         } else if (opt == "--disconnect-at-ms") {
             ok = ToMillis(v, f.disconnect_at) && f.disconnect_at > 0;
         } else {

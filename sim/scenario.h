@@ -34,7 +34,17 @@ struct Timing {
     uint32_t stream_chunk = 64;          // flash read-back: bytes per burst
     Nanos stream_gap = 500 * kMicro;     // between bursts (well below any idle time-out)
     Nanos record_abandon = 50 * kMilli;  // a record silent this long is dropped
+    Nanos erase = 0;  // the bootloader's "cw Fe": deaf this long, then its answer
 };
+
+// How the application answers "cr Sv".
+enum class SvReply : uint8_t {
+    kBoth,      // the hardware and the firmware line in one reply
+    kHardware,  // the hardware line alone
+    kApart,     // the two lines as two replies, kSvApart apart
+};
+// Longer than the program's longest end of a reply (51 ticks of 10 ms at 1200 bps).
+constexpr Nanos kSvApart = 600 * kMilli;
 
 // Misbehaviour of the device. Register names match what follows "cr " or "cw " up to the
 // value ("Wo", "Wf", "Sv", "Mr"); "*" matches every command; ":" the bootloader's records.
@@ -55,6 +65,10 @@ struct Faults {
     // (0: never).
     uint32_t disconnect_after_records = 0;
     Nanos disconnect_at = 0;  // the line goes dead at this time (0: never)
+    SvReply sv = SvReply::kBoth;
+    bool erase_fails = false;   // the bootloader answers "cw Fe" with a failure, erases nothing
+    bool no_switch = false;     // "cw Sboot" is answered, but the firmware stays
+    uint32_t stream_limit = 0;  // a flash read-back ends after this many bytes (0: no limit)
 
     // Clutter of a long run that leaves every reply whole when the pauses suit the
     // receiver: each reply and each burst keeps `quiet` of silence before it, replies start

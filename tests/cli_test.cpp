@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,9 +15,11 @@
 #include "cli/monitor.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/output_file.h"
 #include "cli/session.h"
 #include "cli/tick_loop.h"
 #include "cli/update.h"
+#include "firmware/chip_table.h"
 
 namespace {
 
@@ -64,6 +69,9 @@ TEST(CliTest, BadCommandLinesAreRefusedWithOneMessage) {
         {"info --port=", "--port needs a non-empty value"},
         {"info --json=1", "--json takes no value"},
         {"flash fw.hex --chip 2560", "--chip 2560: not one of 328P, 1284P, 1281"},
+        {"flash fw.hex --erase-settle-ms 60001",
+         "--erase-settle-ms 60001: not a whole number of ms from 0 to 60000"},
+        {"verify fw.hex --erase-settle-ms 0", "--erase-settle-ms does not apply to verify"},
     };
     for (const auto& [line, message] : cases) {
         cli::Options o;
@@ -142,6 +150,55 @@ TEST(CliTest, EveryBoxThatEndsATransferHasItsExitCode) {
     };
     for (const auto& [text, code] : boxes)
         EXPECT_EQ(cli::TransferBoxCode(cli::MessageBox{text, "", 0x10}), code) << text;
+}
+
+// The erase's settle time per chip, what an answer to it says, and a read-back that ends
+// before the application section does.
+TEST(CliTest, EraseAndVerifyFigures) {
+    const uint32_t settle[] = {1600, 3300, 3300};  // ATmega328P, 1284P, 1281
+    for (int i = 0; i < kChipRows; ++i) EXPECT_EQ(cli::EraseSettleMs(chip_table[i]), settle[i]);
+    for (const char* failed :
+         {"flash erase failed", "ERROR 3", "erase refused", "unknown register"})
+        EXPECT_TRUE(cli::EraseFailed(failed)) << failed;
+    for (const char* done : {"flash erased", "", "ok"})
+        EXPECT_FALSE(cli::EraseFailed(done)) << done;
+
+    const std::vector<uint8_t> image(0x7000, 0x5A);
+    const std::vector<uint8_t> shorter(image.begin(), image.begin() + 0x6000);
+    const cli::FlashDifference d = cli::CompareFlash(image, shorter);
+    EXPECT_EQ(std::make_pair(d.count, d.first), std::make_pair(0x1000u, 0x6000u));
+    EXPECT_EQ(cli::CompareFlash(image, {}).count, 0x7000u);
+    EXPECT_EQ(cli::CompareFlash(image, image).count, 0u);
+}
+
+// An output file replaces its target only when it is kept; what is no regular file is never
+// touched.
+TEST(CliTest, OutputFilesReplaceTheirTargetOnlyWhenKept) {
+    const std::string dir = testing::TempDir() + "lrx_output_file";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/f";
+    auto text = [&]() {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::ofstream(path, std::ios::binary) << "old";
+    std::string reason;
+    for (const bool keep : {false, true}) {
+        cli::OutputFile f;
+        ASSERT_TRUE(f.Open(path, reason)) << reason;
+        f.Write("new");
+        EXPECT_EQ(text(), "old");  // nothing changes before the end
+        if (keep) {
+            EXPECT_TRUE(f.Keep(reason)) << reason;
+        }
+    }
+    EXPECT_EQ(text(), "new");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // no leftovers
+    cli::OutputFile f;
+    EXPECT_FALSE(f.Open(dir, reason));
+    EXPECT_EQ(reason, "not a regular file");
+    EXPECT_FALSE(f.Open("/dev/null", reason));
 }
 
 // JSON: one object per 5 % step, only the highest of steps passed at once.

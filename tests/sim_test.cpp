@@ -130,6 +130,35 @@ TEST_F(SimDeviceTest, BytesLeaveAtTheLineRate) {
     EXPECT_EQ(Ask("cr Wo").find("PWM_active"), std::string::npos);
 }
 
+// What lumrax must cope with: the identification in parts, silent or failing boot
+// commands, an erase that keeps the bootloader deaf, a short read-back. want is the answer
+// to the command, then what follows after a pause; boot: the bootloader runs afterwards.
+TEST_F(SimDeviceTest, IdentificationAndBootCommandFaults) {
+    auto framed = [](const std::string& line) { return "\x02" + line + "\n\r\x03"; };
+    const std::string hw = framed(sim::kHardwareText), fw = framed(sim::kFirmwareText);
+    const std::string both =
+        "\x02" + std::string(sim::kHardwareText) + "\n\r" + sim::kFirmwareText + "\n\r\x03";
+    const std::tuple<const char*, const char*, std::string, std::string, bool> cases[] = {
+        {"", "cr Sv", both, "", false},
+        {"--sv hw", "cr Sv", hw, "", false},
+        {"--sv apart", "cr Sv", hw, fw, false},
+        {"--no-reply Sboot", "cw Sboot", "", "", true},
+        {"--no-switch", "cw Sboot", framed("starting bootloader"), "", false},
+        {"--firmware boot --no-reply Fe", "cw Fe", "", "", true},
+        {"--firmware boot --erase-fails", "cw Fe", framed("flash erase failed"), "", true},
+        // Deaf while erasing: the read right behind the erase is lost.
+        {"--firmware boot --erase-ms 300", "cw Fe\rcr Sv", framed("flash erased"), "", true},
+        {"--stream-limit 5", "cr Mr", std::string("\x0C\x94\x34\x00\x0C", 5), "", false},
+    };
+    for (const auto& [options, command, want, later, boot] : cases) {
+        SCOPED_TRACE(options);
+        Reset(Scenario(options));
+        EXPECT_EQ(Ask(command), want);
+        EXPECT_EQ(bench_->Collect(), later);
+        EXPECT_EQ(dev_->running() == sim::Firmware::kBootloader, boot);
+    }
+}
+
 // Data that holds CR LF and colons: records are framed by their length, not by line ends.
 const std::vector<uint8_t> kData = {0x0D, 0x0A, 0x3A, 0x0C, 0x94, 0x0D, 0x0A, 0x00,
                                     0x3A, 0x21, 0x28, 0x2F, 0x36, 0x3D, 0x0D, 0x0A};

@@ -4,12 +4,15 @@ on standard error of a failure, and the bytes that crossed the line (the simulat
 Environment: LRX_LUMRAX (the program), LRX_E2E_SIM (lumrax-sim), LRX_CLI_RUNS (scratch).
 """
 
+import fcntl
 import json
 import os
 import pty
 import re
 import select
 import shutil
+import signal
+import stat
 import struct
 import subprocess
 import sys
@@ -52,14 +55,22 @@ class LumraxTest(unittest.TestCase):
         self.addCleanup(sim.stop)
         return sim
 
-    def lumrax(self, *args, env_port=None, timeout=60):
+    def lumrax(self, *args, env_port=None, timeout=60, stdout=subprocess.PIPE):
         started = time.monotonic()
         run = subprocess.run([self.program, *args], cwd=self.dir, stdin=subprocess.DEVNULL,
-                             env=dict(os.environ, LUMRAX_PORT=env_port or ""),
-                             capture_output=True, timeout=timeout, check=False)
+                             env=dict(os.environ, LUMRAX_PORT=env_port or ""), stdout=stdout,
+                             stderr=subprocess.PIPE, timeout=timeout, check=False)
         run.rc, run.out, run.err = run.returncode, run.stdout, run.stderr.decode("latin-1")
         run.seconds = time.monotonic() - started
         return run
+
+    def leftovers(self):
+        """Temporary files of lumrax's output files left behind."""
+        return [n for n in os.listdir(self.dir) if ".lumrax-" in n]
+
+    def read(self, name):
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read()
 
     def write(self, name, data):
         path = os.path.join(self.dir, name)
@@ -70,12 +81,17 @@ class LumraxTest(unittest.TestCase):
     def test_info_read_write_and_the_log(self):
         app, boot = self.device(), self.device("--firmware", "boot")
         slow = self.device("--baud", "14400")  # a rate with no Bnnn constant of its own
+        # Either row names the application: the hardware row alone, or the two as two replies.
+        hw_only, apart = self.device("--sv", "hw"), self.device("--sv", "apart")
         rows = [
             # device, command line, the port by LUMRAX_PORT (or by option), standard output,
             # bytes on the line (the bootloader is silent on Wo, named on Sv, then left alone)
             (app, ["info"], False, APP_INFO, START_UP_READS),
             (boot, ["info"], True,
              b"firmware: Bootloader for ATmega328P V1.3\nrunning: bootloader\n", b"cr Wo\rcr Sv\r"),
+            (hw_only, ["info"], False, APP_INFO.replace(b"Lum_Rax_Gen FW V2.07", b"unknown"),
+             START_UP_READS),
+            (apart, ["info"], False, APP_INFO, START_UP_READS),
             (app, ["read", "Wo", "Wc"], False, b"PWM_active = 1\npwm_ctl_active = 0\n",
              b"cr Wo\rcr Wc\r"),
             (app, ["write", "Wo0", "Pt 70"], True, b"output off\nalarm limit 70 C\n",
@@ -98,8 +114,9 @@ class LumraxTest(unittest.TestCase):
                 if sim is not boot:
                     self.assertEqual(len(sim.received()), before + len(wire))
 
-        # The COM traffic log: the window program's format, the port named by its path.
-        log = os.path.join(self.dir, "com.log")
+        # The COM traffic log: the window program's format, the port named by its path; it
+        # replaces the file there.
+        log = self.write("com.log", "an older log")
         run = self.lumrax("read", "Wo", "--log", log, "--port", app.link)
         self.assertEqual((run.rc, run.err), (0, ""))
         with open(log, "rb") as f:
@@ -135,7 +152,7 @@ class LumraxTest(unittest.TestCase):
     def test_dump(self):
         image = bytes((i * 7 + (i >> 8)) & 0xFF for i in range(0x7000))
         sim = self.device(*FAST, "--flash", self.write("image.bin", image))
-        out = os.path.join(self.dir, "dump.bin")
+        out = self.write("dump.bin", b"an older dump, longer than nothing" * 2000)
         run = self.lumrax("--port", sim.link, *FAST, "dump", "--out", out)
         self.assertEqual((run.rc, run.err, run.out), (0, "", f"32768 bytes into {out}\n".encode()))
         # The whole flash of the ATmega328P: the loaded application section, then the boot
@@ -164,6 +181,7 @@ class LumraxTest(unittest.TestCase):
         flash = self.write("altered.bin", bytes(altered))
         refused = os.path.join(self.dir, "refused")
         os.makedirs(refused)
+        same = self.write("same.bin", SMALL_IMAGE)
         check = "refused by the check for ATmega328P: "
         time_out = 'device time-out: no answer to "cr {}" within 5 s'
         flash_small = ["flash", small, "--yes"]
@@ -217,6 +235,10 @@ class LumraxTest(unittest.TestCase):
             (("--flash", flash), ["verify", small], 8, b"", "verify: 2 of 28672 bytes differ, the "
              f"first at 0x00010 (device 0x{altered[0x10]:02X}, image 0x{SMALL_IMAGE[0x10]:02X})",
              b"cr Sv\rcr Mr\r"),
+            # A read-back that ends before the application section does.
+            (("--flash", same, "--stream-limit", "256"), ["verify", small], 8, b"",
+             "verify: 28416 of 28672 bytes differ, the first at 0x00100 (the device sent only 256 "
+             "bytes)", b"cr Sv\rcr Mr\r"),
         ]
         for options, args, rc, out, line, wire in rows:
             with self.subTest(options=options, args=args):
@@ -235,31 +257,116 @@ class LumraxTest(unittest.TestCase):
         self.assertEqual((run.rc, run.out, run.err), (1, b"", "lumrax: cannot write the page "
                          f"images {deep}/small.bin and {deep}/small.avr\n"))
         # The same image on the device, asked for JSON.
-        sim = self.device("--flash", self.write("same.bin", SMALL_IMAGE), *FAST)
+        sim = self.device("--flash", same, *FAST)
         run = self.lumrax("--port", sim.link, *FAST, "verify", small, "--json")
         self.assertEqual((run.rc, run.err), (0, ""))
         self.assertEqual(json.loads(run.out), {"event": "result", "command": "verify",
                                                "bytes": 0x7000, "differ": 0})
 
     def test_lost_line_and_ctrl_c(self):
+        """The rows of a run that measured replace the CSV file however the run ends."""
         for ending, rc, err in (("lost", 4, r"lumrax: port {}: (read failed|the line was hung "
                                            r"up): Input/output error\n"), ("interrupt", 0, "")):
             with self.subTest(ending=ending):
                 sim = self.device()
-                proc = subprocess.Popen([self.program, "--port", sim.link, "monitor"],
+                csv = self.write("m.csv", "an older file")
+                proc = subprocess.Popen([self.program, "--port", sim.link, "monitor", "--csv", csv],
                                         cwd=self.dir, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 self.addCleanup(proc.kill)
                 # The first measurement read: the start-up reads have been answered.
                 harness.wait_until(lambda: b"cr Wi\r" in sim.received(), 20, "a measurement")
+                self.assertEqual(self.read("m.csv"), b"an older file")
                 if ending == "lost":
                     sim.stop()  # the pty goes away, as an adapter pulled out
                 else:
                     proc.send_signal(2)
                 got, said = proc.communicate(timeout=10)
-                self.assertEqual((proc.returncode, got), (rc, b"time,vpeak_V,ipeak_A,vsupply_V,"
-                                                              b"iavg_A,pavg_W,pcb_temp_C\n"))
+                self.assertEqual((proc.returncode, got), (rc, b""))
                 self.assertRegex(said.decode(), "^" + err.format(re.escape(sim.link)) + "$")
+                self.assertEqual(self.read("m.csv"), b"time,vpeak_V,ipeak_A,vsupply_V,iavg_A,"
+                                                     b"pavg_W,pcb_temp_C\n")
+                self.assertEqual(self.leftovers(), [])
+
+    def test_flash_with_a_device_that_says_little(self):
+        """Either identification row names the application; cw Sboot is confirmed by reading Sv;
+        the erase takes its answer, or without one is given its time before the first line."""
+        small = self.write("small.hex", SMALL_HEX)
+        lines = b"".join(harness.records(SMALL_HEX))
+        switch_erase = b"cr Sv\rcw Sboot\rcr Sv\rcw Fe\r" + lines
+        rows = [
+            # simulator options, flash options, exit code, the last line on standard error
+            # (None: done), what the device got
+            (("--sv", "hw"), ["--switch", "--erase"], 0, None, switch_erase),
+            (("--sv", "apart"), ["--switch", "--erase", "--verify"], 0, None,
+             switch_erase + b"cw Sboot\rcr Sv\rcr Mr\r"),
+            # Silent on both, and deaf for 1 s while erasing: the ATmega328P's 1.6 s cover it.
+            (("--no-reply", "Sboot,Fe", "--erase-ms", "1000"), ["--switch", "--erase"], 0, None,
+             switch_erase),
+            (BOOT + ("--no-reply", "Fe", "--erase-ms", "1000"),
+             ["--erase", "--erase-settle-ms", "0"], 5, "Error: AVR bootloader Timeout!",
+             b"cr Sv\rcw Fe\r" + harness.records(SMALL_HEX)[0]),
+            (BOOT + ("--erase-fails",), ["--erase"], 6, 'the erase failed: the device answered '
+             '"cw Fe" with "flash erase failed"; no line is sent', b"cr Sv\rcw Fe\r"),
+            (("--no-switch",), ["--switch"], 6, 'the device still runs its application after "cw '
+             'Sboot" (it answered "Lum_Rax, HW Rev 3, 16MHz / Lum_Rax_Gen FW V2.07")',
+             b"cr Sv\rcw Sboot\r" + b"cr Sv\r" * 5),
+        ]
+        for options, steps, rc, line, wire in rows:
+            with self.subTest(options=options, steps=steps):
+                sim = self.device(*options, *FAST)
+                run = self.lumrax("--port", sim.link, *FAST, "flash", small, "--yes", *steps)
+                self.assertEqual(run.rc, rc, run.err)
+                if line is None:
+                    self.assertRegex(run.out, rb"^flashed: 21 lines ")
+                else:
+                    self.assertEqual(run.err.splitlines()[-1], "lumrax: " + line)
+                self.assertEqual(sim.received(), wire)
+                if "--erase-ms" in options and rc == 0:
+                    self.assertIn('lumrax: no answer to "cw Fe": the erase was given 1600 ms\n',
+                                  run.err)
+                    sent = [t for t, way, d in sim.traffic() if way == "PC>dev"]
+                    erase = next(t for t, way, d in sim.traffic() if b"cw Fe" in d)
+                    self.assertGreaterEqual(min(t for t in sent if t > erase) - erase, 1.6)
+
+    def test_output_files_and_the_port_lock(self):
+        """Output files replace their target only at the end of a run that keeps them; what is
+        no regular file is refused; standard output is checked; a locked port is busy."""
+        sim = self.device(*FAST)
+        old, fifo = self.write("old", "an older file"), os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        missing = os.path.join(self.dir, "nothere")
+        no_port = f"port {missing}: cannot open: No such file or directory"
+        rows = [
+            # command line, the port, exit code, the failure line
+            (["dump", "--out", old], missing, 4, no_port),
+            (["monitor", "--csv", old], missing, 4, no_port),
+            (["read", "Sv", "--log", old], missing, 4, no_port),
+            (["dump", "--out", fifo], sim.link, 1, f"cannot create {fifo}: not a regular file"),
+            (["monitor", "--csv", fifo], sim.link, 1, f"cannot create {fifo}: not a regular file"),
+            (["read", "Sv", "--log", fifo], sim.link, 1,
+             f"cannot create log file {fifo}: not a regular file"),
+        ]
+        for args, port, rc, line in rows:
+            with self.subTest(args=args):
+                run = self.lumrax("--port", port, *FAST, *args)
+                self.assertEqual((run.rc, run.err), (rc, f"lumrax: {line}\n"))
+                self.assertEqual(self.read("old"), b"an older file")
+                self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
+                self.assertEqual(self.leftovers(), [])
+        with open("/dev/full", "wb") as full:
+            run = self.lumrax("--port", sim.link, *FAST, "read", "Sv", stdout=full)
+        self.assertEqual((run.rc, run.err),
+                         (1, "lumrax: cannot write standard output: No space left on device\n"))
+        # The advisory lock binds every program, root too (the exclusive open does not).
+        fd = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            run = self.lumrax("--port", sim.link, *FAST, "read", "Sv")
+        finally:
+            os.close(fd)
+        self.assertEqual((run.rc, run.err), (4, f"lumrax: port {sim.link}: busy: another "
+                                                "program has locked the port\n"))
 
     def test_check(self):
         # The .avr and .bin of the fixture: whole pages from address 0 up to the one after
@@ -329,6 +436,7 @@ class LumraxTest(unittest.TestCase):
         question = "lumrax: Flash erased? Start Bootloader? [y/N] "
         for answer, rc, said in (
                 ("n", 2, re.escape(question + "n\nlumrax: cancelled: nothing more is sent\n")),
+                (None, 130, re.escape(question + "\nlumrax: interrupted\n")),  # Ctrl-C
                 ("y", 0, re.escape(question + "y\nlumrax: Bootloading started!: Do NOT remove "
                                    "power or connection to device!!!\n")
                  + r"(\r\[[#.]{24}\] \d+ / 21 lines .*\x1b\[K)+\r\[#{24}\] 21 / 21 lines  100 %  "
@@ -348,7 +456,9 @@ class LumraxTest(unittest.TestCase):
                         screen += os.read(master, 4096)
                     except OSError:  # the program has closed its side
                         break
-                    if screen.endswith(b"[y/N] "):
+                    if screen.endswith(b"[y/N] ") and answer is None:
+                        proc.send_signal(signal.SIGINT)
+                    elif screen.endswith(b"[y/N] "):
                         os.write(master, answer.encode() + b"\n")
                 out, _ = proc.communicate(timeout=30)
                 os.close(master)

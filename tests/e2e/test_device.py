@@ -282,7 +282,7 @@ class DeviceTest(harness.SandboxTest):
                 before = s.console().count(b"VOLT: ")
                 sim = s.simulator()
                 if reconnect:
-                    s.wait_console(b"\r\nWIN info: COM15 back, reopened at ", timeout=20)
+                    s.wait_console(b"WIN info: COM15 back, reopened at ", timeout=20)
                     wait_until(lambda: sim.received().startswith(STARTUP_READS + b"cr Wi\r"), 20,
                                "the state reads and AutoRead on the port opened again")
                     s.wait_console(b"VOLT: ", count=before + 1)

@@ -185,7 +185,8 @@ class ShellTest(harness.SandboxTest):
                                                  b"FOPEN_MAX = 20\r\nszExePath: " + path + b"\n"]
                                              + said + [
                     b"save settings to file... \nsettings file created / overwritten:\n" + path
-                    + b"\\Settings\\Lum_Rax.setup\n" + after.replace(b"baudrate ", b"")])
+                    + b"\\Settings\\Lum_Rax.setup\n"
+                    + after.replace(b"baudrate ", b"").replace(b"reconnect 1\n", b"")])
                 self.assertEqual(s.console().count(b"save settings"), 1)
                 self.assertEqual(b"IDM_EXIT" in s.console(), how == "exit")
         self.assertEqual(sorted(os.listdir(s.work)), ["COMlog", "LUMRAXbin", "Settings"])
