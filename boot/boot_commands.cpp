@@ -141,10 +141,15 @@ bool BootStopQuestion(platform::Wnd wnd) {
         ConPrintf("process_state_bootloader = %li\n", BootFlag());
         return false;
     }
-    g_boot.process_state_bootloader = 0;
-    g_boot.outcome = TransferOutcome::kStopped;
+    BootloaderStop();
     ConPrintf("process_state_bootloader = %li\n", BootFlag());
     return true;
+}
+
+void BootloaderStop() {
+    if (g_boot.process_state_bootloader == 0) return;
+    g_boot.process_state_bootloader = 0;
+    g_boot.outcome = TransferOutcome::kStopped;
 }
 
 bool RefusedDuringTransfer(platform::Wnd wnd, const char* action) {
@@ -189,6 +194,13 @@ void ShowHexFileCheck() {
     ui.SetControlText(g_com.hWndHexFileName, g_image.szHexFileName);
 }
 
+bool HexFileLoad(const char* path) {
+    if (HexFileRead(path) == 0) return false;
+    ShowHexFileCheck();
+    g_hex.hex_file_open = 1;
+    return true;
+}
+
 void HexFileOpen(platform::Wnd owner) {
     platform::Ui& ui = platform::UI();
     // The file loaded before stays whole until a new one has been read.
@@ -196,12 +208,10 @@ void HexFileOpen(platform::Wnd owner) {
     if (!ui.OpenFileDialog(owner, path, sizeof path)) return;
     ConWrite(path);
     ConPrintf("\r\n");
-    if (HexFileRead(path) == 0) {
+    if (!HexFileLoad(path)) {
         ui.ShowMessageBox(owner, g_hex.szReadError, "Error", platform::kMbIconError);
         return;
     }
-    ShowHexFileCheck();
-    g_hex.hex_file_open = 1;
     char progress[32];
     if (FormatBounded(progress, sizeof progress, "lines: 0 / %li",
                       static_cast<long>(g_image.ihex_line_num_max_app))) {

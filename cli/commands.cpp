@@ -57,23 +57,22 @@ int RunInfo(Context& ctx) {
     if (rc != kExitDone) return rc;
 
     // What the device did not report is unknown: an empty text here, null in JSON.
-    HeadlessUi& ui = ctx.ui;
-    auto reported = [&](platform::Wnd w) { return s.SetSinceOpen(w); };
-    const bool named = reported(g_gen.hWndFwVersion) || reported(g_gen.hWndHwVersion);
+    const uint32_t mark = s.replies_at_open();
+    auto reported = [&](uint32_t reply) { return reply > mark; };
+    const Readings& r = g_readings;
+    const bool named = reported(r.firmware_reply) || reported(r.hardware_reply);
     const bool boot = named && g_dev.uCisBootloader == 1;
-    const std::string firmware =
-        reported(g_gen.hWndFwVersion) ? FirstLine(ui.Text(g_gen.hWndFwVersion)) : "";
-    const std::string hardware =
-        reported(g_gen.hWndHwVersion) ? FirstLine(ui.Text(g_gen.hWndHwVersion)) : "";
+    const std::string firmware = reported(r.firmware_reply) ? FirstLine(r.firmware) : "";
+    const std::string hardware = reported(r.hardware_reply) ? FirstLine(r.hardware) : "";
     const std::string running = !named ? "" : boot ? "bootloader" : "application";
     struct Flag {
         const char* name;
-        platform::Wnd box;
+        uint32_t reply;
         uint8_t value;
     };
-    const Flag flags[] = {{"pwm", g_gen.hWndPwmOnOff, g_dev.pwm_on},
-                          {"ctl", g_gen.hWndCtlOnOff, g_dev.pwm_ctl_on},
-                          {"search_always", g_gen.hWndSearchAlways, g_dev.search_always_on}};
+    const Flag flags[] = {{"pwm", r.pwm_reply, g_dev.pwm_on},
+                          {"ctl", r.ctl_reply, g_dev.pwm_ctl_on},
+                          {"search_always", r.search_always_reply, g_dev.search_always_on}};
     s.Close();
 
     if (ctx.out.json()) {
@@ -90,7 +89,7 @@ int RunInfo(Context& ctx) {
         text("hardware", boot ? "" : hardware);
         text("running", running);
         for (const Flag& f : flags) {
-            if (boot || !reported(f.box)) {
+            if (boot || !reported(f.reply)) {
                 j.Null(f.name);
             } else {
                 j.Bool(f.name, f.value != 0);
@@ -107,9 +106,9 @@ int RunInfo(Context& ctx) {
         text += "hardware: " + shown(hardware) + "\nrunning: " + shown(running) + "\n";
         for (const Flag& f : flags) {
             text += std::string(f.name) + ": " +
-                    (!reported(f.box) ? "unknown"
-                     : f.value != 0   ? "on"
-                                      : "off") +
+                    (!reported(f.reply) ? "unknown"
+                     : f.value != 0     ? "on"
+                                        : "off") +
                     "\n";
         }
     }

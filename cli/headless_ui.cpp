@@ -34,11 +34,6 @@ std::string HeadlessUi::Text(platform::Wnd w) const {
     return c != nullptr ? c->text : std::string();
 }
 
-unsigned HeadlessUi::SetCount(platform::Wnd w) const {
-    const Control* c = Find(w);
-    return c != nullptr ? c->sets : 0;
-}
-
 platform::Wnd HeadlessUi::CreateControl(platform::Wnd, const platform::ControlSpec& spec) {
     platform::Wnd w = NewWindow();
     controls_[w].text = spec.text != nullptr ? spec.text : "";
@@ -54,10 +49,7 @@ platform::Font HeadlessUi::DefaultGuiFont() {
 }
 
 void HeadlessUi::SetControlText(platform::Wnd w, std::string_view text) {
-    if (Control* c = Find(w)) {
-        c->text.assign(text);
-        ++c->sets;
-    }
+    if (Control* c = Find(w)) c->text.assign(text);
 }
 
 std::string HeadlessUi::GetControlText(platform::Wnd w, std::size_t buffer_size) {

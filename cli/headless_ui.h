@@ -28,9 +28,6 @@ class HeadlessUi final : public platform::Ui {
     // A window that is not a control (the main window, the page).
     platform::Wnd NewWindow();
     std::string Text(platform::Wnd w) const;
-    // How often the control's text has been set: a reply that repeats the same text
-    // still counts.
-    unsigned SetCount(platform::Wnd w) const;
     void SetBoxPolicy(BoxPolicy policy) { policy_ = std::move(policy); }
     // Every box shown so far, in order.
     const std::vector<MessageBox>& boxes() const { return boxes_; }
@@ -65,7 +62,6 @@ class HeadlessUi final : public platform::Ui {
         std::string text;
         std::vector<std::string> items;
         int selection = -1;
-        unsigned sets = 0;
     };
     // nullptr for a null or unknown window, which the core may pass before a control exists.
     Control* Find(platform::Wnd w);

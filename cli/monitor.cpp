@@ -1,6 +1,7 @@
 #include "cli/monitor.h"
 
 #include <array>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,22 +17,18 @@
 
 namespace cli {
 
-// In the order of the CSV columns; the units are those of the reply parser's formats.
+// In the order of the CSV columns.
 const MeasurementColumn kMeasurementColumns[kMeasurementCount] = {
-    {"vpeak_V", &GenPageHandles::hWndAntVpeak, "Vp"},
-    {"ipeak_A", &GenPageHandles::hWndAntIpeak, "Ap"},
-    {"vsupply_V", &GenPageHandles::hWndVsupply, "V"},
-    {"iavg_A", &GenPageHandles::hWndAntIavg, "A"},
-    {"pavg_W", &GenPageHandles::hWndAntPavg, "W"},
-    {"pcb_temp_C", &GenPageHandles::hWndPcbTemp,
-     "\xB0"
-     "C"},
+    {"vpeak_V", Quantity::kAntVpeak, 2},  {"ipeak_A", Quantity::kAntIpeak, 2},
+    {"vsupply_V", Quantity::kVsupply, 2}, {"iavg_A", Quantity::kAntIavg, 3},
+    {"pavg_W", Quantity::kAntPavg, 2},    {"pcb_temp_C", Quantity::kPcbTemp, 1},
 };
 
-std::string ReadoutValue(std::string_view text, std::string_view unit) {
-    if (text.size() <= unit.size() || text.substr(text.size() - unit.size()) != unit) return {};
-    const std::string_view number = text.substr(0, text.size() - unit.size());
-    return IsPlainNumber(number) ? std::string(number) : std::string();
+std::string ReadingValue(const Reading& r, int decimals, uint32_t mark) {
+    if (r.reply <= mark || !std::isfinite(r.value)) return {};
+    char buf[64];
+    if (!FormatBounded(buf, sizeof buf, "%.*f", decimals, r.value)) return {};
+    return buf;
 }
 
 std::string IsoTime(const platform::LocalTime& t) {
@@ -53,17 +50,18 @@ class Monitor {
     int Run();
 
   private:
+    // The reply that last reported each column.
     std::array<unsigned, kMeasurementCount> Counts() const {
         std::array<unsigned, kMeasurementCount> c{};
         for (int i = 0; i < kMeasurementCount; ++i)
-            c[i] = ctx_.ui.SetCount(g_gen.*kMeasurementColumns[i].readout);
+            c[i] = g_readings[kMeasurementColumns[i].quantity].reply;
         return c;
     }
     std::array<std::string, kMeasurementCount> Values() const {
         std::array<std::string, kMeasurementCount> v;
         for (int i = 0; i < kMeasurementCount; ++i) {
             const MeasurementColumn& col = kMeasurementColumns[i];
-            v[i] = ReadoutValue(ctx_.ui.Text(g_gen.*col.readout), col.unit);
+            v[i] = ReadingValue(g_readings[col.quantity], col.decimals, mark_);
         }
         return v;
     }
@@ -85,6 +83,7 @@ class Monitor {
     std::array<unsigned, kMeasurementCount> row_base_{};
     std::array<unsigned, kMeasurementCount> drawn_{};
     unsigned rows_ = 0;
+    uint32_t mark_ = 0;  // the reply count at the opening: older readings are not this run's
 };
 
 bool Monitor::Row() {
@@ -167,6 +166,7 @@ int Monitor::Run() {
     Session s(ctx_);
     int rc = s.Open(true);
     if (rc != kExitDone) return rc;
+    mark_ = s.replies_at_open();
     Clock& clock = ctx_.ticks.clock();
     const int64_t end = opt.seconds > 0 ? clock.NowNs() + opt.seconds * kNsPerSecond : -1;
     auto time_up = [&]() { return end >= 0 && clock.NowNs() >= end; };

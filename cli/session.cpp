@@ -182,6 +182,8 @@ Session::Session(Context& ctx) : ctx_(ctx) {
     platform::SetEnv(platform::Env{&ctx.ui, port_.get(), &ctx.system, &ctx.console});
     g_watch = &watch_;
     WireDevice();
+    // A lost port ends a lumrax run: the window program's watch for its return is not wanted.
+    g_port.reconnect_enabled = 0;
     g_saved_consumers = g_rx_consumers;
     g_rx_consumers.parse_reply = WatchReply;
     g_rx_consumers.flash_dump = WatchFlashDump;
@@ -257,37 +259,27 @@ int Session::Open(bool autoread) {
     }
     open_ = true;
     opened_ = true;
-    // Opening resets the identification boxes; only what the device answers from now on
-    // counts.
-    base_.clear();
-    for (platform::Wnd w : {g_gen.hWndFwVersion, g_gen.hWndHwVersion, g_gen.hWndPwmOnOff,
-                            g_gen.hWndCtlOnOff, g_gen.hWndSearchAlways})
-        base_.emplace_back(w, ctx_.ui.SetCount(w));
+    // Only what the device answers from now on counts.
+    replies_at_open_ = g_readings.replies;
     return kExitDone;
-}
-
-bool Session::SetSinceOpen(platform::Wnd w) const {
-    for (const auto& [wnd, count] : base_)
-        if (wnd == w) return ctx_.ui.SetCount(w) > count;
-    return false;
 }
 
 bool Session::StartUpReadsDone() const {
     // The bootloader names itself and answers nothing else.
-    if (g_dev.uCisBootloader == 1 && SetSinceOpen(g_gen.hWndFwVersion)) return true;
+    if (g_dev.uCisBootloader == 1 && g_readings.firmware_reply > replies_at_open_) return true;
     // Past step 4 AutoRead has sent Wo, Sv, Wc and Ww.
     return g_autoread.autoread_step > 4 && watch_.unanswered_since < 0 && RxLineAtRest();
 }
 
-int Session::Wait(const std::function<bool()>& done, const BoxCode& code) {
-    return Run(done, code, -1);
+int Session::Wait(const std::function<bool()>& done, const Failure& failure) {
+    return Run(done, failure, -1);
 }
 
 int Session::WaitUpTo(int64_t ns, const std::function<bool()>& done) {
     return Run(done, nullptr, ctx_.ticks.clock().NowNs() + ns);
 }
 
-int Session::Run(const std::function<bool()>& done, const BoxCode& code, int64_t deadline) {
+int Session::Run(const std::function<bool()>& done, const Failure& failure, int64_t deadline) {
     int result = kExitDone;
     Clock& clock = ctx_.ticks.clock();
     // Nothing written and nothing answered since then: a device that sends no whole reply
@@ -304,7 +296,12 @@ int Session::Run(const std::function<bool()>& done, const BoxCode& code, int64_t
             return true;
         }
         if (pending_box_) {
-            result = TakeBoxFailure(code ? code(failure_box_) : kExitDevice);
+            if (failure) {
+                pending_box_ = false;
+                result = failure();
+            } else {
+                result = TakeBoxFailure(kExitDevice);
+            }
             return true;
         }
         if (done()) return true;
@@ -345,7 +342,22 @@ int Session::RegisterCommand(bool write, const std::string& text) {
     }
     // The field keeps its text after a click; the 20 ms line polling must not send it again.
     ui.SetControlText(g_link_ui.hWndRegEdit, "");
-    return pending_box_ ? TakeBoxFailure(kExitUsage) : kExitDone;
+    if (!pending_box_) return kExitDone;
+    pending_box_ = false;
+    switch (g_reg.refused) {
+        case RegRefusal::kTooLong:
+            return ctx_.out.Fail(kExitUsage, "register text longer than " +
+                                                 std::to_string(g_reg.max_text) +
+                                                 " characters: " + text);
+        case RegRefusal::kPortClosed:
+            return ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + " is not open");
+        case RegRefusal::kWriteFailed:
+            return ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + ": writing \"" +
+                                                (write ? "cw " : "cr ") + text + "\" failed");
+        case RegRefusal::kNone:
+            break;
+    }
+    return TakeBoxFailure(kExitUsage);
 }
 
 void Session::Close() {

@@ -55,8 +55,8 @@ struct LinkWatch {
     bool core_times_out = false;
 };
 
-// The exit code of an error box of the core.
-using BoxCode = std::function<int(const MessageBox&)>;
+// Says why the core showed an error box, from its results, and returns the exit code.
+using Failure = std::function<int()>;
 
 class Session {
   public:
@@ -73,9 +73,9 @@ class Session {
     void BuildPage(bool autoread);
     // Runs the timers until done() holds. Ends early, with its exit code and line, on the
     // device time-out (a command unanswered for 5 s, or 5 s with no command and no reply),
-    // a lost line or an error box of the core (code, else kExitDevice), which win over
-    // done(); on Ctrl-C it returns kExitInterrupted without a line.
-    int Wait(const std::function<bool()>& done, const BoxCode& code = nullptr);
+    // a lost line or an error box of the core (failure(), else the box's own words), which
+    // win over done(); on Ctrl-C it returns kExitInterrupted without a line.
+    int Wait(const std::function<bool()>& done, const Failure& failure = nullptr);
     // The same for at most ns: kExitDone when done() holds or the time is up (the caller
     // tells which), with no device time-out of its own.
     int WaitUpTo(int64_t ns, const std::function<bool()>& done);
@@ -85,8 +85,9 @@ class Session {
     // The start-up reads of AutoRead have all been sent and answered (what the answers
     // left out stays unknown), or the bootloader has identified itself.
     bool StartUpReadsDone() const;
-    // The control's text has been set since the port was opened: the device reported it.
-    bool SetSinceOpen(platform::Wnd w) const;
+    // The reply parser's count of replies when the port was opened: a reading or an
+    // identification with a later reply number was reported by this device.
+    uint32_t replies_at_open() const { return replies_at_open_; }
     // COM Stop and the log closed; done by the destructor too.
     void Close();
 
@@ -103,7 +104,7 @@ class Session {
     class WatchedPort;
     int AnswerBox(const MessageBox& box);
     int TakeBoxFailure(int code);
-    int Run(const std::function<bool()>& done, const BoxCode& code, int64_t deadline);
+    int Run(const std::function<bool()>& done, const Failure& failure, int64_t deadline);
 
     Context& ctx_;
     LinkWatch watch_;
@@ -112,7 +113,7 @@ class Session {
     platform::Wnd page_ = nullptr;
     bool pending_box_ = false;  // an error box of the core that is yet to be reported
     MessageBox failure_box_;
-    std::vector<std::pair<platform::Wnd, unsigned>> base_;  // set counts at the opening
+    uint32_t replies_at_open_ = 0;
     OutputFile log_;
     bool open_ = false;
     bool opened_ = false;  // the port was open at some time

@@ -24,37 +24,6 @@ namespace {
 constexpr uint32_t kPercentStep = 5;
 constexpr double kNsPerSecond = 1e9;
 
-// The core's trace while a file is checked, passed on and kept: the check names what it
-// refused only there. Only the tail is kept; the findings that end a check come last.
-class TraceCapture final : public platform::Console {
-  public:
-    TraceCapture() : saved_(platform::GetEnv()) {
-        platform::Env env = saved_;
-        env.console = this;
-        platform::SetEnv(env);
-    }
-    ~TraceCapture() override { platform::SetEnv(saved_); }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
-    void Write(const char* data, std::size_t len) override {
-        if (saved_.console != nullptr) saved_.console->Write(data, len);
-        text_.append(data, len);
-        if (text_.size() > kKeep) text_.erase(0, text_.size() - kKeep / 2);
-    }
-    void Release() override {}
-    const std::string& text() const { return text_; }
-
-  private:
-    static constexpr std::size_t kKeep = std::size_t{64} * 1024;
-    platform::Env saved_;
-    std::string text_;
-};
-
-bool StartsWith(const std::string& s, const char* prefix) {
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 std::string Hex(uint32_t value, int digits) {
     char buf[16];
     FormatBounded(buf, sizeof buf, "0x%0*lX", digits, static_cast<unsigned long>(value));
@@ -99,19 +68,28 @@ int LoadHexFile(Context& ctx, Session& s, const std::string& out_dir) {
     ChipSelect_process(platform::MakeWParam(id::kChipSelect, platform::kCbnSelEndOk), nullptr);
     FormatBounded(g_folders.szBinPath, sizeof g_folders.szBinPath, "%s", out_dir.c_str());
 
-    TraceCapture trace;
-    if (HexFileRead(path.c_str()) == 0) {
+    // As the File Open dialog's choice: read, checked, and the file to send.
+    if (!HexFileLoad(path.c_str())) {
         // "reason:\npath"
         std::string reason = g_hex.szReadError;
         reason = reason.substr(0, reason.find(":\n"));
         return ctx.out.Fail(kExitFileRefused, path + ": " + reason);
     }
-    // What the File Open dialog sets after a file was read.
-    g_hex.hex_file_open = 1;
     if (g_image.hex_file_valid == 0) {
-        return ctx.out.Fail(kExitFileRefused, path + ": refused by the check for ATmega" +
-                                                  SelectedChip().name + ": " +
-                                                  CheckFindings(trace.text()));
+        const HexFinding& f = g_hex.finding;
+        const std::string message = path + ": refused by the check for ATmega" +
+                                    SelectedChip().name + ": " +
+                                    (f.text[0] != '\0' ? f.text : "the check failed");
+        if (ctx.out.json()) {
+            ctx.out.Message(message);
+            ctx.out.Emit(JsonLine("error")
+                             .Int("exit_code", kExitFileRefused)
+                             .Str("message", message)
+                             .Int("line", f.line)
+                             .Str("finding", HexFindingName(f.kind)));
+            return kExitFileRefused;
+        }
+        return ctx.out.Fail(kExitFileRefused, message);
     }
     return kExitDone;
 }
@@ -130,17 +108,13 @@ std::string OneLine(const std::string& reply) {
     return text;
 }
 
-// The identification rows that the reply parser has recognised since a mark: it sets the
-// version boxes (the firmware box for the application's "Lum_Rax_" row and for the
-// bootloader's "Bootloader for" row, the hardware box for "Lum_Rax, HW Rev") and
-// uCisBootloader.
-struct IdentMark {
-    unsigned fw = 0;
-    unsigned hw = 0;
-};
+// The identification rows the reply parser has recognised since a mark (its count of replies
+// then): the application's "Lum_Rax_" row or the bootloader's "Bootloader for" row (the
+// firmware), and the application's "Lum_Rax, HW Rev" row (the hardware).
+using IdentMark = uint32_t;
 
-IdentMark MarkIdent(const Context& ctx) {
-    return {ctx.ui.SetCount(g_gen.hWndFwVersion), ctx.ui.SetCount(g_gen.hWndHwVersion)};
+IdentMark MarkIdent(const Context&) {
+    return g_readings.replies;
 }
 
 struct Ident {
@@ -152,14 +126,13 @@ struct Ident {
     bool whole() const { return boot() ? fw_row : fw_row && hw_row; }
 };
 
-Ident SeenSince(const Context& ctx, const IdentMark& mark) {
-    const IdentMark now = MarkIdent(ctx);
-    return {now.fw > mark.fw, now.hw > mark.hw};
+Ident SeenSince(const Context&, IdentMark mark) {
+    return {g_readings.firmware_reply > mark, g_readings.hardware_reply > mark};
 }
 
 // The application may send its two rows as two replies: the other one is given a second,
 // so that it does not run into what follows (a flash read-back, a switch).
-int AwaitOtherRow(Context& ctx, Session& s, const IdentMark& mark) {
+int AwaitOtherRow(Context& ctx, Session& s, IdentMark mark) {
     constexpr int64_t kOtherRowNs = 1000 * kNsPerMs;
     const int rc = s.WaitUpTo(kOtherRowNs, [&]() { return SeenSince(ctx, mark).whole(); });
     return rc == kExitInterrupted ? Interrupted(ctx) : rc;
@@ -274,14 +247,14 @@ int Transfer(Context& ctx, Session& s, double& seconds) {
             progress.Update(g_boot.lines_sent, total, clock.NowNs());
             return g_boot.process_state_bootloader == 0;
         },
-        TransferBoxCode);
+        [&]() { return ctx.out.Fail(TransferExitCode(g_boot.outcome), TransferOutcomeText()); });
     progress.Finish();
     seconds = progress.Seconds(clock.NowNs());
     s.watch().core_times_out = false;
     s.watch().unanswered_since = -1;
     if (rc == kExitInterrupted) {
         // As the stop question's OK: the core sends nothing more.
-        g_boot.process_state_bootloader = 0;
+        BootloaderStop();
         return ctx.out.Fail(kExitInterrupted,
                             "interrupted at line " + std::to_string(g_boot.lines_sent) + " of " +
                                 std::to_string(total) + ": the device's flash is incomplete");
@@ -341,28 +314,61 @@ int LoadOpenAndIdentify(Context& ctx, Session& s, bool& boot) {
 
 }  // namespace
 
-int TransferBoxCode(const MessageBox& box) {
-    struct End {
-        const char* text;
-        int code;
-    };
-    static const End kEnds[] = {
-        {"AVR bootloader Timeout!", kExitTimeout},
-        {"AVR bootloader error message!", kExitDevice},
-        {"AVR bootloader unknown reply!", kExitDevice},
-        {"AVR reports bootloading is finished,\nbut we don't think so!!!\n"
-         "lines_sent < ihex_line_num_max_app",
-         kExitEndMismatch},
-        {"AVR reports bootloading is finished,\nbut WTF???\nlines_sent > ihex_line_num_max_app",
-         kExitEndMismatch},
-        {"AVR did not report the end of bootloading\nafter the end-of-file line!\n"
-         "Nothing more is sent.",
-         kExitEndMismatch},
-        {"AVR bootloader: no line left to send!", kExitEndMismatch},
-    };
-    for (const End& e : kEnds)
-        if (box.text == e.text) return e.code;
+int TransferExitCode(TransferOutcome outcome) {
+    switch (outcome) {
+        case TransferOutcome::kFinished:
+            return kExitDone;
+        case TransferOutcome::kTimeOut:
+            return kExitTimeout;
+        case TransferOutcome::kEndedEarly:
+        case TransferOutcome::kEndedLate:
+        case TransferOutcome::kNoEndAfterEof:
+        case TransferOutcome::kNoLineLeft:
+            return kExitEndMismatch;
+        case TransferOutcome::kStopped:
+            return kExitInterrupted;
+        case TransferOutcome::kPortLost:
+            return kExitPort;
+        case TransferOutcome::kNone:
+        case TransferOutcome::kDeviceError:
+        case TransferOutcome::kUnknownReply:
+            break;
+    }
     return kExitDevice;
+}
+
+const char* HexFindingName(HexFindingKind kind) {
+    switch (kind) {
+        case HexFindingKind::kNone:
+            return "none";
+        case HexFindingKind::kLineCount:
+            return "line_count";
+        case HexFindingKind::kStart:
+            return "start";
+        case HexFindingKind::kTooLong:
+            return "too_long";
+        case HexFindingKind::kEnd:
+            return "end";
+        case HexFindingKind::kAddress:
+            return "address";
+        case HexFindingKind::kLastLine:
+            return "last_line";
+        case HexFindingKind::kByteCount:
+            return "byte_count";
+        case HexFindingKind::kLength:
+            return "length";
+        case HexFindingKind::kChecksum:
+            return "checksum";
+        case HexFindingKind::kTooManyLines:
+            return "too_many_lines";
+        case HexFindingKind::kExtendedRecord:
+            return "extended_record";
+        case HexFindingKind::kPastApplication:
+            return "past_application";
+        case HexFindingKind::kAfterEnd:
+            return "after_end";
+    }
+    return "unknown";
 }
 
 uint32_t EraseSettleMs(const ChipRow& chip) {
@@ -381,29 +387,6 @@ bool EraseFailed(const std::string& answer) {
     for (const char* word : {"fail", "error", "refused", "unknown"})
         if (lower.find(word) != std::string::npos) return true;
     return false;
-}
-
-std::string CheckFindings(const std::string& trace) {
-    static const char* const kFindings[] = {"ihex line ", "Error: ihex last line",
-                                            "Hex File Validity Check: too many lines",
-                                            "Max. for ATmega"};
-    std::string found;
-    std::size_t start = 0;
-    while (start < trace.size()) {
-        std::size_t end = trace.find('\n', start);
-        if (end == std::string::npos) end = trace.size();
-        std::string line = trace.substr(start, end - start);
-        start = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        // A report only: such a line may still pass.
-        if (StartsWith(line, "ihex line length error")) continue;
-        bool finding = false;
-        for (const char* f : kFindings) finding = finding || StartsWith(line, f);
-        if (!finding) continue;
-        if (!found.empty()) found += "; ";
-        found += line;
-    }
-    return found.empty() ? "the check failed" : found;
 }
 
 std::vector<uint8_t> ExpectedApplication() {
@@ -514,15 +497,8 @@ int RunCheck(Context& ctx) {
     const int rc = LoadHexFile(ctx, s, out_dir);
     if (rc != kExitDone) return rc;
     if (g_image.image_files_written == 0) {
-        if (g_image.szAVRbinPath[0] == '\0' || g_image.szFlashImagePath[0] == '\0') {
-            return ctx.out.Fail(kExitLocalFile, "cannot write the page images into " + out_dir +
-                                                    ": path longer than " +
-                                                    std::to_string(kImagePathSize - 1) +
-                                                    " characters");
-        }
-        return ctx.out.Fail(kExitLocalFile, "cannot write the page images " +
-                                                std::string(g_image.szAVRbinPath) + " and " +
-                                                g_image.szFlashImagePath);
+        return ctx.out.Fail(kExitLocalFile, "cannot write the page images into " + out_dir + ": " +
+                                                g_image.szImageFilesError);
     }
     const ChipRow& chip = SelectedChip();
     const std::string& file = ctx.opt.args[0];

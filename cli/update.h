@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "boot/bootloader.h"
 #include "cli/session.h"
+#include "firmware/hex_file.h"
 #include "firmware/chip_table.h"
 
 namespace cli {
@@ -13,8 +15,10 @@ int RunCheck(Context& ctx);
 int RunFlash(Context& ctx);
 int RunVerify(Context& ctx);
 
-// The exit code of the error box that ends a transfer.
-int TransferBoxCode(const MessageBox& box);
+// The exit code of a transfer's outcome.
+int TransferExitCode(TransferOutcome outcome);
+// A finding's name in --json.
+const char* HexFindingName(HexFindingKind kind);
 
 // How long an erase of the chip's application section is given when the device does not
 // answer "cw Fe": every self-programming page of the section erased at 4.5 ms (the
@@ -26,9 +30,6 @@ uint32_t EraseSettleMs(const ChipRow& chip);
 // The device's answer to "cw Fe" says that the erase failed ("fail", "error", "refused",
 // "unknown" in any case).
 bool EraseFailed(const std::string& answer);
-
-// What the check's trace says refused the file: its findings joined by "; ".
-std::string CheckFindings(const std::string& trace);
 
 // The application section as the checked image has it: its pages from address 0, then 0xFF
 // (erased flash) up to the section's end.

@@ -195,6 +195,7 @@ void HardwareIdent(Work& w) {
 void PwmActive(Work& w) {
     RowScan(w.Remainder()).Skip(2).Int(w.value);  // "%*s %*s %i"
     g_dev.pwm_on = w.value == 1 ? 1 : 0;
+    g_readings.pwm_reply = g_readings.replies;
     SetText(g_gen.hWndPwmOnOff, g_dev.pwm_on != 0 ? "PWM OFF" : "PWM ON");
     ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
 }
@@ -202,6 +203,7 @@ void PwmActive(Work& w) {
 void PwmCtlActive(Work& w) {
     RowScan(w.Remainder()).Skip(2).Int(w.value);  // "%*s %*s %i"
     g_dev.pwm_ctl_on = w.value == 1 ? 1 : 0;
+    g_readings.ctl_reply = g_readings.replies;
     SetText(g_gen.hWndCtlOnOff, g_dev.pwm_ctl_on != 0 ? "CTL OFF" : "CTL ON");
     ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
 }
@@ -238,6 +240,7 @@ void SearchAlways(Work& w) {
     RowScan(w.Remainder()).Skip(2).Hex(hex);  // "%*s %*s %x"
     w.value = static_cast<int32_t>(hex);
     g_dev.search_always_on = w.value == 0xA5 ? 1 : 0;
+    g_readings.search_always_reply = g_readings.replies;
     SetText(g_gen.hWndSearchAlways, g_dev.search_always_on != 0 ? "AS alw. OFF" : "AS alw. ON");
     ConPrintf("known string found: %s = %i", w.Remainder(), w.value);
 }

@@ -37,11 +37,14 @@ struct Reading {
 constexpr std::size_t kIdentSize = 256;
 struct Readings {
     Reading values[static_cast<int>(Quantity::kCount)];
-    uint32_t replies = 0;            // replies parsed so far
-    uint32_t firmware_reply = 0;     // the reply of the last firmware identification; 0: none
-    uint32_t hardware_reply = 0;     // the reply of the last hardware identification; 0: none
-    char firmware[kIdentSize] = {};  // as the Firmware Version box shows it
-    char hardware[kIdentSize] = {};  // as the Hardware Version box shows it
+    uint32_t replies = 0;              // replies parsed so far
+    uint32_t firmware_reply = 0;       // the reply of the last firmware identification; 0: none
+    uint32_t hardware_reply = 0;       // the reply of the last hardware identification; 0: none
+    uint32_t pwm_reply = 0;            // the reply that last reported pwm_on; 0: none
+    uint32_t ctl_reply = 0;            // ... pwm_ctl_on
+    uint32_t search_always_reply = 0;  // ... search_always_on
+    char firmware[kIdentSize] = {};    // as the Firmware Version box shows it
+    char hardware[kIdentSize] = {};    // as the Hardware Version box shows it
     const Reading& operator[](Quantity q) const { return values[static_cast<int>(q)]; }
     void Reset() { *this = Readings{}; }
 };

@@ -23,6 +23,7 @@ void RegExchangeAnswered(const char* reply, uint32_t flash_bytes) {
 namespace {
 
 void Sent(const char* command) {
+    g_reg.refused = RegRefusal::kNone;
     g_reg.command = command;
     g_reg.pending = true;
     g_reg.reply.clear();
@@ -33,6 +34,7 @@ void Sent(const char* command) {
 constexpr std::size_t kCommandFrame = 5;
 
 void ReportPortClosed(platform::Wnd wnd, bool reading) {
+    g_reg.refused = RegRefusal::kPortClosed;
     if (reading) {
         ConPrintf("Error: Open COM port before reading uC registers!\n");
         platform::UI().ShowMessageBox(wnd, "Open COM port before reading uC registers!", "Error",
@@ -46,6 +48,8 @@ void ReportPortClosed(platform::Wnd wnd, bool reading) {
 
 void ReportTooLong(platform::Wnd wnd, std::size_t buffer_size) {
     const unsigned max = static_cast<unsigned>(buffer_size - kCommandFrame);
+    g_reg.refused = RegRefusal::kTooLong;
+    g_reg.max_text = max;
     ConPrintf("Error: Register text too long (max. %u characters)!\n", max);
     char msg[64];
     FormatBounded(msg, sizeof msg, "Register text too long (max. %u characters)!", max);
@@ -83,6 +87,7 @@ void button_Reg_Read_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd) 
         return;
     }
     if (!PortWriteText(szRdCmndBuf)) {
+        g_reg.refused = RegRefusal::kWriteFailed;
         ShowWriteFailed(wnd);
         return;
     }
@@ -107,6 +112,7 @@ void button_Reg_Write_process(platform::Wnd wnd, uint32_t wParam, platform::Wnd)
         return;
     }
     if (!PortWriteText(szWrCmndBuf)) {
+        g_reg.refused = RegRefusal::kWriteFailed;
         ShowWriteFailed(wnd);
         return;
     }

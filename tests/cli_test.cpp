@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -96,16 +97,18 @@ TEST(CliTest, JsonCarriesDeviceTextSafelyAndReadoutsLoseTheirUnit) {
     };
     for (const auto& [text, json] : strings) EXPECT_EQ(cli::JsonString(text), json) << text;
 
-    const std::string deg = std::string("\xB0") + "C";
-    const std::string readouts[][3] = {
-        {"27.30Vp", "Vp", "27.30"}, {"-3.5" + deg, deg, "-3.5"},
-        {"12W", "W", "12"},         {"-", "V", ""},  // not read yet
-        {"24.00V", "Vp", ""},                        // another box's form
-        {"nanVp", "Vp", ""},        {"1e5W", "W", ""},
-        {"007W", "W", ""},          {".5W", "W", ""},
-        {"5.W", "W", ""},
+    // A reading in the CSV: the read-out's decimals, nothing before this run or not finite.
+    const std::tuple<double, uint32_t, int, const char*> readings[] = {
+        {27.3, 5, 2, "27.30"},   {-3.45, 5, 1, "-3.5"},
+        {0.1234, 5, 3, "0.123"}, {12.0, 4, 2, ""},  // reported before the mark
+        {NAN, 5, 2, ""},         {INFINITY, 5, 2, ""},
     };
-    for (const auto& r : readouts) EXPECT_EQ(cli::ReadoutValue(r[0], r[1]), r[2]) << r[0];
+    for (const auto& [value, reply, decimals, csv] : readings) {
+        Reading r;
+        r.value = value;
+        r.reply = reply;
+        EXPECT_EQ(cli::ReadingValue(r, decimals, 4), csv) << value;
+    }
 }
 
 TEST(CliTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
@@ -134,22 +137,16 @@ TEST(CliTest, QuestionsAreAnsweredByYesOrTheTerminalOrRefused) {
     }
 }
 
-// The exit codes that the help text promises for the boxes that end a transfer.
-TEST(CliTest, EveryBoxThatEndsATransferHasItsExitCode) {
-    const std::pair<const char*, int> boxes[] = {
-        {"AVR bootloader Timeout!", 5},
-        {"AVR bootloader error message!", 6},
-        {"AVR bootloader unknown reply!", 6},
-        {"AVR reports bootloading is finished,\nbut we don't think so!!!\n"
-         "lines_sent < ihex_line_num_max_app",
-         7},
-        {"AVR did not report the end of bootloading\nafter the end-of-file line!\nNothing more "
-         "is sent.",
-         7},
-        {"Some other box", 6},
+// The exit codes that the help text promises for the ways a transfer ends.
+TEST(CliTest, EveryEndOfATransferHasItsExitCode) {
+    using T = TransferOutcome;
+    const std::pair<T, int> ends[] = {
+        {T::kFinished, 0},   {T::kTimeOut, 5},   {T::kDeviceError, 6},   {T::kUnknownReply, 6},
+        {T::kEndedEarly, 7}, {T::kEndedLate, 7}, {T::kNoEndAfterEof, 7}, {T::kNoLineLeft, 7},
+        {T::kStopped, 130},  {T::kPortLost, 4},  {T::kNone, 6},
     };
-    for (const auto& [text, code] : boxes)
-        EXPECT_EQ(cli::TransferBoxCode(cli::MessageBox{text, "", 0x10}), code) << text;
+    for (const auto& [outcome, code] : ends)
+        EXPECT_EQ(cli::TransferExitCode(outcome), code) << static_cast<int>(outcome);
 }
 
 // The erase's settle time per chip, what an answer to it says, and a read-back that ends

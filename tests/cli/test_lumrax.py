@@ -211,24 +211,26 @@ class LumraxTest(unittest.TestCase):
              time_out.format("Pt"), b"cr Wo\rcr Pt\r"),
             # A file the check refuses: nothing is sent, no images are written.
             (None, ["check", crc, "--out", refused], 3, b"",
-             f"{crc}: {check}ihex line CRC error, line 3", b""),
-            (None, ["check", too_long, "--out", refused], 3, b"", f"{too_long}: {check}Hex File "
-             "Validity Check: too many lines: 5798 !!!; Max. for ATmega328P application flash: "
-             "1793 lines", b""),
-            ((), ["flash", crc, "--yes"], 3, b"", f"{crc}: {check}ihex line CRC error, line 3",
-             b""),
+             f"{crc}: {check}line 3: checksum error", b""),
+            (None, ["check", too_long, "--out", refused], 3, b"",
+             f"{too_long}: {check}5798 lines: an ATmega328P application has at most 1793", b""),
+            ((), ["flash", crc, "--yes", "--json"], 3,
+             ('{"event":"error","exit_code":3,"message":"' + f"{crc}: {check}line 3: checksum "
+              'error","line":3,"finding":"checksum"}\n').encode(),
+             f"{crc}: {check}line 3: checksum error", b""),
             # The firmware update's steps failing on the device.
             ((), flash_small, 6, b"",
              "the device runs its application: --switch puts it in its bootloader", b"cr Sv\r"),
             (BOOT + ("--record-letter", "3:e"), flash_small, 6, b"",
-             "Error: AVR bootloader error message!", b"cr Sv\r" + b"".join(records[:4])),
+             "the device reported error 'e' at line 4", b"cr Sv\r" + b"".join(records[:4])),
             (BOOT + ("--record-letter", "2:W"), flash_small, 6, b"",
-             "Error: AVR bootloader unknown reply!", b"cr Sv\r" + b"".join(records[:3])),
+             "the device answered line 3 with the unknown letter 'W'",
+             b"cr Sv\r" + b"".join(records[:3])),
             (BOOT + ("--record-letter", "5:n"), flash_small, 7, b"",
-             "ERROR!: AVR reports bootloading is finished, but we don't think so!!! "
-             "lines_sent < ihex_line_num_max_app", b"cr Sv\r" + b"".join(records[:6])),
+             f"the device reported the end after 6 of {len(records)} lines",
+             b"cr Sv\r" + b"".join(records[:6])),
             (BOOT + ("--disconnect-after-records", "3"), flash_small, 5, b"",
-             "Error: AVR bootloader Timeout!", b"cr Sv\r" + b"".join(records[:4])),
+             "the device did not answer line 4 within 5 s", b"cr Sv\r" + b"".join(records[:4])),
             (BOOT, ["verify", small], 6, b"",
              "the device runs its bootloader: only the application reads the flash back",
              b"cr Sv\r"),
@@ -255,7 +257,7 @@ class LumraxTest(unittest.TestCase):
         deep = os.path.join(self.dir, "no", "sub")
         run = self.lumrax("check", small, "--out", deep)
         self.assertEqual((run.rc, run.out, run.err), (1, b"", "lumrax: cannot write the page "
-                         f"images {deep}/small.bin and {deep}/small.avr\n"))
+                         f"images into {deep}: {deep}/small.bin cannot be created\n"))
         # The same image on the device, asked for JSON.
         sim = self.device("--flash", same, *FAST)
         run = self.lumrax("--port", sim.link, *FAST, "verify", small, "--json")
@@ -304,7 +306,7 @@ class LumraxTest(unittest.TestCase):
             (("--no-reply", "Sboot,Fe", "--erase-ms", "1000"), ["--switch", "--erase"], 0, None,
              switch_erase),
             (BOOT + ("--no-reply", "Fe", "--erase-ms", "1000"),
-             ["--erase", "--erase-settle-ms", "0"], 5, "Error: AVR bootloader Timeout!",
+             ["--erase", "--erase-settle-ms", "0"], 5, "the device did not answer line 1 within 5 s",
              b"cr Sv\rcw Fe\r" + harness.records(SMALL_HEX)[0]),
             (BOOT + ("--erase-fails",), ["--erase"], 6, 'the erase failed: the device answered '
              '"cw Fe" with "flash erase failed"; no line is sent', b"cr Sv\rcw Fe\r"),
