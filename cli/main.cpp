@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/tick_loop.h"
+#include "platform/version.h"
 
 namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
     if (!parsed) return out.Fail(cli::kExitUsage, error);
     if (opt.command == cli::Command::kHelp) {
         out.Write(cli::HelpText());
+        return cli::kExitDone;
+    }
+    if (opt.command == cli::Command::kVersion) {
+        out.Write(std::string("lumrax ") + AppVersion() + "\n");
         return cli::kExitDone;
     }
 
