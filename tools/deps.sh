@@ -14,6 +14,9 @@ lrx_install_missing() {
 }
 
 LRX_BUILD_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix)
+# The packages of tools/release.sh: dpkg-shlibdeps (dpkg-dev, which CPack drives through
+# file) computes the Debian package's dependencies; man-db reads the manual pages in tests.
+LRX_RELEASE_PACKAGES=(dpkg-dev file man-db)
 # Clang with its sanitizer and libFuzzer runtimes, for the fuzz targets.
 LRX_FUZZ_PACKAGES=(clang libclang-rt-dev)
 # e2fsprogs: chattr, with which a test makes a folder read-only for root too.

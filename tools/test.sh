@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Builds both flavours and runs every test: the host tests under AddressSanitizer and UBSan,
-# short runs of the fuzz targets, then the end-to-end tests of the real exe under Wine.
+# Builds both flavours and the release packages and runs every test: the host tests under
+# AddressSanitizer and UBSan (with the packages' checks), short runs of the fuzz targets, then
+# the end-to-end tests of the real exe under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/tools/deps.sh"
-lrx_install_missing "${LRX_BUILD_PACKAGES[@]}" "${LRX_FUZZ_PACKAGES[@]}" "${LRX_WINE_PACKAGES[@]}"
+lrx_install_missing "${LRX_BUILD_PACKAGES[@]}" "${LRX_FUZZ_PACKAGES[@]}" "${LRX_WINE_PACKAGES[@]}" \
+    "${LRX_RELEASE_PACKAGES[@]}"
 
 win="$root/build/win"
 host="$root/build/host-asan"
 lrx_build_windows "$root" "$win"
+"$root/tools/release.sh"
 # The benchmarks are built too, so that they keep up with the code they measure.
-cmake -S "$root" -B "$host" -DLRX_SANITIZE=ON -DLRX_BENCH=ON -DLRX_WIN_BUILD_DIR="$win" >/dev/null
+cmake -S "$root" -B "$host" -DLRX_SANITIZE=ON -DLRX_BENCH=ON -DLRX_WIN_BUILD_DIR="$win" \
+    -DLRX_PACKAGES_DIR="$root/build/packages" >/dev/null
 cmake --build "$host" -j"$(nproc)"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
