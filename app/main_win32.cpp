@@ -7,6 +7,7 @@
 #include "platform/env.h"
 #include "platform/env_win32.h"
 #include "page/page.h"
+#include "platform/version.h"
 #include "resources/resource.h"
 #include "serial/port.h"
 #include "serial/reg_console.h"
@@ -173,7 +174,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     std::unique_ptr<platform::SerialPort> serial = platform::NewWin32Serial();
     std::unique_ptr<platform::System> system = platform::NewWin32System();
     platform::SetEnv(platform::Env{ui.get(), serial.get(), system.get(), console.get()});
-    ConPrintf("Application Title: %s\r\n", g_app.szAppTitle);
+    ConPrintf("Application Title: %s %s\r\n", g_app.szAppTitle, AppVersion());
 
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
     InitCommonControlsEx(&icc);

@@ -11,6 +11,7 @@
 #include "generator/gen_page.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
+#include "platform/version.h"
 #include "serial/com_log.h"
 #include "serial/port.h"
 #include "serial/reg_console.h"
@@ -79,7 +80,7 @@ void FormatBanner() {
     FormatBounded(g_app.szBanner, sizeof g_app.szBanner,
                   "LUM_RAX_COM - service tool for Lum_Rax generators\n%s, build: %s, %s\n"
                   " - internal use only! -",
-                  APP_VERSION, __DATE__, __TIME__);
+                  AppVersion(), __DATE__, __TIME__);
 }
 
 void AppStartup(platform::Wnd main, platform::Wnd page) {

@@ -2,8 +2,6 @@
 // Start-up after the main window exists, working folders, banner and shutdown.
 #include "page/page.h"
 
-constexpr const char* APP_VERSION = "V0.34";
-
 struct AppState {
     char szAppTitle[100] = {};
     char szAppClass[100] = {};

@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/tick_loop.h"
+#include "platform/version.h"
 
 namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     if (opt.command == cli::Command::kHelp) {
         out.Write(cli::HelpText());
         return out.Finish(cli::kExitDone);
+    }
+    if (opt.command == cli::Command::kVersion) {
+        out.Write(std::string("lumrax ") + AppVersion() + "\n");
+        return cli::kExitDone;
     }
 
     cli::CatchInterrupt(&g_interrupted);

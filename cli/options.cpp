@@ -58,6 +58,7 @@ const OptionRow kOptionRows[] = {
     {"--yes", false, 0},
     {"--verbose", false, 0},
     {"--help", false, 0},
+    {"--version", false, 0},
     {"--seconds", true, kSeconds},
     {"--csv", true, kCsv},
     {"--chip", true, kChip},
@@ -108,6 +109,8 @@ bool SetOption(const std::string& name, const std::string& value, Options& o, st
         o.verbose = true;
     } else if (name == "--help") {
         o.command = Command::kHelp;
+    } else if (name == "--version") {
+        o.command = Command::kVersion;
     } else if (name == "--seconds") {
         // Up to a year, so the deadline in nanoseconds stays far from overflowing.
         if (!ToCount(value, 366ul * 24 * 3600, o.seconds)) {
@@ -197,7 +200,7 @@ bool ParseCommandLine(const std::vector<std::string>& argv, const std::string& e
         if (!SetOption(name, value, o, error)) return false;
         given.push_back(name);
     }
-    if (o.command == Command::kHelp) {
+    if (o.command == Command::kHelp || o.command == Command::kVersion) {
         out = o;
         return true;
     }
@@ -302,6 +305,7 @@ const char* HelpText() {
            "                asks and a run without a terminal refuses\n"
            "  --verbose     the program's diagnostic trace on standard error\n"
            "  --help        this text\n"
+           "  --version     the program's version\n"
            "\n"
            "Every failure is one line on standard error. Exit codes:\n"
            "  0 done   1 a local file (or standard output) cannot be written, or is not a\n"

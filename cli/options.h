@@ -9,6 +9,7 @@ namespace cli {
 enum class Command {
     kNone,
     kHelp,
+    kVersion,
     kPorts,
     kInfo,
     kRead,

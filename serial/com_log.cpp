@@ -18,6 +18,7 @@
 #include "platform/work_folders.h"
 #include "platform/env.h"
 #include "platform/text_format.h"
+#include "platform/version.h"
 
 ComLogState g_log;
 
@@ -60,7 +61,8 @@ void BeginLog(std::FILE* file, const char* name, const platform::LocalTime& t) {
     const std::size_t len = std::strlen(name);
     const std::size_t room = sizeof g_log.szCOMLogFileName - 1;
     std::memcpy(g_log.szCOMLogFileName, name, len < room ? len : room);
-    std::fprintf(file, "COM Port log file\n");
+    // People and scripts find a log by its first words; the version only follows them.
+    std::fprintf(file, "COM Port log file - LUM_RAX_COM %s\n", AppVersion());
     std::fprintf(file, "Started: %02d:%02d:%02d, %02d.%02d.%04d\n", t.hour, t.minute, t.second,
                  t.day, t.month, t.year);
     std::fflush(file);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "sim/device.h"
 #include "sim/options.h"
 #include "sim/pty_link.h"
@@ -95,6 +96,10 @@ int main(int argc, char** argv) {
     }
     if (opt.help) {
         std::fputs(sim::UsageText(), stdout);
+        return 0;
+    }
+    if (opt.version) {
+        std::printf("lumrax-sim %s\n", AppVersion());
         return 0;
     }
     if (!opt.flash_file.empty() && !LoadImage(opt.flash_file, opt.scenario.flash_image, error)) {

@@ -38,6 +38,8 @@ const char* UsageText() {
            "  --resonance KHZ             resonance of the antenna circuit (default 131)\n"
            "  --search-ms N               duration of an auto search (default 2500)\n"
            "  --trace                     print every byte that crosses the line\n"
+           "  --help                      this text\n"
+           "  --version                   the simulator's version\n"
            "faults:\n"
            "  --no-reply REG[,REG]|*      never answer these commands\n"
            "  --late-ms N                 every reply N ms late\n"
@@ -69,6 +71,10 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& out, std::st
         const std::string& opt = args[i];
         if (opt == "--help" || opt == "-h") {
             out.help = true;
+            continue;
+        }
+        if (opt == "--version") {
+            out.version = true;
             continue;
         }
         if (opt == "--trace") {

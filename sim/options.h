@@ -13,6 +13,7 @@ struct SimOptions {
     std::string flash_file;  // raw image loaded at address 0
     bool trace = false;
     bool help = false;
+    bool version = false;
 };
 
 // False with a message for an unknown option or a bad value.

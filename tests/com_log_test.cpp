@@ -1,12 +1,14 @@
 #include <filesystem>
 
+#include "platform/version.h"
 #include "tests/fakes/test_env.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kHeader = "COM Port log file\nStarted: 14:07:09, 05.03.2024\n";
+const std::string kHeader = std::string("COM Port log file - LUM_RAX_COM ") + AppVersion() +
+                            "\nStarted: 14:07:09, 05.03.2024\n";
 const std::string kName = "COM_log_2024-03-05_14h07m09.txt";
 
 class ComLogTest : public fakes::CoreTest {

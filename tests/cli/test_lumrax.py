@@ -114,13 +114,15 @@ class LumraxTest(unittest.TestCase):
                 if sim is not boot:
                     self.assertEqual(len(sim.received()), before + len(wire))
 
-        # The COM traffic log: the window program's format, the port named by its path; it
-        # replaces the file there.
+        # The COM traffic log: the window program's format with the version --version shows,
+        # the port named by its path; it replaces the file there.
+        version = self.lumrax("--version").out.removeprefix(b"lumrax ").rstrip(b"\n")
         log = self.write("com.log", "an older log")
         run = self.lumrax("read", "Wo", "--log", log, "--port", app.link)
         self.assertEqual((run.rc, run.err), (0, ""))
         with open(log, "rb") as f:
-            self.assertRegex(f.read(), rb"COM Port log file\nStarted: \d\d:\d\d:\d\d, "
+            self.assertRegex(f.read(), rb"COM Port log file - LUM_RAX_COM " + re.escape(version)
+                             + rb"\nStarted: \d\d:\d\d:\d\d, "
                              rb"\d\d\.\d\d\.\d{4}\nCom port open \(handle \d+\)\n"
                              + re.escape(app.link.encode() + b", 38400 bps\n" + b"-" * 26 +
                                          b"\n\ncr Wo\r\n" + app.replies()[-1]) + b"$")

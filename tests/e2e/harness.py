@@ -42,6 +42,12 @@ def build_path(*parts):
     return path
 
 
+def app_version():
+    """The version the Windows build gives its programs, as they show it ("V0.34...")."""
+    with open(build_path("generated", "lrx_version.h")) as f:
+        return "V" + re.search(r'#define LRX_VERSION "(.*)"', f.read()).group(1)
+
+
 def runs_root():
     root = os.path.abspath(os.environ.get("LRX_E2E_RUNS") or os.path.join(
         os.environ.get("LRX_WIN_BUILD_DIR", "."), "e2e-runs"))

@@ -180,7 +180,8 @@ class DeviceTest(harness.SandboxTest):
         # The header, then every reply since LOG Start, byte for byte as the device sent it,
         # and the register read that the field sent, with a line feed.
         self.assertEqual(show(log.replace(b"cr Wo\r\r\n", b"")), show(started.strftime(
-            "COM Port log file\nStarted: %H:%M:%S, %d.%m.%Y\n").encode() + b"".join(
+            "COM Port log file - LUM_RAX_COM " + harness.app_version() +
+            "\nStarted: %H:%M:%S, %d.%m.%Y\n").encode() + b"".join(
             sim.replies()[logged_from:])), "log file")
 
     def test_firmware_update(self):

@@ -33,8 +33,10 @@ STYLES = {
     "E4": WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_NOHIDESEL,
 }
 
-BANNER = re.compile(r"\ALUM_RAX_COM.*\nV0\.34, build: (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|"
-                    r"Dec) [ 123]\d \d{4}, [0-2]\d:[0-5]\d:[0-5]\d\n - internal use only! -\Z")
+VERSION = harness.app_version()
+BANNER = re.compile(r"\ALUM_RAX_COM.*\n" + re.escape(VERSION) + r", build: (Jan|Feb|Mar|Apr|May|"
+                    r"Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d{4}, [0-2]\d:[0-5]\d:[0-5]\d\n"
+                    r" - internal use only! -\Z")
 
 # Every control of the page in creation order: class, text, x, y, width, height, style, id.
 PAGE = [
@@ -181,7 +183,8 @@ class ShellTest(harness.SandboxTest):
                 self.assertEqual(s.leave(how), 0, "exit code of the program")
                 with open(settings, "rb") as f:
                     self.assertEqual(f.read(), after, "settings file written when leaving")
-                self.assert_console_in_order(s, [b"Application Title: LUM_RAX_COM\r\n\n\n"
+                self.assert_console_in_order(s, [b"Application Title: LUM_RAX_COM "
+                                                 + VERSION.encode() + b"\r\n\n\n"
                                                  b"FOPEN_MAX = 20\r\nszExePath: " + path + b"\n"]
                                              + said + [
                     b"save settings to file... \nsettings file created / overwritten:\n" + path
