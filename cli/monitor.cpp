@@ -183,10 +183,18 @@ int Monitor::Run() {
                             nullptr);
     row_base_ = Counts();
     drawn_ = row_base_;
-    rc = s.Wait([&]() {
-        if (!Tick()) output_failed_ = true;
-        return output_failed_ || time_up();
-    });
+    s.set_reconnect(opt.reconnect);
+    for (;;) {
+        rc = s.Wait([&]() {
+            if (!Tick()) output_failed_ = true;
+            return output_failed_ || time_up();
+        });
+        if (rc != kLineLost) break;
+        rc = s.AwaitReturn(time_up);
+        if (rc != kExitDone || time_up()) break;
+        // A row only from values read after the return: none is made up across the gap.
+        row_base_ = Counts();
+    }
     ClearLive();
     if (csv_failed_) {
         std::string reason;

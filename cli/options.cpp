@@ -13,7 +13,7 @@ namespace {
 enum : unsigned {
     kPortOpts = 1u << 0,  // --port --baud --log
     kSeconds = 1u << 1,
-    kCsv = 1u << 2,
+    kCsv = 1u << 2,  // --csv --reconnect
     kChip = 1u << 3,
     kOut = 1u << 4,
     kReg = 1u << 5,
@@ -61,6 +61,7 @@ const OptionRow kOptionRows[] = {
     {"--version", false, 0},
     {"--seconds", true, kSeconds},
     {"--csv", true, kCsv},
+    {"--reconnect", false, kCsv},
     {"--chip", true, kChip},
     {"--out", true, kOut},
     {"--reg", true, kReg},
@@ -119,6 +120,8 @@ bool SetOption(const std::string& name, const std::string& value, Options& o, st
         }
     } else if (name == "--csv") {
         o.csv_file = value;
+    } else if (name == "--reconnect") {
+        o.reconnect = true;
     } else if (name == "--chip") {
         bool known = false;
         for (const char* chip : kChips) known = known || value == chip;
@@ -262,6 +265,8 @@ const char* HelpText() {
            "      --seconds N       end after N seconds\n"
            "      --csv FILE        the rows into FILE instead of standard output; FILE is\n"
            "                        replaced when the run ends (Ctrl-C too)\n"
+           "      --reconnect       a lost port is waited for and opened again (a line on\n"
+           "                        standard error for each); the rows go on after a gap\n"
            "  dump                  the flash read-back as raw bytes\n"
            "      --out FILE        into FILE, replaced only by a complete dump (needed when\n"
            "                        standard output is a terminal)\n"

@@ -32,6 +32,7 @@ struct Options {
     bool verbose = false;
     std::string log_file;
     std::string csv_file;
+    bool reconnect = false;  // monitor: wait for a lost port to come back
     std::string out;
     std::string reg = "Mr";
     std::string chip = "328P";

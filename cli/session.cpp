@@ -11,6 +11,7 @@
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
 #include "platform/env.h"
+#include "platform/text_format.h"
 #include "page/page.h"
 #include "serial/com_log.h"
 #include "serial/port.h"
@@ -291,6 +292,10 @@ int Session::Run(const std::function<bool()>& done, const Failure& failure, int6
         if (ctx_.port.LineFailed()) {
             // The system's reason says more than what the core may show about it.
             pending_box_ = false;
+            if (reconnect_) {
+                result = kLineLost;
+                return true;
+            }
             result =
                 ctx_.out.Fail(kExitPort, "port " + ctx_.opt.port + ": " + ctx_.port.LastError());
             return true;
@@ -358,6 +363,52 @@ int Session::RegisterCommand(bool write, const std::string& text) {
             break;
     }
     return TakeBoxFailure(kExitUsage);
+}
+
+namespace {
+
+std::string ClockText() {
+    const platform::LocalTime t = platform::Sys().Now();
+    char text[16];
+    FormatBounded(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+    return text;
+}
+
+}  // namespace
+
+int Session::AwaitReturn(const std::function<bool()>& stop) {
+    constexpr int64_t kTryNs = 1000 * kNsPerMs;
+    const uint32_t click = platform::MakeWParam(id::kComStartStop, platform::kBnClicked);
+    // The core closes a port it could not read; one that failed on a write is closed here.
+    if (g_port.com_port_open == 1) button_COM_StartStop_process(page_, click, nullptr);
+    pending_box_ = false;
+    ctx_.out.Message("port " + ctx_.opt.port + " lost at " + ClockText() +
+                     ", waiting for it to come back");
+    char com[32];
+    const char* path = g_port.com_device_path;
+    if (path[0] == '\0') {
+        FormatBounded(com, sizeof com, "\\\\.\\COM%i", g_port.com_port_number);
+        path = com;
+    }
+    Clock& clock = ctx_.ticks.clock();
+    for (;;) {
+        const int64_t until = clock.NowNs() + kTryNs;
+        ctx_.ticks.RunUntil(
+            [&]() { return *ctx_.interrupted != 0 || stop() || clock.NowNs() >= until; });
+        if (*ctx_.interrupted != 0) return kExitInterrupted;
+        if (stop()) return kExitDone;
+        // A quiet look first: COM Start on a missing port would show a box each time.
+        const platform::PortHandle probe = ctx_.port.Open(path);
+        if (probe == nullptr) continue;
+        ctx_.port.Close(probe);
+        button_COM_StartStop_process(page_, click, nullptr);
+        pending_box_ = false;
+        if (g_port.com_port_open == 1) break;
+    }
+    watch_.unanswered_since = -1;
+    ++watch_.activity;
+    ctx_.out.Message("port " + ctx_.opt.port + " back at " + ClockText());
+    return kExitDone;
 }
 
 void Session::Close() {

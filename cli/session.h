@@ -21,6 +21,10 @@
 
 namespace cli {
 
+// Wait's result when the line failed and the session waits for its return (reconnect): no
+// line has been given.
+constexpr int kLineLost = -1;
+
 // A device that has not answered a command within this time has stopped answering: the
 // bootloading protocol's 500 receive ticks.
 constexpr int64_t kDeviceTimeoutNs = 5000 * kNsPerMs;
@@ -90,6 +94,12 @@ class Session {
     uint32_t replies_at_open() const { return replies_at_open_; }
     // COM Stop and the log closed; done by the destructor too.
     void Close();
+    // With reconnect set, a failed line ends a wait with kLineLost instead of exit 4.
+    void set_reconnect(bool on) { reconnect_ = on; }
+    // After kLineLost: says the loss, tries the port quietly once a second and, once it
+    // opens, reopens it as COM Start does and says so. kExitDone when it is back, or when
+    // stop() held first; kExitInterrupted on Ctrl-C.
+    int AwaitReturn(const std::function<bool()>& stop);
 
     // A question of the core was answered Cancel because nobody could be asked.
     bool question_refused() const { return question_refused_; }
@@ -120,6 +130,7 @@ class Session {
     bool question_refused_ = false;
     bool question_cancelled_ = false;
     bool question_interrupted_ = false;
+    bool reconnect_ = false;
 };
 
 // The text of a box as one line: its caption first, line breaks as blanks.

@@ -20,7 +20,7 @@ _lumrax() {
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --seconds | --reg)
+        --seconds | --reg | --erase-settle-ms)
             return ;;
     esac
 
@@ -29,7 +29,7 @@ _lumrax() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            --port | --baud | --log | --seconds | --csv | --chip | --out | --reg)
+            --port | --baud | --log | --seconds | --csv | --chip | --out | --reg | --erase-settle-ms)
                 i=$((i + 1)) ;;
             -*) ;;
             *)
@@ -42,12 +42,12 @@ _lumrax() {
     case $command in
         "")
             options+=" --port --baud --log --seconds --csv --chip --out --reg --switch --erase"
-            options+=" --verify" ;;
+            options+=" --verify --erase-settle-ms --reconnect" ;;
         info | read | write) options+=" --port --baud --log" ;;
-        monitor) options+=" --port --baud --log --seconds --csv" ;;
+        monitor) options+=" --port --baud --log --seconds --csv --reconnect" ;;
         dump) options+=" --port --baud --log --out --reg" ;;
         check) options+=" --chip --out" ;;
-        flash) options+=" --port --baud --log --chip --switch --erase --verify" ;;
+        flash) options+=" --port --baud --log --chip --switch --erase --verify --erase-settle-ms" ;;
         verify) options+=" --port --baud --log --chip" ;;
     esac
 

@@ -292,6 +292,37 @@ class LumraxTest(unittest.TestCase):
                                                      b"pavg_W,pcb_temp_C\n")
                 self.assertEqual(self.leftovers(), [])
 
+    def test_monitor_reconnects(self):
+        """monitor --reconnect across a restart of the device: a line for the loss and one for
+        the return, rows before and after, none in the gap."""
+        sim = self.device()
+        csv, err = os.path.join(self.dir, "r.csv"), os.path.join(self.dir, "err.txt")
+        with open(err, "wb") as said:
+            proc = subprocess.Popen([self.program, "--port", sim.link, "monitor", "--reconnect",
+                                     "--seconds", "12", "--csv", csv], cwd=self.dir,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=said)
+        self.addCleanup(proc.kill)
+        harness.wait_until(lambda: sim.received().count(b"cr Wi\r") >= 2, 20, "two cycles")
+        sim.stop()  # the pty goes, and comes back once lumrax has seen it go
+        harness.wait_until(lambda: b" lost at " in self.read("err.txt"), 10, "the loss told")
+        sim = self.device_on(sim.link)
+        harness.wait_until(lambda: sim.received().count(b"cr Wi\r") >= 2, 20, "two cycles after")
+        self.assertEqual(proc.wait(timeout=30), 0)
+        times = re.fullmatch(rf"lumrax: port {re.escape(sim.link)} lost at (\S+), waiting for it "
+                             rf"to come back\nlumrax: port {re.escape(sim.link)} back at (\S+)\n",
+                             self.read("err.txt").decode())
+        self.assertIsNotNone(times, self.read("err.txt"))
+        lost, back = times.groups()
+        rows = [r.split(",")[0][11:] for r in self.read("r.csv").decode().splitlines()[1:]]
+        self.assertTrue(any(t <= lost for t in rows) and any(t >= back for t in rows), rows)
+        self.assertEqual([t for t in rows if lost < t < back], [], "rows in the gap")
+
+    def device_on(self, link):
+        """A simulated generator on the port of one that has gone."""
+        sim = harness.Simulator(self.dir, link, ())
+        self.addCleanup(sim.stop)
+        return sim
+
     def test_flash_with_a_device_that_says_little(self):
         """Either identification row names the application; cw Sboot is confirmed by reading Sv;
         the erase takes its answer, or without one is given its time before the first line."""
