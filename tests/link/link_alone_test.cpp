@@ -59,7 +59,7 @@ TEST_F(LinkAloneTest, OpensFramesRepliesAndReportsALostPort) {
     serial.Feed(
         "\x02"
         "frequency 125.00 kHz\x03");
-    Tick(2 + static_cast<int>(g_port.COM_timeout_max));  // the bytes, the pause, the end
+    Tick(2 + static_cast<int>(g_port.COM_timeout_max));            // the bytes, the pause, the end
     EXPECT_EQ(g_events.back(), "reply \nfrequency 125.00 kHz\n");  // STX and ETX as LF
 
     serial.fail_read = true;
