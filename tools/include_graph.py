@@ -10,8 +10,9 @@ import subprocess
 import sys
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-RANKS = {"platform": 0, "resources": 0, "firmware": 1, "serial": 1, "sim": 1, "page": 2,
-         "generator": 3, "boot": 4, "device": 5, "app": 6, "cli": 6}
+# The layers as the build checks them.
+with open(os.path.join(ROOT, "cmake", "check_layers.cmake"), encoding="utf-8") as _f:
+    RANKS = {m[0]: int(m[1]) for m in re.findall(r"^set\(rank_(\w+) (\d+)\)", _f.read(), re.M)}
 
 
 def edges():
