@@ -183,7 +183,7 @@ Session::Session(Context& ctx) : ctx_(ctx) {
     platform::SetEnv(platform::Env{&ctx.ui, port_.get(), &ctx.system, &ctx.console});
     g_watch = &watch_;
     WireDevice();
-    // A lost port ends a lumrax run: the window program's watch for its return is not wanted.
+    // A lost port ends a lumrax run, unless monitor --reconnect turns the watch on.
     g_port.reconnect_enabled = 0;
     g_saved_consumers = g_rx_consumers;
     g_rx_consumers.parse_reply = WatchReply;
@@ -377,34 +377,18 @@ std::string ClockText() {
 }  // namespace
 
 int Session::AwaitReturn(const std::function<bool()>& stop) {
-    constexpr int64_t kTryNs = 1000 * kNsPerMs;
-    const uint32_t click = platform::MakeWParam(id::kComStartStop, platform::kBnClicked);
-    // The core closes a port it could not read; one that failed on a write is closed here.
-    if (g_port.com_port_open == 1) button_COM_StartStop_process(page_, click, nullptr);
-    pending_box_ = false;
     ctx_.out.Message("port " + ctx_.opt.port + " lost at " + ClockText() +
                      ", waiting for it to come back");
-    char com[32];
-    const char* path = g_port.com_device_path;
-    if (path[0] == '\0') {
-        FormatBounded(com, sizeof com, "\\\\.\\COM%i", g_port.com_port_number);
-        path = com;
-    }
-    Clock& clock = ctx_.ticks.clock();
-    for (;;) {
-        const int64_t until = clock.NowNs() + kTryNs;
-        ctx_.ticks.RunUntil(
-            [&]() { return *ctx_.interrupted != 0 || stop() || clock.NowNs() >= until; });
-        if (*ctx_.interrupted != 0) return kExitInterrupted;
-        if (stop()) return kExitDone;
-        // A quiet look first: COM Start on a missing port would show a box each time.
-        const platform::PortHandle probe = ctx_.port.Open(path);
-        if (probe == nullptr) continue;
-        ctx_.port.Close(probe);
-        button_COM_StartStop_process(page_, click, nullptr);
+    // The core watches for the port once a second, quietly, and reopens it as COM Start does
+    // (ReconnectTimerProc); its box about the loss is this line's.
+    ctx_.ticks.RunUntil([&]() {
         pending_box_ = false;
-        if (g_port.com_port_open == 1) break;
-    }
+        return *ctx_.interrupted != 0 || stop() ||
+               (g_port.com_port_open == 1 && g_port.reconnect_watch == 0);
+    });
+    pending_box_ = false;
+    if (*ctx_.interrupted != 0) return kExitInterrupted;
+    if (g_port.com_port_open != 1) return kExitDone;  // stop() came first
     watch_.unanswered_since = -1;
     ++watch_.activity;
     ctx_.out.Message("port " + ctx_.opt.port + " back at " + ClockText());
@@ -412,6 +396,7 @@ int Session::AwaitReturn(const std::function<bool()>& stop) {
 }
 
 void Session::Close() {
+    StopReconnectWatch();
     if (open_ && g_port.com_port_open == 1) {
         button_COM_StartStop_process(
             page_, platform::MakeWParam(id::kComStartStop, platform::kBnClicked), nullptr);

@@ -18,6 +18,7 @@
 #include "cli/tick_loop.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "serial/port.h"
 
 namespace cli {
 
@@ -95,9 +96,12 @@ class Session {
     // COM Stop and the log closed; done by the destructor too.
     void Close();
     // With reconnect set, a failed line ends a wait with kLineLost instead of exit 4.
-    void set_reconnect(bool on) { reconnect_ = on; }
-    // After kLineLost: says the loss, tries the port quietly once a second and, once it
-    // opens, reopens it as COM Start does and says so. kExitDone when it is back, or when
+    void set_reconnect(bool on) {
+        reconnect_ = on;
+        g_port.reconnect_enabled = on ? 1 : 0;
+    }
+    // After kLineLost: says the loss, lets the core's watch reopen the port once it is back
+    // and says so. kExitDone when it is back, or when
     // stop() held first; kExitInterrupted on Ctrl-C.
     int AwaitReturn(const std::function<bool()>& stop);
 
