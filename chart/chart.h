@@ -23,8 +23,7 @@ struct SeriesInfo {
     int decimals;  // as the read-out shows it
 };
 extern const SeriesInfo kSeries[kSeriesCount];
-constexpr const char* kCsvHeader =
-    "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C,marker";
+constexpr const char* kCsvHeader = "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C,marker";
 
 // Local time in milliseconds on a plain calendar axis (days since 1970-01-01 as if UTC), so
 // that a sample's position is its wall-clock time as the technician reads it.
@@ -83,6 +82,9 @@ class Recorder {
     void Clear();
     const Ring& series(int i) const { return series_[i]; }
     const std::vector<Marker>& markers() const;  // oldest first, at most kMarkerCapacity
+    // Markers recorded since the start, the dropped ones too: a reader that noted it knows
+    // which of markers() are new.
+    uint64_t marker_count() const { return marker_count_; }
     // Changes with every sample, marker or clear: a view redraws only when it moved.
     uint64_t generation() const { return generation_; }
     static constexpr std::size_t MemoryBytes() {
@@ -92,14 +94,16 @@ class Recorder {
   private:
     std::vector<Ring> series_;
     std::vector<Marker> markers_;
+    uint64_t marker_count_ = 0;
     uint64_t generation_ = 0;
 };
 extern Recorder g_chart;
 
 // One pixel column of a strip: the samples whose time falls into it.
 struct Column {
-    bool has = false;       // any sample in the column
-    bool joined = false;    // a line runs from the previous column's last sample to first
+    bool has = false;     // any sample in the column
+    bool joined = false;  // a line runs to first from the last sample of the nearest
+                          // column before that has one
     float min = 0, max = 0, first = 0, last = 0;
 };
 // Reduces the samples in [t0_ms, t1_ms) to `columns` columns of equal time. A line joins two
@@ -124,5 +128,10 @@ extern const char* const kSpanNames[kSpanCount];  // "1 min", "10 min", "1 h", "
 // The samples of [t0_ms, t1_ms] as CSV with kCsvHeader: a row for each complete cycle (each
 // series newer than in the row before), one with only the time and the label for each marker.
 std::string CsvOfSpan(const Recorder& r, int64_t t0_ms, int64_t t1_ms);
+// The pieces of those rows: the time as 2024-03-05T14:07:09 (whole seconds), a value with the
+// read-out's decimals (empty for NaN or inf), a label quoted when it holds a comma or quote.
+std::string IsoTime(int64_t t_ms);
+std::string FormatValue(double v, int decimals);
+std::string CsvField(const char* text);
 
 }  // namespace chart

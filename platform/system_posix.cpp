@@ -15,10 +15,17 @@ namespace {
 class PosixSystem final : public System {
   public:
     LocalTime Now() override {
-        std::time_t now = std::time(nullptr);
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
         std::tm t{};
-        localtime_r(&now, &t);
-        return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+        localtime_r(&now.tv_sec, &t);
+        return LocalTime{t.tm_year + 1900,
+                         t.tm_mon + 1,
+                         t.tm_mday,
+                         t.tm_hour,
+                         t.tm_min,
+                         t.tm_sec,
+                         static_cast<int>(now.tv_nsec / 1000000)};
     }
 
     bool CurrentDirectory(std::string& out) override {

@@ -17,7 +17,8 @@ class Win32System final : public System {
     LocalTime Now() override {
         SYSTEMTIME st{};
         GetLocalTime(&st);
-        return LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+        return LocalTime{st.wYear,   st.wMonth,  st.wDay,         st.wHour,
+                         st.wMinute, st.wSecond, st.wMilliseconds};
     }
 
     bool CurrentDirectory(std::string& out) override {

@@ -67,6 +67,7 @@ struct ControlSpec {
 
 struct LocalTime {
     int year, month, day, hour, minute, second;
+    int millisecond = 0;  // the chart's time axis; the log and the CSV show whole seconds
 };
 
 }  // namespace platform

@@ -287,6 +287,7 @@ bool PortWriteText(const char* text) {
                     put == len;
     // Even a part of a command makes the device answer (or complain): a reply is due.
     if (ok || put > 0) RxCommandSent();
+    if (ok) g_rx_consumers.command_sent(text);
     if (!ok) {
         ConPrintf("Error: writing to %s failed, %lu of %lu bytes sent!\n", g_port.open_port_name,
                   static_cast<unsigned long>(put), static_cast<unsigned long>(len));

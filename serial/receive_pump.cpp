@@ -21,6 +21,7 @@ RxConsumers RxConsumers::Unbound() {
         [] { return false; },
         [](platform::Wnd) {},
         [](platform::Wnd) {},
+        [](const char*) {},
     };
 }
 RxConsumers g_rx_consumers = RxConsumers::Unbound();

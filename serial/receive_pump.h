@@ -69,6 +69,8 @@ struct RxConsumers {
     void (*port_opened)(platform::Wnd wnd);
     // The open port failed under the program and has been closed.
     void (*port_lost)(platform::Wnd wnd);
+    // A command went out whole: text is what was written ("cw Wo1\r").
+    void (*command_sent)(const char* text);
     static RxConsumers Unbound();
 };
 extern RxConsumers g_rx_consumers;

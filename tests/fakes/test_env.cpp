@@ -30,6 +30,7 @@ void ResetCoreState() {
     g_chip.Reset();
     g_hex.Reset();
     g_image.Reset();
+    chart::g_chart.Clear();
     WireDevice();
 }
 

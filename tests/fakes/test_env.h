@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "boot/bootloader.h"
+#include "chart/chart.h"
 #include "page/page.h"
 #include "device/wiring.h"
 #include "boot/flash_dump.h"
