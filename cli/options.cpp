@@ -18,6 +18,8 @@ enum : unsigned {
     kOut = 1u << 4,
     kReg = 1u << 5,
     kFlashSteps = 1u << 6,  // --switch --erase --verify --erase-settle-ms
+    kWriteAt = 1u << 7,
+    kSpan = 1u << 8,  // --from --to
 };
 
 struct CommandRow {
@@ -36,7 +38,8 @@ const CommandRow kCommands[] = {
     {"info", Command::kInfo, 0, 0, "", kPortOpts},
     {"read", Command::kRead, 1, kMany, " REG...", kPortOpts},
     {"write", Command::kWrite, 1, kMany, " REG...", kPortOpts},
-    {"monitor", Command::kMonitor, 0, 0, "", kPortOpts | kSeconds | kCsv},
+    {"monitor", Command::kMonitor, 0, 0, "", kPortOpts | kSeconds | kCsv | kWriteAt},
+    {"plot", Command::kPlot, 1, 1, " FILE.csv --out FILE.svg", kOut | kSpan},
     {"check", Command::kCheck, 1, 1, " FILE.hex", kChip | kOut},
     {"flash", Command::kFlash, 1, 1, " FILE.hex", kPortOpts | kChip | kFlashSteps},
     {"dump", Command::kDump, 0, 0, "", kPortOpts | kOut | kReg},
@@ -62,6 +65,9 @@ const OptionRow kOptionRows[] = {
     {"--seconds", true, kSeconds},
     {"--csv", true, kCsv},
     {"--reconnect", false, kCsv},
+    {"--write-at", true, kWriteAt},
+    {"--from", true, kSpan},
+    {"--to", true, kSpan},
     {"--chip", true, kChip},
     {"--out", true, kOut},
     {"--reg", true, kReg},
@@ -122,6 +128,25 @@ bool SetOption(const std::string& name, const std::string& value, Options& o, st
         o.csv_file = value;
     } else if (name == "--reconnect") {
         o.reconnect = true;
+    } else if (name == "--write-at") {
+        // SECONDS:REG, the register text as write takes it.
+        const std::size_t colon = value.find(':');
+        WriteAt w{0, colon == std::string::npos ? "" : value.substr(colon + 1)};
+        const std::string seconds = value.substr(0, colon);
+        bool plain = !w.reg.empty();
+        for (unsigned char c : w.reg) plain = plain && c >= 0x20 && c != 0x7F;
+        if (!plain || colon == std::string::npos ||
+            (seconds != "0" && !ToCount(seconds, 366ul * 24 * 3600, w.seconds))) {
+            error = "--write-at " + value +
+                    ": not SECONDS:REG (whole seconds from 0, a register text without control "
+                    "characters)";
+            return false;
+        }
+        o.write_at.push_back(w);
+    } else if (name == "--from") {
+        o.from = value;
+    } else if (name == "--to") {
+        o.to = value;
     } else if (name == "--chip") {
         bool known = false;
         for (const char* chip : kChips) known = known || value == chip;
