@@ -254,8 +254,7 @@ const std::vector<Marker>& Recorder::markers() const {
     return markers_;
 }
 
-ColumnBuilder::ColumnBuilder(int64_t t0_ms, int64_t t1_ms, int columns, Column* out,
-                             int64_t gap_ms)
+ColumnBuilder::ColumnBuilder(int64_t t0_ms, int64_t t1_ms, int columns, Column* out, int64_t gap_ms)
     : t0_(t0_ms), t1_(t1_ms), gap_(gap_ms), columns_(out == nullptr ? 0 : columns), out_(out) {
     for (int c = 0; c < columns_; ++c) out_[c] = Column{};
 }

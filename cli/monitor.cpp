@@ -105,8 +105,7 @@ bool Monitor::Row() {
     if (ctx_.out.json()) {
         JsonLine j("row");
         j.Str("time", time);
-        for (int i = 0; i < kMeasurementCount; ++i)
-            j.Number(chart::kSeries[i].csv, values[i]);
+        for (int i = 0; i < kMeasurementCount; ++i) j.Number(chart::kSeries[i].csv, values[i]);
         ctx_.out.Emit(j);
     }
     return ctx_.out.Healthy();
@@ -136,7 +135,8 @@ bool Monitor::MarkerRows() {
         const chart::Marker& m = markers[i];
         const std::string time = chart::IsoTime(m.t_ms);
         if (!Put(time + ",,,,,,," + chart::CsvField(m.label) + "\n")) return false;
-        if (ctx_.out.json()) ctx_.out.Emit(JsonLine("marker").Str("time", time).Str("label", m.label));
+        if (ctx_.out.json())
+            ctx_.out.Emit(JsonLine("marker").Str("time", time).Str("label", m.label));
     }
     return ctx_.out.Healthy();
 }

@@ -65,10 +65,10 @@ constexpr std::size_t kMaxMarkers = chart::Recorder::kMarkerCapacity;
 constexpr int kWidth = 1200;
 constexpr int kLeft = 90, kRight = 150, kTop = 48, kStrip = 110, kStripGap = 14, kBottom = 44;
 constexpr int kPlotWidth = kWidth - kLeft - kRight;  // also the pixel columns
-constexpr int kHeight = kTop + chart::kSeriesCount * kStrip + (chart::kSeriesCount - 1) * kStripGap +
-                        kBottom;
+constexpr int kHeight =
+    kTop + chart::kSeriesCount * kStrip + (chart::kSeriesCount - 1) * kStripGap + kBottom;
 const char* const kColours[chart::kSeriesCount] = {"#1f77b4", "#d62728", "#2ca02c",
-                                                  "#9467bd", "#ff7f0e", "#8c564b"};
+                                                   "#9467bd", "#ff7f0e", "#8c564b"};
 
 struct Row {
     int64_t t = 0;
@@ -237,7 +237,8 @@ bool CsvReader::Header(std::string& error) {
     std::string missing = time_col_ < 0 ? "time" : "";
     for (int i = 0; i < chart::kSeriesCount; ++i) {
         series_col_[i] = find(chart::kSeries[i].csv);
-        if (series_col_[i] < 0) missing += std::string(missing.empty() ? "" : ", ") + chart::kSeries[i].csv;
+        if (series_col_[i] < 0)
+            missing += std::string(missing.empty() ? "" : ", ") + chart::kSeries[i].csv;
     }
     if (!missing.empty()) {
         error = At("no column " + missing + " in the header (" + std::string(chart::kCsvHeader) +
@@ -371,8 +372,8 @@ void Picture::Strip(std::string& svg, int i, const Survey& survey, const Trace& 
            chart::FormatValue(sc.lo, sc.decimals) + "\" data-hi=\"" +
            chart::FormatValue(sc.hi, sc.decimals) + "\" data-top=\"" + std::to_string(top) +
            "\" data-bottom=\"" + std::to_string(bottom) + "\">\n";
-    svg += "<rect x=\"" + std::to_string(kLeft) + "\" y=\"" + std::to_string(top) +
-           "\" width=\"" + std::to_string(kPlotWidth) + "\" height=\"" + std::to_string(kStrip) +
+    svg += "<rect x=\"" + std::to_string(kLeft) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
+           std::to_string(kPlotWidth) + "\" height=\"" + std::to_string(kStrip) +
            "\" fill=\"none\" stroke=\"#888\"/>\n";
     const int ticks = static_cast<int>(std::llround((sc.hi - sc.lo) / sc.step));
     for (int k = 0; k <= ticks; ++k) {
@@ -390,7 +391,9 @@ void Picture::Strip(std::string& svg, int i, const Survey& survey, const Trace& 
     // The runs of the line, each a polyline; a lone sample is a dot.
     std::vector<std::string> runs;
     std::string run;
-    auto point = [&](double x, double v) { run += (run.empty() ? "" : " ") + Num(x) + "," + Num(y(v)); };
+    auto point = [&](double x, double v) {
+        run += (run.empty() ? "" : " ") + Num(x) + "," + Num(y(v));
+    };
     auto end_run = [&]() {
         if (!run.empty()) runs.push_back(run);
         run.clear();
@@ -426,8 +429,9 @@ void Picture::Strip(std::string& svg, int i, const Survey& survey, const Trace& 
     }
     const std::string latest = any ? chart::FormatValue(survey.latest[i], info.decimals) : "-";
     svg += "<text class=\"latest\" x=\"" + std::to_string(kWidth - 10) + "\" y=\"" +
-           std::to_string(top + kStrip / 2 + 9) + "\" text-anchor=\"end\" font-size=\"26\" fill=\"" +
-           kColours[i] + "\">" + latest + " " + info.unit + "</text>\n</g>\n";
+           std::to_string(top + kStrip / 2 + 9) +
+           "\" text-anchor=\"end\" font-size=\"26\" fill=\"" + kColours[i] + "\">" + latest + " " +
+           info.unit + "</text>\n</g>\n";
 }
 
 std::string Picture::Svg(const std::string& title, const Survey& survey, const Trace* traces,
@@ -435,12 +439,12 @@ std::string Picture::Svg(const std::string& title, const Survey& survey, const T
     const int last_bottom = kHeight - kBottom;
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
-           "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " +
-           std::to_string(kWidth) + " " + std::to_string(kHeight) +
-           "\" font-family=\"sans-serif\" data-t0=\"" + chart::IsoTime(t0_) + "\" data-t0-ms=\"" +
-           std::to_string(t0_ % 1000) + "\" data-t1=\"" + chart::IsoTime(t1_) +
-           "\" data-t1-ms=\"" + std::to_string(t1_ % 1000) + "\" data-left=\"" +
-           std::to_string(kLeft) + "\" data-right=\"" + std::to_string(kLeft + kPlotWidth) +
+           "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
+           " " + std::to_string(kHeight) + "\" font-family=\"sans-serif\" data-t0=\"" +
+           chart::IsoTime(t0_) + "\" data-t0-ms=\"" + std::to_string(t0_ % 1000) + "\" data-t1=\"" +
+           chart::IsoTime(t1_) + "\" data-t1-ms=\"" + std::to_string(t1_ % 1000) +
+           "\" data-left=\"" + std::to_string(kLeft) + "\" data-right=\"" +
+           std::to_string(kLeft + kPlotWidth) +
            "\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     svg += "<text x=\"" + std::to_string(kLeft) + "\" y=\"24\" font-size=\"15\">" + Xml(title) +
            "  " + chart::IsoTime(t0_) + " to " + chart::IsoTime(t1_) + "</text>\n";
@@ -448,11 +452,11 @@ std::string Picture::Svg(const std::string& title, const Survey& survey, const T
     const bool with_date = t1_ - t0_ > 86400000;
     for (int64_t t : chart::TimeTicks(t0_, t1_, kPlotWidth / 100)) {
         const std::string x = Num(X(t));
-        svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kTop) + "\" x2=\"" + x +
-               "\" y2=\"" + std::to_string(last_bottom) +
-               "\" stroke=\"#eee\"/><text class=\"time\" x=\"" + x + "\" y=\"" +
-               std::to_string(last_bottom + 18) + "\" text-anchor=\"middle\" font-size=\"11\">" +
-               TimeLabel(t, with_date) + "</text>\n";
+        svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kTop) + "\" x2=\"" + x + "\" y2=\"" +
+               std::to_string(last_bottom) + "\" stroke=\"#eee\"/><text class=\"time\" x=\"" + x +
+               "\" y=\"" + std::to_string(last_bottom + 18) +
+               "\" text-anchor=\"middle\" font-size=\"11\">" + TimeLabel(t, with_date) +
+               "</text>\n";
     }
     for (int i = 0; i < chart::kSeriesCount; ++i) Strip(svg, i, survey, traces[i]);
     for (const chart::Marker& m : markers) {
@@ -558,8 +562,8 @@ int Plot::Draw() {
         if (!row.marker.empty() && markers.size() < kMaxMarkers) {
             chart::Marker m{};
             m.t_ms = row.t;
-            FormatBounded(m.label, sizeof m.label, "%.*s",
-                          static_cast<int>(sizeof m.label - 1), row.marker.c_str());
+            FormatBounded(m.label, sizeof m.label, "%.*s", static_cast<int>(sizeof m.label - 1),
+                          row.marker.c_str());
             markers.push_back(m);
         }
     }
@@ -571,7 +575,8 @@ int Plot::Draw() {
     if (!out.Open(opt.out, reason))
         return ctx_.out.Fail(kExitLocalFile, "cannot create " + opt.out + ": " + reason);
     out.Write(svg);
-    if (!out.Keep(reason)) return ctx_.out.Fail(kExitLocalFile, "cannot write " + opt.out + ": " + reason);
+    if (!out.Keep(reason))
+        return ctx_.out.Fail(kExitLocalFile, "cannot write " + opt.out + ": " + reason);
     if (ctx_.out.json()) {
         ctx_.out.Emit(JsonLine("result")
                           .Str("command", "plot")
@@ -607,9 +612,9 @@ int Plot::Run() {
     if (survey_.rows == 0) {
         return Refuse(opt.from.empty() && opt.to.empty()
                           ? "line " + std::to_string(survey_.lines) + ": no rows after the header"
-                          : "no rows from " + (opt.from.empty() ? "the start" : opt.from) +
-                                " to " + (opt.to.empty() ? "the end" : opt.to) +
-                                " (line " + std::to_string(survey_.lines) + " is the last)");
+                          : "no rows from " + (opt.from.empty() ? "the start" : opt.from) + " to " +
+                                (opt.to.empty() ? "the end" : opt.to) + " (line " +
+                                std::to_string(survey_.lines) + " is the last)");
     }
     return Draw();
 }
