@@ -20,10 +20,8 @@
 namespace cli {
 
 std::string ReadingValue(const Reading& r, int decimals, uint32_t mark) {
-    if (r.reply <= mark || !std::isfinite(r.value)) return {};
-    char buf[64];
-    if (!FormatBounded(buf, sizeof buf, "%.*f", decimals, r.value)) return {};
-    return buf;
+    if (r.reply <= mark) return {};
+    return chart::FormatValue(r.value, decimals);
 }
 
 std::string IsoTime(const platform::LocalTime& t) {

@@ -222,7 +222,7 @@ bool CsvReader::Header(std::string& error) {
     const int got = ReadLine(error);
     if (got < 0) return false;
     if (got == 0) {
-        error = "empty file: no header line";
+        error = "line 1: an empty file, no header";
         return false;
     }
     if (!Split(error)) return false;
