@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -252,6 +253,10 @@ bool ParseCommandLine(const std::vector<std::string>& argv, const std::string& e
                 return false;
             }
         }
+    }
+    if (!o.pace_ack && std::find(given.begin(), given.end(), "--min-gap-ms") != given.end()) {
+        error = "--min-gap-ms applies to --pace ack only";
+        return false;
     }
     if ((cmd->options & kPortOpts) != 0 && o.port.empty()) o.port = env_port;
     if ((cmd->options & kPortOpts) != 0 && o.port.empty()) {
