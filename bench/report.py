@@ -22,6 +22,7 @@ sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True
 
 import flash_native  # noqa: E402
+import flash_pace  # noqa: E402
 import idle_wine  # noqa: E402
 import transfer_timing  # noqa: E402
 import update_wine  # noqa: E402
@@ -125,6 +126,8 @@ def main():
             wine_runs.append((update_wine.run(baud, fixture, chip), load()))
             say(f"lumrax flash: {fixture} at {baud} bps ...")
             native_runs.append((flash_native.run(build, baud, fixture, scratch), load()))
+        pace_runs = flash_pace.run_all(build, scratch, say)
+        pace_when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
@@ -255,6 +258,8 @@ def main():
         "every line after the first 1001 also its echo (\"sent: \" and the record in hex), "
         "which is why the late ticks rise after the first 1001 lines. How many ticks come late "
         "depends on how busy the machine is. On Windows a console write takes microseconds.",
+        "",
+        flash_pace.section(pace_runs, pace_when),
         "",
         "## Idle cost under Wine",
         "",

@@ -18,9 +18,9 @@ BootState g_boot;
 
 namespace {
 
-constexpr uint8_t kStepStart = 0;
-constexpr uint8_t kStepSend = 1;
-constexpr uint8_t kStepWait = 2;
+constexpr uint8_t kStepStart = kBootStepStart;
+constexpr uint8_t kStepSend = kBootStepSend;
+constexpr uint8_t kStepWait = kBootStepWait;
 constexpr uint32_t kEchoAbove = 1000;
 
 // The first byte from 'A' to 'z' is the reply's meaning; 0 when there is none.

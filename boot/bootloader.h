@@ -32,6 +32,11 @@ struct BootState {
 };
 extern BootState g_boot;
 
+// bootloader_step: 0 start, 1 send a line, 2 wait for its reply.
+constexpr uint8_t kBootStepStart = 0;
+constexpr uint8_t kBootStepSend = 1;
+constexpr uint8_t kBootStepWait = 2;
+
 // 'c' replies a transfer may get before it is given up.
 constexpr uint32_t kBootMaxRetries = 8;
 

@@ -1,6 +1,7 @@
 #pragma once
 // What lumrax needs from its operating system beyond the core's seam.
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -18,6 +19,9 @@ class PortIo : public platform::SerialPort {
     virtual std::string LastError() const = 0;
     // The open line has failed (device removed, hung up): nothing more will come.
     virtual bool LineFailed() const = 0;
+    // Returns when the port has bytes to read or timeout_ns has passed, whichever is first;
+    // it may return earlier (a signal; a port whose Read does the waiting itself).
+    virtual void AwaitBytes(platform::PortHandle h, int64_t timeout_ns) = 0;
 };
 
 std::unique_ptr<PortIo> NewPortIo();

@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "cli/cli_platform.h"
 #include "platform/env_posix.h"
@@ -41,6 +43,15 @@ class PosixPortIo final : public PortIo {
     void Close(platform::PortHandle h) override { tty_.Close(h); }
     std::string LastError() const override { return tty_.LastError(); }
     bool LineFailed() const override { return tty_.LineFailed(); }
+    void AwaitBytes(platform::PortHandle h, int64_t timeout_ns) override {
+        if (h == nullptr || timeout_ns <= 0) return;
+        // To the nanosecond: a millisecond's poll() would stretch every exchange of a fast
+        // pace by up to a millisecond.
+        pollfd p{static_cast<int>(reinterpret_cast<std::intptr_t>(h)), POLLIN, 0};
+        const timespec t{static_cast<time_t>(timeout_ns / 1000000000),
+                         static_cast<long>(timeout_ns % 1000000000)};
+        ppoll(&p, 1, &t, nullptr);
+    }
 
   private:
     platform::PosixSerial tty_;

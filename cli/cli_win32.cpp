@@ -59,6 +59,9 @@ class Win32PortIo final : public PortIo {
     void Close(platform::PortHandle h) override { inner_->Close(h); }
     std::string LastError() const override { return error_; }
     bool LineFailed() const override { return line_failed_; }
+    // The port's Read waits up to 1 ms for its first byte and returns as it comes (its
+    // time-outs): the waiting is done there.
+    void AwaitBytes(platform::PortHandle, int64_t) override {}
 
   private:
     void Failed(const char* what) {

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +18,7 @@ enum : unsigned {
     kChip = 1u << 3,
     kOut = 1u << 4,
     kReg = 1u << 5,
-    kFlashSteps = 1u << 6,  // --switch --erase --verify --erase-settle-ms
+    kFlashSteps = 1u << 6,  // --switch --erase --verify --erase-settle-ms --pace --min-gap-ms
     kWriteAt = 1u << 7,
     kSpan = 1u << 8,  // --from --to
 };
@@ -75,6 +76,8 @@ const OptionRow kOptionRows[] = {
     {"--erase", false, kFlashSteps},
     {"--verify", false, kFlashSteps},
     {"--erase-settle-ms", true, kFlashSteps},
+    {"--pace", true, kFlashSteps},
+    {"--min-gap-ms", true, kFlashSteps},
 };
 
 const char* const kChips[] = {"328P", "1284P", "1281"};
@@ -173,6 +176,20 @@ bool SetOption(const std::string& name, const std::string& value, Options& o, st
             return false;
         }
         o.erase_settle_ms = static_cast<int32_t>(ms);
+    } else if (name == "--pace") {
+        if (value != "tick" && value != "ack") {
+            error = "--pace " + value + ": not tick or ack";
+            return false;
+        }
+        o.pace_ack = value == "ack";
+    } else if (name == "--min-gap-ms") {
+        uint32_t ms = 0;
+        if (value != "0" && !ToCount(value, kMaxMinGapMs, ms)) {
+            error = "--min-gap-ms " + value + ": not a whole number of ms from 0 to " +
+                    std::to_string(kMaxMinGapMs);
+            return false;
+        }
+        o.min_gap_ms = ms;
     }
     if ((name == "--log" || name == "--csv" || name == "--out" || name == "--port") &&
         value.empty()) {
@@ -262,6 +279,10 @@ bool ParseCommandLine(const std::vector<std::string>& argv, const std::string& e
             }
         }
     }
+    if (!o.pace_ack && std::find(given.begin(), given.end(), "--min-gap-ms") != given.end()) {
+        error = "--min-gap-ms applies to --pace ack only";
+        return false;
+    }
     if ((cmd->options & kPortOpts) != 0 && o.port.empty()) o.port = env_port;
     if ((cmd->options & kPortOpts) != 0 && o.port.empty()) {
         error = "no port: give --port or set LUMRAX_PORT";
@@ -302,7 +323,7 @@ const char* HelpText() {
            "      --out FILE.svg    the picture (needed), replaced only when complete\n"
            "      --from T          the span from T, a local time like 2024-03-05T14:07:09\n"
            "      --to T            ... to T (default: the file's first and last rows)\n"
-           "  dump                  the flash read-back as raw bytes\n"
+           "  dump                  the flash read-back as raw bytes (one stream: no --pace)\n"
            "      --out FILE        into FILE, replaced only by a complete dump (needed when\n"
            "                        standard output is a terminal)\n"
            "      --reg TEXT        the read that starts it (default Mr; must begin with Mr)\n"
@@ -323,9 +344,17 @@ const char* HelpText() {
            "                        (ATmega328P) or 3300 ms (1284P, 1281)\n"
            "      --erase-settle-ms N  that time in ms instead (0 to 60000)\n"
            "      --verify          afterwards switches back to the application and verifies\n"
+           "      --pace tick|ack   tick (default): each line on the third 10 ms tick after\n"
+           "                        the last, as the window program sends them; ack: each\n"
+           "                        line as soon as the device's letter for the last one\n"
+           "                        has come. A resend request ('c'), another letter or\n"
+           "                        no letter within 50 ms turns the rest of the run to\n"
+           "                        tick (said once)\n"
+           "      --min-gap-ms N    with ack, the least quiet time on the line between the\n"
+           "                        end of a line and the next (default 1, 0 to 100)\n"
            "  verify FILE.hex       reads the flash back (cr Mr) and compares the application\n"
            "                        section with the image: the first differing address and\n"
-           "                        how many differ\n"
+           "                        how many differ (one stream: no --pace)\n"
            "      --chip C          as for check\n"
            "\n"
            "Options:\n"

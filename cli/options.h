@@ -27,6 +27,10 @@ struct WriteAt {
     uint32_t seconds;
     std::string reg;
 };
+// --min-gap-ms: at the answer's pace, the least quiet time on the line between the end of a
+// record and the next one.
+constexpr uint32_t kDefaultMinGapMs = 1;
+constexpr uint32_t kMaxMinGapMs = 100;
 
 struct Options {
     Command command = Command::kNone;
@@ -50,6 +54,8 @@ struct Options {
     bool erase = false;
     bool verify = false;
     int32_t erase_settle_ms = -1;  // -1: the chip's own figure
+    bool pace_ack = false;         // --pace ack: each record as soon as the last one's answer
+    uint32_t min_gap_ms = kDefaultMinGapMs;
 };
 
 // env_port is the value of LUMRAX_PORT (empty when unset). False with a message for a

@@ -111,6 +111,10 @@ class Session::WatchedPort final : public platform::SerialPort {
         return inner_.Configure(h, baudrate, error);
     }
     bool Read(platform::PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) override {
+        if (watch_.reads_held) {
+            got = 0;
+            return true;
+        }
         const bool ok = inner_.Read(h, buf, max, got);
         if (got > 0 && watch_.bytes_answer) {
             watch_.unanswered_since = -1;

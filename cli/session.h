@@ -58,6 +58,8 @@ struct LinkWatch {
     // A transfer runs: the core's own reply count-down is the time-out, not this watch, and
     // its lines are not noted.
     bool core_times_out = false;
+    // The receive pump reads nothing: a transfer at the answer's pace reads the port itself.
+    bool reads_held = false;
 };
 
 // Says why the core showed an error box, from its results, and returns the exit code.

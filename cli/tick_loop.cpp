@@ -47,7 +47,13 @@ bool TickLoop::RunUntil(const std::function<bool()>& done) {
             });
         const int64_t now = clock_.NowNs();
         if (first->next > now) {
-            clock_.SleepUntilNs(first->next);
+            if (idle_) {
+                // A copy: the call may clear the hook.
+                const auto idle = idle_;
+                idle(first->next);
+            } else {
+                clock_.SleepUntilNs(first->next);
+            }
             continue;
         }
         // A copy: the procedure may stop or restart timers, its own among them.

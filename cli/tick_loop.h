@@ -4,6 +4,7 @@
 // call takes.
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/ui.h"
@@ -45,6 +46,10 @@ class TickLoop {
 
     Clock& clock() { return clock_; }
 
+    // While set, the loop calls idle(deadline) instead of sleeping to the next timer's
+    // deadline: it may return earlier, when it has done something that done() should see.
+    void SetIdle(std::function<void(int64_t deadline)> idle) { idle_ = std::move(idle); }
+
   private:
     struct Timer {
         platform::Wnd wnd;
@@ -55,6 +60,7 @@ class TickLoop {
         uint64_t generation;
     };
     Clock& clock_;
+    std::function<void(int64_t)> idle_;
     std::vector<Timer> timers_;
     uint64_t generation_ = 0;
 };

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "boot/boot_commands.h"
 #include "boot/bootloader.h"
+#include "cli/flash_pace.h"
 #include "firmware/chip_table.h"
 #include "firmware/hex_file.h"
 #include "firmware/page_image.h"
@@ -229,8 +231,9 @@ int Erase(Context& ctx, Session& s) {
     return kExitDone;
 }
 
-// Go! and the transfer to its end; seconds: from the first line to the end.
-int Transfer(Context& ctx, Session& s, double& seconds) {
+// Go! and the transfer to its end; seconds: from the first line to the end; ack: it ended at
+// the answer's pace.
+int Transfer(Context& ctx, Session& s, double& seconds, bool& ack) {
     Clock& clock = ctx.ticks.clock();
     const uint32_t total = g_image.ihex_line_num_max_app;
     TransferProgress progress(ctx.out, IsTerminal(2) && !ctx.out.json());
@@ -242,6 +245,13 @@ int Transfer(Context& ctx, Session& s, double& seconds) {
         const int rc = s.Wait([]() { return true; });
         return rc != kExitDone ? rc : ctx.out.Fail(kExitDevice, "the transfer did not start");
     }
+    std::optional<AckTransfer> fast;
+    if (ctx.opt.pace_ack) {
+        AckPace pace;
+        pace.min_gap_ns = int64_t{ctx.opt.min_gap_ms} * kNsPerMs;
+        pace.baud = baudrate_table[ctx.opt.baud_row];
+        fast.emplace(ctx, s, pace);
+    }
     int rc = s.Wait(
         [&]() {
             progress.Update(g_boot.lines_sent, total, clock.NowNs());
@@ -250,6 +260,8 @@ int Transfer(Context& ctx, Session& s, double& seconds) {
         [&]() { return ctx.out.Fail(TransferExitCode(g_boot.outcome), TransferOutcomeText()); });
     progress.Finish();
     seconds = progress.Seconds(clock.NowNs());
+    ack = fast && fast->pace().acking;
+    fast.reset();
     s.watch().core_times_out = false;
     s.watch().unanswered_since = -1;
     if (rc == kExitInterrupted) {
@@ -545,7 +557,8 @@ int RunFlash(Context& ctx) {
     }
     if (rc == kExitDone && opt.erase) rc = Erase(ctx, s);
     double seconds = 0;
-    if (rc == kExitDone) rc = Transfer(ctx, s, seconds);
+    bool ack = false;
+    if (rc == kExitDone) rc = Transfer(ctx, s, seconds, ack);
     if (rc != kExitDone) return rc;
 
     const uint32_t lines = g_image.ihex_line_num_max_app;
@@ -555,7 +568,8 @@ int RunFlash(Context& ctx) {
                          .Str("command", "flash")
                          .Int("lines", lines)
                          .Number("seconds", Fixed2(seconds))
-                         .Number("lines_per_s", Fixed2(rate)));
+                         .Number("lines_per_s", Fixed2(rate))
+                         .Str("pace", ack ? "ack" : "tick"));
     } else {
         ctx.out.Write("flashed: " + std::to_string(lines) + " lines in " + Fixed2(seconds) +
                       " s (" + Fixed2(rate) + " lines/s)\n");

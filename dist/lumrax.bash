@@ -16,11 +16,14 @@ _lumrax() {
         --chip)
             COMPREPLY=($(compgen -W "328P 1284P 1281" -- "$cur"))
             return ;;
+        --pace)
+            COMPREPLY=($(compgen -W "tick ack" -- "$cur"))
+            return ;;
         --log | --csv | --out)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --seconds | --reg | --erase-settle-ms | --write-at | --from | --to)
+        --seconds | --reg | --erase-settle-ms | --min-gap-ms | --write-at | --from | --to)
             return ;;
     esac
 
@@ -29,8 +32,8 @@ _lumrax() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            --port | --baud | --log | --seconds | --csv | --chip | --out | --reg | --erase-settle-ms | \
-                --write-at | --from | --to)
+            --port | --baud | --log | --seconds | --csv | --chip | --out | --reg | \
+                --erase-settle-ms | --pace | --min-gap-ms | --write-at | --from | --to)
                 i=$((i + 1)) ;;
             -*) ;;
             *)
@@ -43,13 +46,15 @@ _lumrax() {
     case $command in
         "")
             options+=" --port --baud --log --seconds --csv --chip --out --reg --switch --erase"
-            options+=" --verify --erase-settle-ms --reconnect --write-at --from --to" ;;
+            options+=" --verify --erase-settle-ms --pace --min-gap-ms --reconnect --write-at --from --to" ;;
         info | read | write) options+=" --port --baud --log" ;;
         monitor) options+=" --port --baud --log --seconds --csv --reconnect --write-at" ;;
         plot) options+=" --out --from --to" ;;
         dump) options+=" --port --baud --log --out --reg" ;;
         check) options+=" --chip --out" ;;
-        flash) options+=" --port --baud --log --chip --switch --erase --verify --erase-settle-ms" ;;
+        flash)
+            options+=" --port --baud --log --chip --switch --erase --verify --erase-settle-ms"
+            options+=" --pace --min-gap-ms" ;;
         verify) options+=" --port --baud --log --chip" ;;
     esac
 

@@ -5,6 +5,8 @@ namespace sim {
 namespace {
 constexpr std::size_t kTextMax = 64;
 constexpr Nanos kRecordTime = 300 * kMicro;  // checking and buffering one record
+// The AVR's USART receive buffer: two characters; a third one overruns it and is lost.
+constexpr std::size_t kUartBuffer = 2;
 }  // namespace
 
 Bootloader::Bootloader(const Scenario& s, Flash& flash) : scenario_(s), flash_(flash) {}
@@ -17,14 +19,57 @@ void Bootloader::Start() {
     started_ = 0;
     ordinal_ = 0;
     deaf_until_ = 0;
+    busy_until_ = 0;
+    held_.clear();
+    lost_ = 0;
 }
 
 std::string Bootloader::IdentText() const {
     return std::string("Bootloader for ") + ModelOf(scenario_.chip).name + " V1.3";
 }
 
+Nanos Bootloader::NextDeadline() const {
+    Nanos next = -1;
+    if (!held_.empty()) next = busy_until_;
+    if (scenario_.boot_answer == BootAnswer::kFirst && state_ != State::kIdle && held_.empty()) {
+        const Nanos broken = last_byte_ + scenario_.timing.broken_record;
+        if (next < 0 || broken < next) next = broken;
+    }
+    return next;
+}
+
+void Bootloader::Due(Nanos t, Outcome& out) {
+    if (!held_.empty() && t >= busy_until_) TakeHeld(out);
+    if (scenario_.boot_answer == BootAnswer::kFirst && state_ != State::kIdle &&
+        t >= last_byte_ + scenario_.timing.broken_record) {
+        // Bytes were lost: what came of the record cannot pass its check.
+        state_ = State::kIdle;
+        rec_.clear();
+        out.replies.push_back(LetterReply(kLetterChecksum, kRecordTime));
+    }
+}
+
+void Bootloader::TakeHeld(Outcome& out) {
+    std::vector<uint8_t> held;
+    held.swap(held_);
+    for (uint8_t b : held) Take(busy_until_, b, out);
+}
+
 void Bootloader::Feed(Nanos t, uint8_t b, Outcome& out) {
     if (t < deaf_until_) return;
+    if (t < busy_until_) {
+        if (held_.size() < kUartBuffer) {
+            held_.push_back(b);
+        } else {
+            ++lost_;
+        }
+        return;
+    }
+    if (!held_.empty()) TakeHeld(out);
+    Take(t, b, out);
+}
+
+void Bootloader::Take(Nanos t, uint8_t b, Outcome& out) {
     // A record cut short (a lost connection, a program that gave up) is forgotten after a
     // pause, so the next record starts clean.
     if (state_ != State::kIdle && t - last_byte_ > scenario_.timing.record_abandon) {
@@ -59,7 +104,7 @@ void Bootloader::Feed(Nanos t, uint8_t b, Outcome& out) {
         case State::kLf:
             if (b == '\n') {
                 state_ = State::kIdle;
-                Record(out);
+                Record(t, out);
                 return;
             }
             break;
@@ -71,14 +116,21 @@ void Bootloader::Feed(Nanos t, uint8_t b, Outcome& out) {
     out.replies.push_back(LetterReply(letter, kRecordTime));
 }
 
-void Bootloader::Record(Outcome& out) {
-    Nanos extra = kRecordTime;
+void Bootloader::Record(Nanos t, Outcome& out) {
+    bool page = false;
     auto it = scenario_.faults.record_letter.find(ordinal_);
-    char letter = it != scenario_.faults.record_letter.end() ? it->second : Apply(extra);
-    out.replies.push_back(LetterReply(letter, extra));
+    char letter = it != scenario_.faults.record_letter.end() ? it->second : Apply(page);
+    out.replies.push_back(LetterReply(letter, kRecordTime));
+    if (!page) return;
+    if (scenario_.boot_answer == BootAnswer::kFirst) {
+        // The letter goes out, then the page is written with the CPU held.
+        busy_until_ = t + scenario_.timing.processing + kRecordTime + scenario_.timing.page_write;
+    } else {
+        out.replies.back().delay += scenario_.timing.page_write;
+    }
 }
 
-char Bootloader::Apply(Nanos& extra) {
+char Bootloader::Apply(bool& page) {
     const uint8_t count = rec_[1];
     uint8_t sum = 0;
     for (std::size_t i = 1; i < rec_.size(); ++i) sum = static_cast<uint8_t>(sum + rec_[i]);
@@ -93,15 +145,12 @@ char Bootloader::Apply(Nanos& extra) {
             bool ok = true;
             for (uint32_t i = 0; i < count; ++i) ok = flash_.Program(first + i, data[i]) && ok;
             // The page buffer is written out when the record reaches the end of a page.
-            const uint32_t page = flash_.page_size();
-            if (count > 0 && (first / page != (first + count) / page)) {
-                extra += scenario_.timing.page_write;
-            }
+            page = count > 0 && first / flash_.page_size() != (first + count) / flash_.page_size();
             return ok ? kLetterWritten : kLetterFlash;
         }
         case 0x01:
             if (count != 0) return kLetterSyntax;
-            extra += scenario_.timing.page_write;  // the last, partial page
+            page = true;  // the last, partial page
             return kLetterFinished;
         case 0x02:
             if (count != 2) return kLetterSyntax;

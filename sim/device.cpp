@@ -101,11 +101,23 @@ void Device::AdvanceTo(Nanos t) {
     for (const ReceivedByte& rb : scratch_) {
         RunTimed(rb.at);
         if (dead_) break;
+        RunBoot(rb.at);
         now_ = std::max(now_, rb.at);
         Feed(rb.at, rb.value);
     }
     RunTimed(t);
+    RunBoot(t);
     now_ = t;
+}
+
+void Device::RunBoot(Nanos upto) {
+    if (running_ != Firmware::kBootloader || dead_) return;
+    for (Nanos due; (due = boot_.NextDeadline()) >= 0 && due <= upto;) {
+        Outcome out;
+        boot_.Due(due, out);
+        for (const Reply& r : out.replies) Emit(due, r);
+        if (boot_.NextDeadline() == due) break;  // nothing changed: never spin
+    }
 }
 
 void Device::Feed(Nanos t, uint8_t b) {
@@ -226,6 +238,7 @@ Nanos Device::NextEvent() {
     };
     take(to_host_.NextArrival(host_baud_));
     take(to_device_.NextArrival(scenario_.baudrate));
+    if (running_ == Firmware::kBootloader) take(boot_.NextDeadline());
     if (scenario_.faults.noise_period > 0) take(next_noise_);
     if (scenario_.faults.burst_period > 0) take(next_burst_);
     if (scenario_.faults.disconnect_at > 0 && !dead_) take(scenario_.faults.disconnect_at);

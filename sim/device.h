@@ -77,6 +77,7 @@ class Device {
     void Feed(Nanos t, uint8_t b);
     void Emit(Nanos t, const Reply& reply);
     void RunTimed(Nanos upto);
+    void RunBoot(Nanos upto);
     void SendBurst(Nanos t);
     Nanos RandomUpTo(Nanos max) {
         return max > 0 ? static_cast<Nanos>(random_.Next() % static_cast<uint64_t>(max + 1)) : 0;

@@ -180,15 +180,16 @@ int main(int argc, char** argv) {
             }
             break;  // the pty buffer is full: the rest waits for POLLOUT
         }
-        // Sleep until the next byte is due, but look at the port at least every 10 ms.
-        int timeout_ms = 10;
+        // Sleep until the next byte is due, to the nanosecond as a line delivers it (a
+        // millisecond's poll() would hold every answer back by up to two), but look at the
+        // port at least every 10 ms.
+        sim::Nanos wait = 10 * sim::kMilli;
         const sim::Nanos next = dev.NextEvent();
-        if (next >= 0) {
-            sim::Nanos wait = next - Elapsed(t0);
-            timeout_ms = static_cast<int>(std::clamp<sim::Nanos>(wait / sim::kMilli + 1, 1, 10));
-        }
+        if (next >= 0) wait = std::clamp<sim::Nanos>(next - Elapsed(t0), 0, wait);
+        const timespec timeout{static_cast<time_t>(wait / sim::kSecond),
+                               static_cast<long>(wait % sim::kSecond)};
         pollfd pfd{pty.master(), static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
-        poll(&pfd, 1, timeout_ms);
+        ppoll(&pfd, 1, &timeout, nullptr);
     }
     pty.Unlink();
     std::printf("lumrax-sim: stopped\n");

@@ -33,6 +33,12 @@ const char* UsageText() {
            "  --baud N                    the device's baud rate (default 38400)\n"
            "  --firmware app|boot         firmware running at start (default app)\n"
            "  --chip 328P|1284P|1281      controller and flash size (default 328P)\n"
+           "  --boot-answer after|first   the bootloader answers a record that completes a\n"
+           "                              flash page after writing it (default), or first\n"
+           "                              and then writes it for 4.5 ms, its UART keeping\n"
+           "                              two of the bytes that come meanwhile and losing\n"
+           "                              the rest; a record that stops short for 20 ms it\n"
+           "                              answers 'c'\n"
            "  --flash program|blank|FILE  initial application section (FILE: raw image)\n"
            "  --seed N                    seed of measurements and noise (default 1)\n"
            "  --resonance KHZ             resonance of the antenna circuit (default 131)\n"
@@ -101,6 +107,9 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& out, std::st
         } else if (opt == "--firmware") {
             ok = v == "app" || v == "boot";
             s.firmware = v == "boot" ? Firmware::kBootloader : Firmware::kApplication;
+        } else if (opt == "--boot-answer") {
+            ok = v == "after" || v == "first";
+            s.boot_answer = v == "first" ? BootAnswer::kFirst : BootAnswer::kAfterWrite;
         } else if (opt == "--chip") {
             if (v == "328P") {
                 s.chip = Chip::kAtmega328P;

@@ -35,6 +35,14 @@ struct Timing {
     Nanos stream_gap = 500 * kMicro;     // between bursts (well below any idle time-out)
     Nanos record_abandon = 50 * kMilli;  // a record silent this long is dropped
     Nanos erase = 0;  // the bootloader's "cw Fe": deaf this long, then its answer
+    // A bootloader that answers first: a record that stops short this long is answered 'c'.
+    Nanos broken_record = 20 * kMilli;
+};
+
+// When the bootloader answers a record that completes a flash page.
+enum class BootAnswer : uint8_t {
+    kAfterWrite,  // once the page is written
+    kFirst,       // at once, then it writes the page: the UART keeps two bytes meanwhile
 };
 
 // How the application answers "cr Sv".
@@ -90,6 +98,7 @@ struct Scenario {
     FlashContent flash = FlashContent::kProgram;
     std::vector<uint8_t> flash_image;  // when not empty: loaded at address 0 instead
     int32_t baudrate = 38400;
+    BootAnswer boot_answer = BootAnswer::kAfterWrite;
     uint64_t seed = 1;
     double resonance_khz = 131.0;  // where the antenna circuit answers best
     Timing timing;

@@ -73,6 +73,13 @@ TEST(CliTest, BadCommandLinesAreRefusedWithOneMessage) {
         {"flash fw.hex --erase-settle-ms 60001",
          "--erase-settle-ms 60001: not a whole number of ms from 0 to 60000"},
         {"verify fw.hex --erase-settle-ms 0", "--erase-settle-ms does not apply to verify"},
+        {"flash fw.hex --pace fast", "--pace fast: not tick or ack"},
+        {"flash fw.hex --pace ack --min-gap-ms 101",
+         "--min-gap-ms 101: not a whole number of ms from 0 to 100"},
+        {"flash fw.hex --min-gap-ms 2", "--min-gap-ms applies to --pace ack only"},
+        {"flash fw.hex --min-gap-ms 2 --pace tick", "--min-gap-ms applies to --pace ack only"},
+        {"dump --pace ack", "--pace does not apply to dump"},
+        {"verify fw.hex --pace ack", "--pace does not apply to verify"},
     };
     for (const auto& [line, message] : cases) {
         cli::Options o;

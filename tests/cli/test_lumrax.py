@@ -570,6 +570,56 @@ class LumraxTest(unittest.TestCase):
                     erase = next(t for t, way, d in sim.traffic() if b"cw Fe" in d)
                     self.assertGreaterEqual(min(t for t in sent if t > erase) - erase, 1.6)
 
+    def test_flash_at_the_answers_pace(self):
+        """--pace ack sends each record as soon as its letter has come. A device that answers
+        before its page write loses the bytes of the record that follows meanwhile and asks for
+        it again: the rest goes at the tick pace, said once. Both end verified."""
+        small = self.write("small.hex", SMALL_HEX)
+        records = harness.records(SMALL_HEX)
+        fallback = "the device asked for line 9 again ('c'): the rest goes at the tick pace"
+        rows = [
+            # --boot-answer, the record sent twice (from 0) or None, the pace at the end
+            ("after", None, "ack"),
+            ("first", 8, "tick"),
+        ]
+        for answer, resent, pace in rows:
+            with self.subTest(answer=answer):
+                sim = self.device(*BOOT, *FAST, "--boot-answer", answer)
+                run = self.lumrax("--port", sim.link, *FAST, "flash", small, "--yes", "--pace",
+                                  "ack", "--verify", "--json")
+                self.assertEqual(run.rc, 0, run.err)
+                events = [json.loads(line) for line in run.out.splitlines()]
+                flashed = [e for e in events if e["event"] == "result"]
+                self.assertEqual([(e["command"], e.get("pace")) for e in flashed],
+                                 [("flash", pace), ("verify", None)])
+                self.assertEqual(flashed[-1]["differ"], 0)
+                said = [e for e in events if e["event"] == "pace"]
+                self.assertEqual(run.err.count("tick pace"), len(said))
+                if resent is None:
+                    self.assertEqual(said, [])
+                else:
+                    self.assertEqual(said, [{"event": "pace", "pace": "tick", "reason": "resend",
+                                             "line": resent + 1, "text": fallback}])
+                    self.assertIn(f"lumrax: {fallback}\n", run.err)
+                sent = records[:resent] + records[resent:resent + 1] + records[resent:] \
+                    if resent is not None else records
+                self.assertEqual(sim.received(), b"cr Sv\r" + b"".join(sent)
+                                 + b"cw Sboot\rcr Sv\rcr Mr\r")
+                # The transfer's traffic: up to the switch back to the application.
+                traffic = sim.traffic()
+                traffic = traffic[:next(k for k, (_, way, d) in enumerate(traffic)
+                                        if way == "PC>dev" and b"cw Sboot" in d)]
+                letters = [(t, d) for t, way, d in traffic
+                           if way == "dev>PC" and d in (b"w", b"c", b"n")]
+                self.assertEqual(b"".join(d for _, d in letters),
+                                 b"w" * 8 + b"c" + b"w" * 12 + b"n" if resent is not None
+                                 else b"w" * 20 + b"n")
+                # At the tick pace a record follows its letter a tick or more later; at the
+                # answer's pace within the millisecond of the trace, the line's time aside.
+                after = [t for t, way, d in traffic if way == "PC>dev" and d[:1] == b":"]
+                quick = sum(after[k + 1] - t < 0.005 for k, (t, _) in enumerate(letters[:8]))
+                self.assertGreaterEqual(quick, 6, traffic)
+
     def test_output_files_and_the_port_lock(self):
         """Output files replace their target only at the end of a run that keeps them; what is
         no regular file is refused; standard output is checked; a locked port is busy."""
