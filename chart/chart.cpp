@@ -254,39 +254,38 @@ const std::vector<Marker>& Recorder::markers() const {
     return markers_;
 }
 
-void Decimate(const Ring& ring, int64_t t0_ms, int64_t t1_ms, int columns, Column* out) {
-    if (columns <= 0 || out == nullptr) return;
-    for (int c = 0; c < columns; ++c) out[c] = Column{};
-    if (t1_ms <= t0_ms) return;
-    const int64_t span = t1_ms - t0_ms;
-    const std::size_t n = ring.size();
-    std::size_t i = ring.LowerBound(t0_ms);
-    // The last sample drawn and whether a line may start from it.
-    bool open = false;
-    int64_t last_t = 0;
-    int col = -1;
-    for (; i < n; ++i) {
-        const Sample& s = ring[i];
-        if (s.t_ms >= t1_ms) break;
-        if (!Finite(s.value)) {
-            open = false;
-            continue;
-        }
-        const int c = static_cast<int>((s.t_ms - t0_ms) * columns / span);
-        Column& o = out[c];
-        if (c != col) {
-            col = c;
-            o.has = true;
-            o.joined = open && s.t_ms - last_t < kGapMs;
-            o.min = o.max = o.first = s.value;
-        } else {
-            o.min = std::min(o.min, s.value);
-            o.max = std::max(o.max, s.value);
-        }
-        o.last = s.value;
-        open = true;
-        last_t = s.t_ms;
+ColumnBuilder::ColumnBuilder(int64_t t0_ms, int64_t t1_ms, int columns, Column* out, int64_t gap_ms)
+    : t0_(t0_ms), t1_(t1_ms), gap_(gap_ms), columns_(out == nullptr ? 0 : columns), out_(out) {
+    for (int c = 0; c < columns_; ++c) out_[c] = Column{};
+}
+
+void ColumnBuilder::Add(const Sample& s) {
+    if (columns_ <= 0 || s.t_ms < t0_ || s.t_ms >= t1_) return;
+    if (!Finite(s.value)) {
+        open_ = false;
+        return;
     }
+    const int c = static_cast<int>((s.t_ms - t0_) * columns_ / (t1_ - t0_));
+    Column& o = out_[c];
+    if (c != col_) {
+        col_ = c;
+        o.has = true;
+        o.joined = open_ && s.t_ms - last_t_ < gap_;
+        o.min = o.max = o.first = s.value;
+    } else {
+        o.min = std::min(o.min, s.value);
+        o.max = std::max(o.max, s.value);
+    }
+    o.last = s.value;
+    open_ = true;
+    last_t_ = s.t_ms;
+}
+
+void Decimate(const Ring& ring, int64_t t0_ms, int64_t t1_ms, int columns, Column* out,
+              int64_t gap_ms) {
+    ColumnBuilder b(t0_ms, t1_ms, columns, out, gap_ms);
+    for (std::size_t i = ring.LowerBound(t0_ms); i < ring.size() && ring[i].t_ms < t1_ms; ++i)
+        b.Add(ring[i]);
 }
 
 Scale RoundScale(double min, double max, int max_ticks) {

@@ -108,7 +108,25 @@ struct Column {
 };
 // Reduces the samples in [t0_ms, t1_ms) to `columns` columns of equal time. A line joins two
 // neighbouring samples only when they are less than kGapMs apart and no break lies between.
-void Decimate(const Ring& ring, int64_t t0_ms, int64_t t1_ms, int columns, Column* out);
+// gap_ms: another gap for samples whose times are coarser than the recorder's (a CSV file's
+// whole seconds).
+void Decimate(const Ring& ring, int64_t t0_ms, int64_t t1_ms, int columns, Column* out,
+              int64_t gap_ms = kGapMs);
+// The same for samples handed one by one in time order, as a file is read.
+class ColumnBuilder {
+  public:
+    // out holds columns entries, emptied here.
+    ColumnBuilder(int64_t t0_ms, int64_t t1_ms, int columns, Column* out, int64_t gap_ms = kGapMs);
+    void Add(const Sample& s);
+
+  private:
+    int64_t t0_, t1_, gap_;
+    int columns_;
+    Column* out_;
+    bool open_ = false;  // a line may start from the last sample
+    int64_t last_t_ = 0;
+    int col_ = -1;
+};
 
 // A vertical scale with round ticks (1, 2 or 5 times a power of ten) that holds [lo, hi].
 struct Scale {

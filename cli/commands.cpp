@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/output_file.h"
+#include "cli/plot.h"
 #include "cli/update.h"
 #include "generator/gen_page.h"
 #include "generator/reply_parser.h"
@@ -213,6 +214,8 @@ int RunCommand(Context& ctx) {
             return RunRegisters(ctx, true);
         case Command::kMonitor:
             return RunMonitor(ctx);
+        case Command::kPlot:
+            return RunPlot(ctx);
         case Command::kDump:
             return RunDump(ctx);
         case Command::kCheck:

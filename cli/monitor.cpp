@@ -1,5 +1,6 @@
 #include "cli/monitor.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "chart/chart.h"
 #include "cli/output_file.h"
 #include "generator/autoread.h"
 #include "generator/gen_commands.h"
@@ -17,18 +19,9 @@
 
 namespace cli {
 
-// In the order of the CSV columns.
-const MeasurementColumn kMeasurementColumns[kMeasurementCount] = {
-    {"vpeak_V", Quantity::kAntVpeak, 2},  {"ipeak_A", Quantity::kAntIpeak, 2},
-    {"vsupply_V", Quantity::kVsupply, 2}, {"iavg_A", Quantity::kAntIavg, 3},
-    {"pavg_W", Quantity::kAntPavg, 2},    {"pcb_temp_C", Quantity::kPcbTemp, 1},
-};
-
 std::string ReadingValue(const Reading& r, int decimals, uint32_t mark) {
-    if (r.reply <= mark || !std::isfinite(r.value)) return {};
-    char buf[64];
-    if (!FormatBounded(buf, sizeof buf, "%.*f", decimals, r.value)) return {};
-    return buf;
+    if (r.reply <= mark) return {};
+    return chart::FormatValue(r.value, decimals);
 }
 
 std::string IsoTime(const platform::LocalTime& t) {
@@ -45,7 +38,11 @@ constexpr int64_t kNsPerSecond = 1000 * kNsPerMs;
 
 class Monitor {
   public:
-    explicit Monitor(Context& ctx) : ctx_(ctx), live_(IsTerminal(2) && !ctx.out.json()) {}
+    explicit Monitor(Context& ctx)
+        : ctx_(ctx), live_(IsTerminal(2) && !ctx.out.json()), writes_(ctx.opt.write_at) {
+        std::stable_sort(writes_.begin(), writes_.end(),
+                         [](const WriteAt& a, const WriteAt& b) { return a.seconds < b.seconds; });
+    }
 
     int Run();
 
@@ -54,20 +51,24 @@ class Monitor {
     std::array<unsigned, kMeasurementCount> Counts() const {
         std::array<unsigned, kMeasurementCount> c{};
         for (int i = 0; i < kMeasurementCount; ++i)
-            c[i] = g_readings[kMeasurementColumns[i].quantity].reply;
+            c[i] = g_readings[chart::kSeries[i].quantity].reply;
         return c;
     }
     std::array<std::string, kMeasurementCount> Values() const {
         std::array<std::string, kMeasurementCount> v;
         for (int i = 0; i < kMeasurementCount; ++i) {
-            const MeasurementColumn& col = kMeasurementColumns[i];
+            const chart::SeriesInfo& col = chart::kSeries[i];
             v[i] = ReadingValue(g_readings[col.quantity], col.decimals, mark_);
         }
         return v;
     }
     // Called after every tick; false when the output cannot take more.
-    bool Tick();
+    bool Tick(Session& s);
     bool Row();
+    // A line into the CSV file, or to standard output when the rows go there.
+    bool Put(const std::string& line);
+    bool MarkerRows();
+    bool Writes(Session& s);
     void DrawLive();
     void ClearLive();
     // The CSV file put in place of the one named, for a run that measured or ended well.
@@ -84,6 +85,11 @@ class Monitor {
     std::array<unsigned, kMeasurementCount> drawn_{};
     unsigned rows_ = 0;
     uint32_t mark_ = 0;  // the reply count at the opening: older readings are not this run's
+    uint64_t markers_seen_ = 0;
+    std::vector<WriteAt> writes_;  // by time
+    std::size_t next_write_ = 0;
+    int64_t measuring_since_ = 0;
+    int write_rc_ = kExitDone;  // a --write-at command that failed
 };
 
 bool Monitor::Row() {
@@ -91,23 +97,60 @@ bool Monitor::Row() {
     const auto values = Values();
     std::string line = time;
     for (const std::string& v : values) line += "," + v;
-    line += "\n";
+    line += ",\n";
     ++rows_;
+    if (!Put(line)) return false;
+    if (ctx_.out.json()) {
+        JsonLine j("row");
+        j.Str("time", time);
+        for (int i = 0; i < kMeasurementCount; ++i) j.Number(chart::kSeries[i].csv, values[i]);
+        ctx_.out.Emit(j);
+    }
+    return ctx_.out.Healthy();
+}
+
+bool Monitor::Put(const std::string& line) {
     if (csv_.is_open() && !csv_.Write(line)) {
         csv_failed_ = true;
         return false;
     }
-    if (ctx_.out.json()) {
-        JsonLine j("row");
-        j.Str("time", time);
-        for (int i = 0; i < kMeasurementCount; ++i)
-            j.Number(kMeasurementColumns[i].name, values[i]);
-        ctx_.out.Emit(j);
-    } else if (csv_to_stdout_) {
+    if (csv_to_stdout_ && !ctx_.out.json()) {
         ClearLive();
         ctx_.out.Write(line);
     }
+    return true;
+}
+
+// The markers that the recorder took since the last call, each a row of its own.
+bool Monitor::MarkerRows() {
+    const uint64_t count = chart::g_chart.marker_count();
+    const std::vector<chart::Marker>& markers = chart::g_chart.markers();
+    // Fewer than noted: the recorder was cleared; more than it keeps: the oldest are gone.
+    if (count < markers_seen_) markers_seen_ = 0;
+    const uint64_t fresh = std::min<uint64_t>(count - markers_seen_, markers.size());
+    markers_seen_ = count;
+    for (std::size_t i = markers.size() - fresh; i < markers.size(); ++i) {
+        const chart::Marker& m = markers[i];
+        const std::string time = chart::IsoTime(m.t_ms);
+        if (!Put(time + ",,,,,,," + chart::CsvField(m.label) + "\n")) return false;
+        if (ctx_.out.json())
+            ctx_.out.Emit(JsonLine("marker").Str("time", time).Str("label", m.label));
+    }
     return ctx_.out.Healthy();
+}
+
+// The --write-at commands whose time has come.
+bool Monitor::Writes(Session& s) {
+    const int64_t since = ctx_.ticks.clock().NowNs() - measuring_since_;
+    while (next_write_ < writes_.size() &&
+           since >= static_cast<int64_t>(writes_[next_write_].seconds) * kNsPerSecond) {
+        const int rc = s.RegisterCommand(true, writes_[next_write_++].reg);
+        if (rc != kExitDone) {
+            write_rc_ = rc;
+            return false;
+        }
+    }
+    return true;
 }
 
 void Monitor::DrawLive() {
@@ -129,7 +172,9 @@ void Monitor::ClearLive() {
     live_shown_ = false;
 }
 
-bool Monitor::Tick() {
+bool Monitor::Tick(Session& s) {
+    if (!Writes(s)) return false;
+    if (!MarkerRows()) return false;
     const auto counts = Counts();
     bool complete = true;
     for (int i = 0; i < kMeasurementCount; ++i) complete = complete && counts[i] > row_base_[i];
@@ -183,12 +228,16 @@ int Monitor::Run() {
                             nullptr);
     row_base_ = Counts();
     drawn_ = row_base_;
+    measuring_since_ = clock.NowNs();
+    // Only the commands of this run are its markers.
+    markers_seen_ = chart::g_chart.marker_count();
     s.set_reconnect(opt.reconnect);
     for (;;) {
         rc = s.Wait([&]() {
-            if (!Tick()) output_failed_ = true;
-            return output_failed_ || time_up();
+            if (!Tick(s) && write_rc_ == kExitDone) output_failed_ = true;
+            return output_failed_ || write_rc_ != kExitDone || time_up();
         });
+        if (write_rc_ != kExitDone) rc = write_rc_;
         if (rc != kLineLost) break;
         rc = s.AwaitReturn(time_up);
         if (rc != kExitDone || time_up()) break;

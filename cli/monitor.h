@@ -3,20 +3,16 @@
 #include <string>
 #include <string_view>
 
+#include "chart/chart.h"
 #include "generator/reply_parser.h"
 #include "platform/types.h"
 
 namespace cli {
 
-struct MeasurementColumn {
-    const char* name;
-    Quantity quantity;
-    int decimals;  // as the read-out shows it
-};
-
-constexpr int kMeasurementCount = 6;
-extern const MeasurementColumn kMeasurementColumns[kMeasurementCount];
-constexpr const char* kCsvHeader = "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C";
+// The columns are the chart's series, in its order, and a marker column: a row with only the
+// time and a label for each command of the run that changed the generator.
+constexpr int kMeasurementCount = chart::kSeriesCount;
+constexpr const char* kCsvHeader = chart::kCsvHeader;
 
 // A reading as the CSV gives it: with the read-out's decimals; empty when the device has not
 // reported it since the mark (the reply count then) or it is no finite number.

@@ -18,6 +18,8 @@ enum : unsigned {
     kOut = 1u << 4,
     kReg = 1u << 5,
     kFlashSteps = 1u << 6,  // --switch --erase --verify --erase-settle-ms
+    kWriteAt = 1u << 7,
+    kSpan = 1u << 8,  // --from --to
 };
 
 struct CommandRow {
@@ -36,7 +38,8 @@ const CommandRow kCommands[] = {
     {"info", Command::kInfo, 0, 0, "", kPortOpts},
     {"read", Command::kRead, 1, kMany, " REG...", kPortOpts},
     {"write", Command::kWrite, 1, kMany, " REG...", kPortOpts},
-    {"monitor", Command::kMonitor, 0, 0, "", kPortOpts | kSeconds | kCsv},
+    {"monitor", Command::kMonitor, 0, 0, "", kPortOpts | kSeconds | kCsv | kWriteAt},
+    {"plot", Command::kPlot, 1, 1, " FILE.csv --out FILE.svg", kOut | kSpan},
     {"check", Command::kCheck, 1, 1, " FILE.hex", kChip | kOut},
     {"flash", Command::kFlash, 1, 1, " FILE.hex", kPortOpts | kChip | kFlashSteps},
     {"dump", Command::kDump, 0, 0, "", kPortOpts | kOut | kReg},
@@ -62,6 +65,9 @@ const OptionRow kOptionRows[] = {
     {"--seconds", true, kSeconds},
     {"--csv", true, kCsv},
     {"--reconnect", false, kCsv},
+    {"--write-at", true, kWriteAt},
+    {"--from", true, kSpan},
+    {"--to", true, kSpan},
     {"--chip", true, kChip},
     {"--out", true, kOut},
     {"--reg", true, kReg},
@@ -122,6 +128,25 @@ bool SetOption(const std::string& name, const std::string& value, Options& o, st
         o.csv_file = value;
     } else if (name == "--reconnect") {
         o.reconnect = true;
+    } else if (name == "--write-at") {
+        // SECONDS:REG, the register text as write takes it.
+        const std::size_t colon = value.find(':');
+        WriteAt w{0, colon == std::string::npos ? "" : value.substr(colon + 1)};
+        const std::string seconds = value.substr(0, colon);
+        bool plain = !w.reg.empty();
+        for (unsigned char c : w.reg) plain = plain && c >= 0x20 && c != 0x7F;
+        if (!plain || colon == std::string::npos ||
+            (seconds != "0" && !ToCount(seconds, 366ul * 24 * 3600, w.seconds))) {
+            error = "--write-at " + value +
+                    ": not SECONDS:REG (whole seconds from 0, a register text without control "
+                    "characters)";
+            return false;
+        }
+        o.write_at.push_back(w);
+    } else if (name == "--from") {
+        o.from = value;
+    } else if (name == "--to") {
+        o.to = value;
     } else if (name == "--chip") {
         bool known = false;
         for (const char* chip : kChips) known = known || value == chip;
@@ -259,14 +284,24 @@ const char* HelpText() {
            "  write REG...          sends \"cw REG\" for each text (register and value, e.g.\n"
            "                        Wo1 or \"Pt 75\"); prints each reply\n"
            "  monitor               AutoRead; one CSV row per complete measurement cycle:\n"
-           "                        time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C\n"
-           "                        (local time, ISO 8601); a live line on a terminal;\n"
-           "                        Ctrl-C ends it\n"
+           "                        time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C,\n"
+           "                        marker (local time, ISO 8601; the marker empty); a row\n"
+           "                        with only the time and a label for each command of the\n"
+           "                        run that changed the generator; a live line on a\n"
+           "                        terminal; Ctrl-C ends it\n"
            "      --seconds N       end after N seconds\n"
            "      --csv FILE        the rows into FILE instead of standard output; FILE is\n"
            "                        replaced when the run ends (Ctrl-C too)\n"
            "      --reconnect       a lost port is waited for and opened again (a line on\n"
            "                        standard error for each); the rows go on after a gap\n"
+           "      --write-at S:REG  sends \"cw REG\" S seconds after the measurements began\n"
+           "                        (repeatable), marked in the CSV\n"
+           "  plot FILE.csv         draws a CSV of monitor as an SVG picture: the six series\n"
+           "                        stacked on one time axis, the markers across them; no\n"
+           "                        port; a file over 512 MiB is refused\n"
+           "      --out FILE.svg    the picture (needed), replaced only when complete\n"
+           "      --from T          the span from T, a local time like 2024-03-05T14:07:09\n"
+           "      --to T            ... to T (default: the file's first and last rows)\n"
            "  dump                  the flash read-back as raw bytes\n"
            "      --out FILE        into FILE, replaced only by a complete dump (needed when\n"
            "                        standard output is a terminal)\n"
@@ -313,12 +348,12 @@ const char* HelpText() {
            "  --version     the program's version\n"
            "\n"
            "Every failure is one line on standard error. Exit codes:\n"
-           "  0 done   1 a local file (or standard output) cannot be written, or is not a\n"
-           "  regular file   2 usage, or a question answered Cancel   3 the hex file refused\n"
-           "  by the check   4 port cannot be opened, is busy or was lost   5 device time-out\n"
-           "  (no answer within 5 s)   6 device error or unknown reply   7 the device's end\n"
-           "  does not match the lines sent   8 verify found differences   130 interrupted\n"
-           "  (Ctrl-C, also at a question)\n";
+           "  0 done   1 a local file (or standard output) cannot be read or written, or is\n"
+           "  not a regular file   2 usage, or a question answered Cancel   3 the hex file\n"
+           "  refused by the check, or the CSV by plot   4 port cannot be opened, is busy or\n"
+           "  was lost   5 device time-out (no answer within 5 s)   6 device error or unknown\n"
+           "  reply   7 the device's end does not match the lines sent   8 verify found\n"
+           "  differences   130 interrupted (Ctrl-C, also at a question)\n";
 }
 
 }  // namespace cli

@@ -15,10 +15,17 @@ enum class Command {
     kRead,
     kWrite,
     kMonitor,
+    kPlot,
     kCheck,
     kFlash,
     kDump,
     kVerify
+};
+
+// monitor --write-at: "cw reg" that many seconds after the measurements begin.
+struct WriteAt {
+    uint32_t seconds;
+    std::string reg;
 };
 
 struct Options {
@@ -33,6 +40,8 @@ struct Options {
     std::string log_file;
     std::string csv_file;
     bool reconnect = false;  // monitor: wait for a lost port to come back
+    std::vector<WriteAt> write_at;
+    std::string from, to;  // plot: the span, ISO local times; empty: the file's own ends
     std::string out;
     std::string reg = "Mr";
     std::string chip = "328P";

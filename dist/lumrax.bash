@@ -20,7 +20,7 @@ _lumrax() {
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --seconds | --reg | --erase-settle-ms)
+        --seconds | --reg | --erase-settle-ms | --write-at | --from | --to)
             return ;;
     esac
 
@@ -29,7 +29,8 @@ _lumrax() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            --port | --baud | --log | --seconds | --csv | --chip | --out | --reg | --erase-settle-ms)
+            --port | --baud | --log | --seconds | --csv | --chip | --out | --reg | --erase-settle-ms | \
+                --write-at | --from | --to)
                 i=$((i + 1)) ;;
             -*) ;;
             *)
@@ -42,9 +43,10 @@ _lumrax() {
     case $command in
         "")
             options+=" --port --baud --log --seconds --csv --chip --out --reg --switch --erase"
-            options+=" --verify --erase-settle-ms --reconnect" ;;
+            options+=" --verify --erase-settle-ms --reconnect --write-at --from --to" ;;
         info | read | write) options+=" --port --baud --log" ;;
-        monitor) options+=" --port --baud --log --seconds --csv --reconnect" ;;
+        monitor) options+=" --port --baud --log --seconds --csv --reconnect --write-at" ;;
+        plot) options+=" --out --from --to" ;;
         dump) options+=" --port --baud --log --out --reg" ;;
         check) options+=" --chip --out" ;;
         flash) options+=" --port --baud --log --chip --switch --erase --verify --erase-settle-ms" ;;
@@ -54,11 +56,14 @@ _lumrax() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W "ports info read write monitor dump check flash verify help" \
+        COMPREPLY=($(compgen -W "ports info read write monitor plot dump check flash verify help" \
             -- "$cur"))
     elif [[ $command == check || $command == flash || $command == verify ]]; then
         compopt -o filenames 2>/dev/null
         COMPREPLY=($(compgen -f -X '!*.[hH][eE][xX]' -- "$cur") $(compgen -d -- "$cur"))
+    elif [[ $command == plot ]]; then
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -X '!*.[cC][sS][vV]' -- "$cur") $(compgen -d -- "$cur"))
     fi
 }
 complete -F _lumrax lumrax

@@ -12,6 +12,6 @@ rel="$root/build/rel"
 lrx_build_windows "$root" "$win"
 cmake --build "$win" --target wine_probe -j"$(nproc)"
 cmake -S "$root" -B "$rel" -DCMAKE_BUILD_TYPE=Release -DLRX_BENCH=ON >/dev/null
-cmake --build "$rel" --target bench_reply_pump hex_check_bench flash_dump_bench lumrax lumrax-sim \
-    -j"$(nproc)"
+cmake --build "$rel" --target bench_reply_pump hex_check_bench flash_dump_bench chart_bench \
+    lumrax lumrax-sim -j"$(nproc)"
 python3 "$root/bench/report.py" --build "$rel" --win "$win" --out "$root/docs/benchmarks.md" "$@"

@@ -18,6 +18,9 @@ import subprocess
 import sys
 import time
 import unittest
+from xml.etree import ElementTree
+import datetime
+import math
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.join(HERE, "..", "fixtures")
@@ -36,6 +39,47 @@ FAST = ("--baud", "115200")
 # A small file: 20 lines of 16 bytes from address 0, then the end record.
 SMALL_IMAGE = bytes((i * 13 + 7) & 0xFF for i in range(16 * 20))
 SMALL_HEX = hex_text(SMALL_IMAGE, False)
+
+
+SVG = "{http://www.w3.org/2000/svg}"
+SERIES = "vpeak_V ipeak_A vsupply_V iavg_A pavg_W pcb_temp_C".split()
+
+
+def ms(t):
+    """Local time in ms on the plain calendar axis that the picture's data attributes use."""
+    return (t - datetime.datetime(1970, 1, 1)) // datetime.timedelta(milliseconds=1)
+
+
+def read_svg(path):
+    """What a picture of lumrax plot states: its time span and x scale, and for each strip its
+    value scale, tick labels, latest value and the points of its lines; the markers."""
+    root = ElementTree.parse(path).getroot()
+    t0 = ms(datetime.datetime.fromisoformat(root.get("data-t0"))) + int(root.get("data-t0-ms"))
+    t1 = ms(datetime.datetime.fromisoformat(root.get("data-t1"))) + int(root.get("data-t1-ms"))
+    left, right = float(root.get("data-left")), float(root.get("data-right"))
+    picture = {"t0": t0, "t1": t1, "x": lambda t: left + (t - t0) * (right - left) / (t1 - t0),
+               "strips": {}, "markers": []}
+    for g in root.iter(SVG + "g"):
+        if g.get("class") == "marker":
+            picture["markers"].append((float(g.find(SVG + "line").get("x1")),
+                                       g.find(SVG + "text").text))
+        if g.get("class") != "strip":
+            continue
+        lo, hi = float(g.get("data-lo")), float(g.get("data-hi"))
+        top, bottom = float(g.get("data-top")), float(g.get("data-bottom"))
+        lines = []
+        for p in g.iter(SVG + "polyline"):
+            points = [tuple(map(float, xy.split(","))) for xy in p.get("points").split()]
+            # A lone sample is drawn as a dot: its point twice.
+            lines.append(points[:1] if len(points) == 2 and points[0] == points[1] else points)
+        picture["strips"][g.get("data-series")] = {
+            "lo": lo, "hi": hi, "lines": lines,
+            "y": lambda v, lo=lo, hi=hi, top=top, bottom=bottom:
+                bottom - (v - lo) / (hi - lo) * (bottom - top),
+            "ticks": [float(t.text) for t in g.iter(SVG + "text") if t.get("class") == "tick"],
+            "latest": next(t.text for t in g.iter(SVG + "text")
+                           if t.get("class") == "latest").split()[0]}
+    return picture
 
 
 class LumraxTest(unittest.TestCase):
@@ -135,9 +179,11 @@ class LumraxTest(unittest.TestCase):
         with open(csv) as f:
             header, *lines = f.read().splitlines()
         names = "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C".split(",")
-        self.assertEqual(header.split(","), names)
-        # One cycle of four reads every 4.1 s, the first after the start-up reads.
+        self.assertEqual(header.split(","), names + ["marker"])
+        # One cycle of four reads every 4.1 s, the first after the start-up reads; no command
+        # of the run changed the generator: the markers are empty.
         rows = [line.split(",") for line in lines]
+        self.assertEqual([r.pop() for r in rows], [""] * len(rows))
         self.assertEqual(len(rows), 2, lines)
         self.assertEqual([[e[n] for n in names] for e in map(json.loads, run.out.splitlines())],
                          [[r[0]] + [float(v) for v in r[1:]] for r in rows])
@@ -289,7 +335,7 @@ class LumraxTest(unittest.TestCase):
                 self.assertEqual((proc.returncode, got), (rc, b""))
                 self.assertRegex(said.decode(), "^" + err.format(re.escape(sim.link)) + "$")
                 self.assertEqual(self.read("m.csv"), b"time,vpeak_V,ipeak_A,vsupply_V,iavg_A,"
-                                                     b"pavg_W,pcb_temp_C\n")
+                                                     b"pavg_W,pcb_temp_C,marker\n")
                 self.assertEqual(self.leftovers(), [])
 
     def test_monitor_reconnects(self):
@@ -316,6 +362,166 @@ class LumraxTest(unittest.TestCase):
         rows = [r.split(",")[0][11:] for r in self.read("r.csv").decode().splitlines()[1:]]
         self.assertTrue(any(t <= lost for t in rows) and any(t >= back for t in rows), rows)
         self.assertEqual([t for t in rows if lost < t < back], [], "rows in the gap")
+
+    def test_monitor_marks_its_writes_and_plot_draws_them(self):
+        """monitor --write-at sends its commands during the run; each is a marker row of the CSV
+        (the chart's label), which plot draws."""
+        sim = self.device()
+        csv, svg = os.path.join(self.dir, "w.csv"), os.path.join(self.dir, "w.svg")
+        run = self.lumrax("--port", sim.link, "monitor", "--seconds", "9", "--csv", csv,
+                          "--write-at", "4:Pt 70", "--write-at", "2:Wo0")
+        self.assertEqual((run.rc, run.err), (0, ""))
+        sent = sim.received()
+        self.assertLess(sent.index(b"cw Wo0\r"), sent.index(b"cw Pt 70\r"))
+        self.assertGreater(sent.index(b"cw Wo0\r"), sent.index(b"cr Wi\r"))  # measuring by then
+        header, *lines = self.read("w.csv").decode().splitlines()
+        self.assertEqual(header, "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C,marker")
+        marks = [line for line in lines if line.split(",")[-1]]
+        self.assertEqual([m.split(",", 1)[1] for m in marks], [",,,,,,PWM off", ",,,,,,Temp limit 70"])
+        self.assertEqual(sorted(lines, key=lambda r: r[:19]), lines)  # in time order
+        self.assertGreaterEqual(len(lines) - len(marks), 1)
+        run = self.lumrax("plot", csv, "--out", svg)
+        self.assertEqual((run.rc, run.err), (0, ""))
+        self.assertEqual([label for _, label in read_svg(svg)["markers"]],
+                         ["PWM off", "Temp limit 70"])
+
+    def test_plot(self):
+        """The SVG's lines hold the CSV's values on the scales it states, broken where rows are
+        more than 5 s apart; the markers are drawn; an older file without the marker column is
+        drawn the same; --from and --to cut the span; many rows are reduced per pixel column."""
+        t0 = datetime.datetime(2024, 3, 5, 23, 59, 30)
+        rows = []
+        for i in range(30):
+            t = t0 + datetime.timedelta(seconds=2 * i + (10 if i >= 20 else 0))
+            values = [f"{10 + (i % 7) * 0.5:.2f}", f"{1 + (i % 3) * 0.25:.2f}", "24.00",
+                      f"{0.5 + i * 0.001:.3f}", f"{12 - i * 0.1:.2f}",
+                      "" if i % 3 == 1 else f"{35 + i * 0.1:.1f}"]
+            rows.append((t, values))
+        marks = {4: "Vlim 25.5", 12: 'Reg a,"b"'}
+        def text(with_marker):
+            out = "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C" + (
+                ",marker" if with_marker else "") + "\n"
+            for i, (t, values) in enumerate(rows):
+                out += t.isoformat() + "," + ",".join(values) + ("," if with_marker else "") + "\n"
+                if with_marker and i in marks:
+                    label = marks[i]
+                    quoted = '"' + label.replace('"', '""') + '"' if "," in label else label
+                    out += t.isoformat() + ",,,,,,," + quoted + "\n"
+            return out
+        new, old = self.write("new.csv", text(True)), self.write("old.csv", text(False))
+        pictures = {}
+        for name, path, span in (("new", new, []), ("old", old, []),
+                                 ("cut", new, ["--from", rows[5][0].isoformat(),
+                                               "--to", rows[15][0].isoformat()])):
+            with self.subTest(name=name):
+                out = os.path.join(self.dir, name + ".svg")
+                run = self.lumrax("plot", path, "--out", out, *span)
+                self.assertEqual((run.rc, run.err), (0, ""))
+                pictures[name] = picture = read_svg(out)
+                drawn = rows[5:16] if span else rows
+                self.assertEqual(picture["t0"], ms(drawn[0][0]))
+                self.assertEqual(picture["t1"], ms(drawn[-1][0]))
+                for k, series in enumerate(SERIES):
+                    strip = picture["strips"][series]
+                    # The points of each run of samples not more than 5 s apart.
+                    want, last = [], None
+                    for t, values in drawn:
+                        if not values[k]:
+                            continue
+                        if last is None or ms(t) - last > 5000:
+                            want.append([])
+                        want[-1].append((picture["x"](ms(t)), strip["y"](float(values[k]))))
+                        last = ms(t)
+                    got = strip["lines"]
+                    self.assertEqual([len(r) for r in got], [len(r) for r in want], series)
+                    for run_got, run_want in zip(got, want):
+                        for (gx, gy), (wx, wy) in zip(run_got, run_want):
+                            self.assertAlmostEqual(gx, wx, delta=0.06)
+                            self.assertAlmostEqual(gy, wy, delta=0.06)
+                    # Round ticks from the scale's low end to its high end.
+                    ticks = strip["ticks"]
+                    self.assertEqual((ticks[0], ticks[-1]), (strip["lo"], strip["hi"]))
+                    step = ticks[1] - ticks[0]
+                    self.assertIn(round(step / 10 ** math.floor(math.log10(step) + 1e-9), 6),
+                                  (1, 2, 5))
+                    self.assertTrue(all(abs(b - a - step) < 1e-9 for a, b in zip(ticks, ticks[1:])))
+                    self.assertEqual(strip["latest"], [v[k] for _, v in drawn if v[k]][-1])
+        for name, shown in (("new", sorted(marks)), ("old", []), ("cut", [12])):
+            picture = pictures[name]
+            self.assertEqual([label for _, label in picture["markers"]], [marks[i] for i in shown])
+            for (x, _), i in zip(picture["markers"], shown):
+                self.assertAlmostEqual(x, picture["x"](ms(rows[i][0])), delta=0.06)
+        drawn = [{k: v for k, v in s.items() if k != "y"} for s in pictures["old"]["strips"].values()]
+        self.assertEqual(drawn, [{k: v for k, v in s.items() if k != "y"}
+                                 for s in pictures["new"]["strips"].values()])
+        # A day of one row a second: a point or a few per pixel column, the extremes kept.
+        lines = ["time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C"]
+        for i in range(3000):
+            t = (t0 + datetime.timedelta(seconds=i)).isoformat()
+            lines.append(f"{t},{20 + 5 * math.sin(i / 40):.2f},1.00,24.00,0.500,12.00,35.0")
+        big = self.write("big.csv", "\n".join(lines) + "\n")
+        run = self.lumrax("plot", big, "--out", os.path.join(self.dir, "big.svg"))
+        self.assertEqual((run.rc, run.err), (0, ""))
+        strip = read_svg(os.path.join(self.dir, "big.svg"))["strips"]["vpeak_V"]
+        (points,) = strip["lines"]
+        values = [float(line.split(",")[1]) for line in lines[1:]]
+        self.assertLessEqual(len(points), 4 * 960)
+        self.assertEqual(sorted({round(y, 1) for _, y in points})[0],
+                         round(strip["y"](max(values)), 1))
+        self.assertEqual(sorted({round(y, 1) for _, y in points})[-1],
+                         round(strip["y"](min(values)), 1))
+        self.assertEqual([x for x, _ in points], sorted(x for x, _ in points))
+
+    def test_plot_refuses_bad_input(self):
+        """Each bad input is one line with the line number and exit 3; the SVG there stays as
+        it was and no temporary file is left."""
+        head = "time,vpeak_V,ipeak_A,vsupply_V,iavg_A,pavg_W,pcb_temp_C,marker\n"
+        row = "2024-03-05T14:00:{:02d},12.50,1.25,24.00,0.500,12.00,35.0,\n"
+        good = head + "".join(row.format(s) for s in range(0, 10, 2))
+        huge = os.path.join(self.dir, "huge.csv")
+        with open(huge, "wb") as f:
+            f.truncate(513 << 20)  # sparse: nothing of it is read
+        rows = [
+            # the file's text (or a path), the span, the failure line after "FILE: "
+            (head.replace("pavg_W,", "") + row.format(0), [],
+             "line 1: no column pavg_W in the header (" + head.strip() + ", marker optional)"),
+            (good + row.format(12).replace("12.50", "12,5"), [],
+             "line 7: 9 fields, the header has 8"),
+            (good + row.format(12).replace("1.25", "abc"), [], 'line 7: ipeak_A "abc" is not a '
+             "number"),
+            (good + row.format(12).replace("35.0", "inf"), [], 'line 7: pcb_temp_C "inf" is not a '
+             "number"),
+            (good + row.format(5), [], "line 7: time 2024-03-05T14:00:05 is before the line above "
+             "(2024-03-05T14:00:08): the rows are not in time order"),
+            (good.replace("T14:00:04", "T14:00:4"), [], 'line 4: time "2024-03-05T14:00:4" is not a '
+             "local time like 2024-03-05T14:07:09"),
+            (good + '2024-03-05T14:00:12,,,,,,,"open\n', [], "line 7: a quoted field has no "
+             "closing quote"),
+            (head, [], "line 1: no rows after the header"),
+            (good, ["--from", "2024-03-05T15:00:00"],
+             "no rows from 2024-03-05T15:00:00 to the end (line 6 is the last)"),
+            (huge, [], f"{513 << 20} bytes, more than the 512 MiB taken"),
+        ]
+        svg = self.write("run.svg", "an older picture")
+        for k, (data, span, line) in enumerate(rows):
+            with self.subTest(line=line):
+                path = data if data == huge else self.write(f"bad{k}.csv", data)
+                run = self.lumrax("plot", path, "--out", svg, *span)
+                self.assertEqual((run.rc, run.out, run.err), (3, b"", f"lumrax: {path}: {line}\n"))
+                self.assertEqual(self.read("run.svg"), b"an older picture")
+                self.assertEqual(self.leftovers(), [])
+        good_csv = self.write("good.csv", good)
+        for args, rc, line in (
+                (["--from", "2024-03-05T14:00:08", "--to", "2024-03-05T14:00:02"], 3,
+                 "--from 2024-03-05T14:00:08 is after --to 2024-03-05T14:00:02: an empty span"),
+                (["--from", "2024-02-30T00:00:00"], 2,
+                 "--from 2024-02-30T00:00:00: not a local time like 2024-03-05T14:07:09"),
+                ([], 2, "plot needs --out FILE.svg")):
+            with self.subTest(args=args):
+                out = [] if rc == 2 and not args else ["--out", svg]
+                run = self.lumrax("plot", good_csv, *out, *args)
+                self.assertEqual((run.rc, run.err), (rc, f"lumrax: {line}\n"))
+                self.assertEqual(self.read("run.svg"), b"an older picture")
 
     def device_on(self, link):
         """A simulated generator on the port of one that has gone."""
