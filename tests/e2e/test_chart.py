@@ -18,7 +18,7 @@ from test_device import displayed  # noqa: E402
 wait_until = harness.wait_until
 
 ID_COM_START, ID_PWM, ID_AUTOREAD, ID_CHART = 1036, 1084, 1095, 1098
-WM_COMMAND, IDM_CHART, VK_P = 0x0111, 111, 0x50
+VK_P = 0x50
 ID_SAVE_CSV, ID_SAVE_PNG = 112, 113  # the chart window's buttons
 # The device's report of each series, in the order of the strips.
 SERIES = [rb"VOLT: (\S+) Vp", rb"ISNS: (\S+) Ap", rb"VINF: (\S+) V", rb"IANT (\S+) A",
@@ -73,7 +73,7 @@ class ChartTest(harness.SandboxTest):
         s.call("click", ID_COM_START)
         s.wait_console(b"known string found: pwm_search_always")
         s.call("click", ID_AUTOREAD)
-        s.call("post", WM_COMMAND, IDM_CHART, 0)
+        s.click_control(ID_CHART)  # the page's button, with the mouse
         s.wait_console(b"chart window opened\n")
         reads = lambda: sim.received().count(b"cr Wi\r")  # noqa: E731
         wait_until(lambda: reads() >= 3, 30, "three measurement cycles")
