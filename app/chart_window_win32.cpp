@@ -151,153 +151,190 @@ void TimeLabel(int64_t t_ms, int64_t span_ms, char* out, std::size_t size) {
     }
 }
 
-// The whole picture for a client area of w x h. The buttons are windows of their own: a saved
-// picture (file) has the view's state where they stand.
-void Render(HDC dc, int w, int h, bool file) {
-    const Layout l = chartview::ComputeLayout(w, h, g_win.dpi);
-    const chartview::View& v = g_win.view;
-    const int64_t t0 = v.start_ms(), t1 = v.end_ms, span = chart::kSpansMs[v.span];
-    const int cols = l.columns();
-    FillBox(dc, Box{0, 0, w, h}, kWindowColor);
-    SetBkMode(dc, TRANSPARENT);
-    const HGDIOBJ old_font = SelectObject(dc, g_win.font);
-    SetTextColor(dc, kTextColor);
+// What every part of one picture needs.
+struct Frame {
+    HDC dc;
+    Layout l;
+    int64_t t0, t1;
+    int cols;
+    std::vector<int64_t> ticks;
+    int time_label_px;
+};
 
-    char text[96];
-    const int status_left =
+void DrawStatus(const Frame& f, bool file) {
+    const chartview::View& v = g_win.view;
+    char range[2][16], text[96];
+    TimeLabel(f.t0, chart::kSpansMs[0], range[0], sizeof range[0]);
+    TimeLabel(f.t1, chart::kSpansMs[0], range[1], sizeof range[1]);
+    FormatBounded(text, sizeof text, "%s  %s - %s%s", chart::kSpanNames[v.span], range[0], range[1],
+                  v.paused ? "  paused" : "");
+    const int left =
         Scaled(chartview::kMargin +
                    (file ? 0 : kButtonCount * (chartview::kButtonWidth + chartview::kButtonGap)),
                g_win.dpi);
-    char range[2][16];
-    TimeLabel(t0, chart::kSpansMs[0], range[0], sizeof range[0]);
-    TimeLabel(t1, chart::kSpansMs[0], range[1], sizeof range[1]);
-    FormatBounded(text, sizeof text, "%s  %s - %s%s", chart::kSpanNames[v.span], range[0], range[1],
-                  v.paused ? "  paused" : "");
-    Text(dc,
-         Box{status_left, l.bar.top, l.bar.right - Scaled(chartview::kMargin, g_win.dpi),
-             l.bar.bottom},
-         text, (file ? DT_LEFT : DT_RIGHT) | DT_VCENTER);
+    SetTextColor(f.dc, kTextColor);
+    Text(
+        f.dc,
+        Box{left, f.l.bar.top, f.l.bar.right - Scaled(chartview::kMargin, f.l.dpi), f.l.bar.bottom},
+        text, (file ? DT_LEFT : DT_RIGHT) | DT_VCENTER);
+}
 
+// Name, unit and the latest value beside the strip.
+void DrawInfo(const Frame& f, int i) {
+    const chart::SeriesInfo& info = chart::kSeries[i];
+    const Box& b = f.l.info[i];
+    const int name_px = f.l.font_px * 3 / 2;
+    char text[64];
+    FormatBounded(text, sizeof text, "%s [%s]", info.title, info.unit);
+    SetTextColor(f.dc, kTextColor);
+    Text(f.dc, Box{b.left, b.top, b.right, b.top + name_px}, text,
+         DT_LEFT | DT_TOP | DT_END_ELLIPSIS);
+    float latest = 0;
+    const std::string value = Latest(chart::g_chart.series(i), latest)
+                                  ? chart::FormatValue(latest, info.decimals) + " " + info.unit
+                                  : std::string("-");
+    SelectObject(f.dc, g_win.big_font);
+    SetTextColor(f.dc, kSeriesColor[i]);
+    Text(f.dc, Box{b.left, b.top + name_px, b.right, b.bottom}, value.c_str(), DT_LEFT | DT_TOP);
+    SelectObject(f.dc, g_win.font);
+}
+
+// The plot's ground, its grid at the round ticks with their labels, and its frame.
+void DrawStripGround(const Frame& f, const Box& p, const chart::Scale& s) {
+    HDC dc = f.dc;
+    FillBox(dc, p, kPlotColor);
+    SetTextColor(dc, kTextColor);
+    {
+        Pen grid(dc, kGridColor, 1);
+        for (int64_t t : f.ticks) {
+            const int x = chartview::TimeColumn(f.t0, f.t1, f.cols, t);
+            if (x >= 0) Line(dc, p.left + x, p.top, p.left + x, p.bottom);
+        }
+        const int steps = s.step > 0 ? static_cast<int>(std::lround((s.hi - s.lo) / s.step)) : 0;
+        // Centred on its row, but kept inside the strip, clear of the next one's.
+        const int half = f.l.font_px * 3 / 5;
+        char text[32];
+        for (int k = 0; k <= steps && k <= 50; ++k) {
+            const double value = s.lo + k * s.step;
+            const int y = chartview::ValueRow(s, p, value);
+            Line(dc, p.left, y, p.right, y);
+            FormatBounded(text, sizeof text, "%.*f", s.decimals, value);
+            const int top = std::max(p.top - 1, std::min(y - half, p.bottom + 1 - 2 * half));
+            Text(dc,
+                 Box{p.left - Scaled(chartview::kTickWidth, f.l.dpi), top,
+                     p.left - Scaled(4, f.l.dpi), top + 2 * half},
+                 text, DT_RIGHT | DT_VCENTER);
+        }
+    }
+    Pen frame(dc, kFrameColor, 1);
+    const HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    Rectangle(dc, p.left - 1, p.top - 1, p.right + 1, p.bottom + 1);
+    SelectObject(dc, old_brush);
+}
+
+// Across all strips, under the curves; a label only where it does not run into the last one.
+void DrawMarkers(const Frame& f) {
+    const Box& first = f.l.plot[0];
+    const Box& last = f.l.plot[chart::kSeriesCount - 1];
+    Pen marker(f.dc, kMarkerColor, 1);
+    SetTextColor(f.dc, kMarkerColor);
+    int free_from = first.left;
+    for (const chart::Marker& m : chart::g_chart.markers()) {
+        const int x = chartview::TimeColumn(f.t0, f.t1, f.cols, m.t_ms);
+        if (x < 0) continue;
+        Line(f.dc, first.left + x, first.top, first.left + x, last.bottom);
+        SIZE size{};
+        GetTextExtentPoint32A(f.dc, m.label, static_cast<int>(strnlen(m.label, sizeof m.label)),
+                              &size);
+        const int left = first.left + x + Scaled(3, f.l.dpi);
+        if (left < free_from || left + size.cx > first.right) continue;
+        Text(f.dc, Box{left, first.top + 1, left + size.cx, first.top + 1 + size.cy}, m.label,
+             DT_LEFT | DT_TOP);
+        free_from = left + size.cx + Scaled(4, f.l.dpi);
+    }
+}
+
+// Each column's min to max; a line joins it to the nearest column before it only where
+// Decimate found no gap.
+void DrawCurve(const Frame& f, int i, const chart::Scale& s) {
+    const Box& p = f.l.plot[i];
+    Pen pen(f.dc, kSeriesColor[i], f.l.pen);
+    int prev_x = -1, prev_y = 0;
+    for (int x = 0; x < f.cols; ++x) {
+        const chart::Column& c = g_win.columns[i][static_cast<std::size_t>(x)];
+        if (!c.has) continue;
+        const int y_first = chartview::ValueRow(s, p, c.first);
+        if (c.joined && prev_x >= 0) Line(f.dc, p.left + prev_x, prev_y, p.left + x, y_first);
+        const int y_min = chartview::ValueRow(s, p, c.min);
+        const int y_max = chartview::ValueRow(s, p, c.max);
+        Line(f.dc, p.left + x, y_min, p.left + x, y_max - 1);
+        prev_x = x;
+        prev_y = chartview::ValueRow(s, p, c.last);
+    }
+}
+
+void DrawTimeLabels(const Frame& f) {
+    const Box& last = f.l.plot[chart::kSeriesCount - 1];
+    const int64_t span = chart::kSpansMs[g_win.view.span];
+    char text[16];
+    SetTextColor(f.dc, kTextColor);
+    for (int64_t t : f.ticks) {
+        const int x = chartview::TimeColumn(f.t0, f.t1, f.cols, t);
+        if (x < 0) continue;
+        TimeLabel(t, span, text, sizeof text);
+        Text(f.dc,
+             Box{last.left + x - f.time_label_px, f.l.time_axis.top,
+                 last.left + x + f.time_label_px, f.l.time_axis.bottom},
+             text, DT_CENTER | DT_TOP);
+    }
+}
+
+// The whole picture for a client area of w x h. The buttons are windows of their own: a saved
+// picture (file) has the view's state where they stand.
+void Render(HDC dc, int w, int h, bool file) {
+    Frame f{dc,
+            chartview::ComputeLayout(w, h, g_win.dpi),
+            g_win.view.start_ms(),
+            g_win.view.end_ms,
+            0,
+            {},
+            0};
+    f.cols = f.l.columns();
+    FillBox(dc, Box{0, 0, w, h}, kWindowColor);
+    SetBkMode(dc, TRANSPARENT);
+    const HGDIOBJ old_font = SelectObject(dc, g_win.font);
+    DrawStatus(f, file);
     SIZE label{};
     GetTextExtentPoint32A(dc, "00:00:00", 8, &label);
-    const std::vector<int64_t> ticks =
-        chart::TimeTicks(t0, t1, chartview::TimeTicksFit(cols, label.cx));
+    f.time_label_px = label.cx;
+    f.ticks = chart::TimeTicks(f.t0, f.t1, chartview::TimeTicksFit(f.cols, label.cx));
     if (g_win.trace) {
-        ConPrintf("chart view %lld %lld %d %d %d\n", static_cast<long long>(t0),
-                  static_cast<long long>(t1), l.plot[0].left, cols, v.paused ? 1 : 0);
+        ConPrintf("chart view %lld %lld %d %d %d\n", static_cast<long long>(f.t0),
+                  static_cast<long long>(f.t1), f.l.plot[0].left, f.cols,
+                  g_win.view.paused ? 1 : 0);
     }
 
     chart::Scale scales[chart::kSeriesCount];
     for (int i = 0; i < chart::kSeriesCount; ++i) {
-        const Box& p = l.plot[i];
+        const Box& p = f.l.plot[i];
         std::vector<chart::Column>& c = g_win.columns[i];
-        c.assign(static_cast<std::size_t>(std::max(cols, 0)), chart::Column{});
-        if (cols > 0) chart::Decimate(chart::g_chart.series(i), t0, t1, cols, c.data());
-        scales[i] = chartview::StripScale(c.data(), cols, chartview::ValueTicksFit(p, l.font_px));
-        const chart::Scale& s = scales[i];
+        c.assign(static_cast<std::size_t>(std::max(f.cols, 0)), chart::Column{});
+        if (f.cols > 0) chart::Decimate(chart::g_chart.series(i), f.t0, f.t1, f.cols, c.data());
+        scales[i] =
+            chartview::StripScale(c.data(), f.cols, chartview::ValueTicksFit(p, f.l.font_px));
         if (g_win.trace) {
-            ConPrintf("chart strip %d %d %d %.9g %.9g\n", i, p.top, p.bottom, s.lo, s.hi);
+            ConPrintf("chart strip %d %d %d %.9g %.9g\n", i, p.top, p.bottom, scales[i].lo,
+                      scales[i].hi);
         }
-        const chart::SeriesInfo& info = chart::kSeries[i];
-        const Box& ib = l.info[i];
-        SetTextColor(dc, kTextColor);
-        FormatBounded(text, sizeof text, "%s [%s]", info.title, info.unit);
-        Text(dc, Box{ib.left, ib.top, ib.right, ib.top + l.font_px * 3 / 2}, text,
-             DT_LEFT | DT_TOP | DT_END_ELLIPSIS);
-        float latest = 0;
-        const std::string value = Latest(chart::g_chart.series(i), latest)
-                                      ? chart::FormatValue(latest, info.decimals) + " " + info.unit
-                                      : std::string("-");
-        SelectObject(dc, g_win.big_font);
-        SetTextColor(dc, kSeriesColor[i]);
-        Text(dc, Box{ib.left, ib.top + l.font_px * 3 / 2, ib.right, ib.bottom}, value.c_str(),
-             DT_LEFT | DT_TOP);
-        SelectObject(dc, g_win.font);
-        if (p.height() <= 0 || cols <= 0) continue;
-
-        FillBox(dc, p, kPlotColor);
-        SetTextColor(dc, kTextColor);
-        {
-            Pen grid(dc, kGridColor, 1);
-            for (int64_t t : ticks) {
-                const int x = chartview::TimeColumn(t0, t1, cols, t);
-                if (x >= 0) Line(dc, p.left + x, p.top, p.left + x, p.bottom);
-            }
-            const int steps =
-                s.step > 0 ? static_cast<int>(std::lround((s.hi - s.lo) / s.step)) : 0;
-            for (int k = 0; k <= steps && k <= 50; ++k) {
-                const double value_k = s.lo + k * s.step;
-                const int y = chartview::ValueRow(s, p, value_k);
-                Line(dc, p.left, y, p.right, y);
-                FormatBounded(text, sizeof text, "%.*f", s.decimals, value_k);
-                // Centred on its row, but kept inside the strip, clear of the next one's.
-                const int half = l.font_px * 3 / 5;
-                const int top = std::max(p.top - 1, std::min(y - half, p.bottom + 1 - 2 * half));
-                Text(dc,
-                     Box{p.left - Scaled(chartview::kTickWidth, g_win.dpi), top,
-                         p.left - Scaled(4, g_win.dpi), top + 2 * half},
-                     text, DT_RIGHT | DT_VCENTER);
-            }
+        DrawInfo(f, i);
+        if (p.height() > 0 && f.cols > 0) DrawStripGround(f, p, scales[i]);
+    }
+    if (f.cols > 0) {
+        DrawMarkers(f);
+        for (int i = 0; i < chart::kSeriesCount; ++i) {
+            if (f.l.plot[i].height() > 0) DrawCurve(f, i, scales[i]);
         }
-        Pen frame(dc, kFrameColor, 1);
-        SelectObject(dc, GetStockObject(NULL_BRUSH));
-        Rectangle(dc, p.left - 1, p.top - 1, p.right + 1, p.bottom + 1);
-    }
-    if (cols <= 0) {
-        SelectObject(dc, old_font);
-        return;
-    }
-
-    // The markers under the curves, their labels where they do not run into the last one.
-    const Box& first = l.plot[0];
-    const Box& last = l.plot[chart::kSeriesCount - 1];
-    {
-        Pen marker(dc, kMarkerColor, 1);
-        SetTextColor(dc, kMarkerColor);
-        int free_from = first.left;
-        for (const chart::Marker& m : chart::g_chart.markers()) {
-            const int x = chartview::TimeColumn(t0, t1, cols, m.t_ms);
-            if (x < 0) continue;
-            Line(dc, first.left + x, first.top, first.left + x, last.bottom);
-            SIZE size{};
-            GetTextExtentPoint32A(dc, m.label, static_cast<int>(strnlen(m.label, sizeof m.label)),
-                                  &size);
-            const int left = first.left + x + Scaled(3, g_win.dpi);
-            if (left < free_from || left + size.cx > first.right) continue;
-            Text(dc, Box{left, first.top + 1, left + size.cx, first.top + 1 + size.cy}, m.label,
-                 DT_LEFT | DT_TOP);
-            free_from = left + size.cx + Scaled(4, g_win.dpi);
-        }
-    }
-
-    // A line joins a column to the nearest one before it only where Decimate found no gap.
-    for (int i = 0; i < chart::kSeriesCount; ++i) {
-        const Box& p = l.plot[i];
-        if (p.height() <= 0) continue;
-        Pen pen(dc, kSeriesColor[i], l.pen);
-        int prev_x = -1, prev_y = 0;
-        for (int x = 0; x < cols; ++x) {
-            const chart::Column& c = g_win.columns[i][static_cast<std::size_t>(x)];
-            if (!c.has) continue;
-            const int y_first = chartview::ValueRow(scales[i], p, c.first);
-            if (c.joined && prev_x >= 0) Line(dc, p.left + prev_x, prev_y, p.left + x, y_first);
-            const int y_min = chartview::ValueRow(scales[i], p, c.min);
-            const int y_max = chartview::ValueRow(scales[i], p, c.max);
-            Line(dc, p.left + x, y_min, p.left + x, y_max - 1);
-            prev_x = x;
-            prev_y = chartview::ValueRow(scales[i], p, c.last);
-        }
-    }
-
-    SetTextColor(dc, kTextColor);
-    for (int64_t t : ticks) {
-        const int x = chartview::TimeColumn(t0, t1, cols, t);
-        if (x < 0) continue;
-        TimeLabel(t, span, text, sizeof text);
-        Text(dc,
-             Box{last.left + x - label.cx, l.time_axis.top, last.left + x + label.cx,
-                 l.time_axis.bottom},
-             text, DT_CENTER | DT_TOP);
+        DrawTimeLabels(f);
     }
     SelectObject(dc, old_font);
 }
