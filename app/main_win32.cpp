@@ -2,10 +2,13 @@
 // procedures and the message loop. Everything else is the portable core's.
 #include <memory>
 
+#include "app/chart_window.h"
 #include "app/main_window.h"
+#include "app/settings.h"
 #include "app/startup.h"
 #include "platform/env.h"
 #include "platform/env_win32.h"
+#include "page/control_ids.h"
 #include "page/page.h"
 #include "platform/version.h"
 #include "resources/resource.h"
@@ -43,6 +46,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     switch (msg) {
         case WM_COMMAND: {
             const uint16_t id = LOWORD(wParam);
+            if (id == IDM_CHART) {
+                OpenChartWindow(ToWnd(hwnd));
+                return 0;
+            }
             if (!MainWindowCommand(ToWnd(hwnd), id)) break;
             if (id == IDM_EXIT) DestroyWindow(hwnd);
             if (id == IDM_RECONNECT) ShowReconnectCheck(hwnd);
@@ -67,11 +74,15 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-// Every control command of the page goes to the core's routing table. All other
-// messages, and ids outside the table, get the system's default handling, not the
-// static control's: the page paints nothing of its own.
+// Every control command of the page goes to the core's routing table, but for the chart's
+// button: the chart window is the shell's. All other messages, and ids outside the table, get
+// the system's default handling, not the static control's: the page paints nothing of its own.
 LRESULT CALLBACK PageCommandRouter(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                    DWORD_PTR) {
+    if (msg == WM_COMMAND && LOWORD(wParam) == id::kChart) {
+        if (HIWORD(wParam) == BN_CLICKED) OpenChartWindow(g_main.hWndMain);
+        return 0;
+    }
     if (msg == WM_COMMAND && PageCommand(ToWnd(hwnd), static_cast<uint32_t>(wParam),
                                          reinterpret_cast<platform::Wnd>(lParam))) {
         return 0;
@@ -183,6 +194,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
     AppStartup(g_main.hWndMain, g_main.hWndTabCOM);
     ShowReconnectCheck(ToHwnd(g_main.hWndMain));
+    if (g_settings.chart.open != 0) OpenChartWindow(g_main.hWndMain);
     SetWindowSubclass(ToHwnd(g_link_ui.hWndRegEdit), RegFieldProc, 0, 0);
     const int code = RunMessageLoop(accel);
     platform::SetEnv(platform::Env{});

@@ -9,6 +9,8 @@ constexpr uint16_t IDM_ABOUT = 106;
 constexpr uint16_t IDM_OPEN = 107;
 constexpr uint16_t IDM_EXIT = 108;
 constexpr uint16_t IDM_RECONNECT = 109;
+// Handled by the Windows shell, which owns the chart window.
+constexpr uint16_t IDM_CHART = 111;
 
 extern const char* const kHelpText;
 

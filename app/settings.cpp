@@ -62,6 +62,11 @@ void ParseSettings(const char* text) {
     SkipSpace(p);
     if (!ScanLiteral(p, "reconnect") || !ScanInt(p, number)) return;
     g_settings.settings_reconnect = number == 0 ? 0 : 1;
+    SkipSpace(p);
+    if (*p != '\0' && !ParseChartLine(p, g_settings.chart))
+        ConPrintf(
+            "chart line of the settings file not understood - the chart keeps its "
+            "defaults\n");
 }
 
 bool SettingsInRange() {
@@ -72,6 +77,24 @@ bool SettingsInRange() {
 }
 
 }  // namespace
+
+bool ParseChartLine(const char* text, ChartPlace& place) {
+    const char* p = text;
+    if (!ScanLiteral(p, "chart")) return false;
+    int v[6];
+    for (int& field : v)
+        if (!ScanInt(p, field)) return false;
+    // Beyond any desktop, or a window too small to hold a strip: the line is not trusted.
+    const auto coord = [](int c) { return c >= -32768 && c <= 32767; };
+    const auto size = [](int s) { return s >= kChartMinSize && s <= 32767; };
+    const bool placed = v[2] != 0 || v[3] != 0;
+    if (!coord(v[0]) || !coord(v[1]) || (placed && (!size(v[2]) || !size(v[3])))) return false;
+    if (v[4] < 0 || v[4] > 3 || v[5] < 0 || v[5] > 1) return false;
+    SkipSpace(p);
+    if (*p != '\0' && *p != '\n' && *p != '\r') return false;
+    place = ChartPlace{v[0], v[1], v[2], v[3], v[4], static_cast<uint8_t>(v[5])};
+    return true;
+}
 
 void LoadSettings() {
     char path[kSettingsPathSize];
@@ -125,8 +148,11 @@ void SaveSettings() {
     ConPrintf("%li\n", baud);
 
     char content[kContentSize];
-    FormatBounded(content, sizeof content, "COM%li\nbaudrate %li\nreconnect %d\n", port, baud,
-                  g_port.reconnect_enabled != 0 ? 1 : 0);
+    const ChartPlace& c = g_settings.chart;
+    FormatBounded(content, sizeof content,
+                  "COM%li\nbaudrate %li\nreconnect %d\nchart %d %d %d %d %d %d\n", port, baud,
+                  g_port.reconnect_enabled != 0 ? 1 : 0, c.x, c.y, c.width, c.height, c.span,
+                  c.open != 0 ? 1 : 0);
     const std::size_t len = std::strlen(content);
     const bool written = std::fwrite(content, 1, len, file) == len;
     // A settings file that only looks saved would come back as defaults next time.

@@ -21,6 +21,7 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True
 
+import chart_idle_wine  # noqa: E402
 import flash_native  # noqa: E402
 import flash_pace  # noqa: E402
 import idle_wine  # noqa: E402
@@ -143,6 +144,9 @@ def main():
                      idle_wine.floor(seconds, intervals), load()))
     say("wine_probe.exe console ...")
     console = idle_wine.console_cost()
+    say("the chart window open and closed, side by side ...")
+    chart = chart_idle_wine.run(seconds)
+    chart_load = load()
     minutes = (datetime.datetime.now() - started).total_seconds() / 60
 
     md = [
@@ -288,6 +292,27 @@ def main():
         "with AutoRead on, a measurement a second with its console lines, which the console "
         "host draws. With the port closed only the 20 and 25 ms timers run, and the program "
         "costs little more than their floor.",
+        "",
+        "## The chart window's cost under Wine",
+        "",
+        f"`bench/chart_idle_wine.py`: two programs side by side over the same {seconds} s of "
+        "wall time, each in its own sandbox (Wine prefix, Xvfb display, simulator on COM15), "
+        "both with the port open and AutoRead on; one has the chart window open at its 1 min "
+        "span, where the time axis moves every second, the other has it closed. CPU from /proc "
+        "of each program, of its Wine server and of its X server, which draws what the window "
+        "shows. The chart draws into a memory bitmap only when the recorder has a new sample or "
+        "marker or the axis has moved a column (at most once a second, checked every 500 ms); "
+        "WM_PAINT only copies that bitmap. The goal: at most 1.2 times the program without it.",
+        "",
+        table(["chart", "program CPU", "Wine server CPU", "Xvfb CPU", "program RSS", "load"],
+              [(name, f"{chart[name]['app_cpu_percent']:.2f} %",
+                f"{chart[name]['wineserver_cpu_percent']:.2f} %",
+                f"{chart[name]['xvfb_cpu_percent']:.2f} %",
+                f"{chart[name]['app_rss_kib'] / 1024:.1f} MiB", chart_load)
+               for name in ("closed", "open")]),
+        "",
+        f"Open / closed: {chart['ratio_app']:.2f} for the program, {chart['ratio_all']:.2f} for "
+        "the program, its Wine server and its X server together.",
         "",
     ]
     os.makedirs(os.path.dirname(os.path.abspath(a.out)), exist_ok=True)

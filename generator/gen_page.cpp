@@ -69,8 +69,9 @@ const Row kRows[] = {
     {&G::hWndVminRead,        {"BUTTON", "Rd",                675, 310,  50, 20, B1, id::kVminRead},      GUI},
     {&G::hWndVminWrite,       {"BUTTON", "Wr",                730, 310,  50, 20, B1, id::kVminWrite},      GUI},
     {nullptr,                 {"STATIC", "Voltages - Currents - Temperature", 600, 340, 210, 20, L2, id::kLabel}, GUI},
-    {&G::hWndMeasRead,        {"BUTTON", "Read",              600, 365,  65, 20, B2, id::kMeasRead},      GUI},
-    {&G::hWndAutoRead,        {"BUTTON", "AutoRead ON",       675, 364,  95, 22, B2, id::kAutoRead},      GUI},
+    {&G::hWndMeasRead,        {"BUTTON", "Read",              600, 365,  50, 20, B2, id::kMeasRead},      GUI},
+    {&G::hWndAutoRead,        {"BUTTON", "AutoRead ON",       655, 364,  85, 22, B2, id::kAutoRead},      GUI},
+    {nullptr,                 {"BUTTON", "Chart",             745, 365,  45, 20, B1, id::kChart},         GUI},
     {&G::hWndAntVpeak,        {"EDIT",   "-",                 600, 395,  60, 20, E1, id::kLabel}, VALUE},
     {nullptr,                 {"STATIC", "Ant. peak Volt",    670, 395, 110, 20, L2, id::kLabel}, GUI},
     {&G::hWndAntIpeak,        {"EDIT",   "-",                 600, 420,  60, 20, E1, id::kLabel}, VALUE},
@@ -100,7 +101,7 @@ const Row kRows[] = {
 };
 // clang-format on
 
-static_assert(sizeof kRows / sizeof kRows[0] == 59, "the generator page has 59 controls");
+static_assert(sizeof kRows / sizeof kRows[0] == 60, "the generator page has 60 controls");
 
 }  // namespace
 

@@ -34,6 +34,7 @@ constexpr uint16_t kFmaxWrite = 1091;
 constexpr uint16_t kFminWrite = 1092;
 constexpr uint16_t kMeasRead = 1094;
 constexpr uint16_t kAutoRead = 1095;
+constexpr uint16_t kChart = 1098;  // opens the window program's chart; not a core command
 constexpr uint16_t kVminRead = 1096;
 constexpr uint16_t kVminWrite = 1097;
 constexpr uint16_t kCtlOnOff = 1104;

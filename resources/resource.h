@@ -13,4 +13,5 @@
 #define IDM_OPEN 107
 #define IDM_EXIT 108
 #define IDM_RECONNECT 109
+#define IDM_CHART 111
 #endif

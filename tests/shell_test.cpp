@@ -119,13 +119,13 @@ TEST_F(StartupTest, StepsRunInOrder) {
         "\\LUMRAXbin\nload settings from file...\n" + file +
         "\nno settings file found - will be created when application closes\n";
     EXPECT_EQ(console.out, before_controls + g_app.szBanner + "\r\n");
-    // The 24 communication controls, then the router; the 59 generator controls, then the
+    // The 24 communication controls, then the router; the 60 generator controls, then the
     // timers; the banner last.
     const std::string b = std::to_string(before_controls.size()) + " bytes";
     EXPECT_EQ(rui.events,
               (Strings{"focus after 24 controls, " + b, "router after 24 controls, " + b,
-                       "timer 2 20 ms after 83 controls, " + b,
-                       "timer 3 25 ms after 83 controls, " + b}));
+                       "timer 2 20 ms after 84 controls, " + b,
+                       "timer 3 25 ms after 84 controls, " + b}));
     EXPECT_EQ(rui.focus, g_link_ui.hWndComSelect);
     EXPECT_EQ(rui.router_page, page);
     EXPECT_EQ(rui.timers[REG_POLL_TIMER_ID].proc, &RegLinePollTimerProc);
@@ -160,7 +160,8 @@ TEST_F(StartupTest, ShutdownRunsOnceAndLeavesNothingOpen) {
 
     EXPECT_EQ(console.out, "IDM_EXIT\n" + SaveLines("COM3", "115200") + "Closing com port\n");
     EXPECT_TRUE(console.released);
-    EXPECT_EQ(fakes::ScratchDir::Read(file), "COM3\nbaudrate 115200\nreconnect 1\n");
+    EXPECT_EQ(fakes::ScratchDir::Read(file),
+              "COM3\nbaudrate 115200\nreconnect 1\nchart 0 0 0 0 0 0\n");
     EXPECT_EQ(rui.timer_log, (Strings{"stop 2", "stop 3", "stop 1"}));
     EXPECT_EQ(serial.closes, 1);
     EXPECT_EQ(g_log.pCOMLogFile, nullptr);
@@ -217,7 +218,7 @@ TEST_F(ShellTest, LoadedSettingsPreselectPortAndBaudRate) {
 }
 
 TEST_F(ShellTest, SaveWritesExactlyTheTwoLinesOrSaysWhyNot) {
-    const std::string saved = "COM15\nbaudrate 38400\nreconnect 1\n";
+    const std::string saved = "COM15\nbaudrate 38400\nreconnect 1\nchart 0 0 0 0 0 0\n";
     const std::string too_long = "settings file path too long (more than 255 characters) - ";
     const std::string older(600, 'z');  // an older, longer file is truncated
     // The folder part of a name that just fits: 241 + "\Lum_Rax.setup" = 255 characters.

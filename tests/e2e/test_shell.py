@@ -96,8 +96,9 @@ PAGE = [
     ("BUTTON", "Rd", 675, 310, 50, 20, "B1", 1096),
     ("BUTTON", "Wr", 730, 310, 50, 20, "B1", 1097),
     ("STATIC", "Voltages - Currents - Temperature", 600, 340, 210, 20, "L2", 1024),
-    ("BUTTON", "Read", 600, 365, 65, 20, "B2", 1094),
-    ("BUTTON", "AutoRead ON", 675, 364, 95, 22, "B2", 1095),
+    ("BUTTON", "Read", 600, 365, 50, 20, "B2", 1094),
+    ("BUTTON", "AutoRead ON", 655, 364, 85, 22, "B2", 1095),
+    ("BUTTON", "Chart", 745, 365, 45, 20, "B1", 1098),
     ("EDIT", "-", 600, 395, 60, 20, "E1", 1024),
     ("STATIC", "Ant. peak Volt", 670, 395, 110, 20, "L2", 1024),
     ("EDIT", "-", 600, 420, 60, 20, "E1", 1024),
@@ -161,12 +162,14 @@ class ShellTest(harness.SandboxTest):
         runs = [
             # settings file before, how to leave, port and rate shown, choices, file after, what
             # the console says of the folders and the settings
-            (None, "exit", ("COM15", "38400 bps"), (), b"COM15\nbaudrate 38400\nreconnect 1\n",
+            (None, "exit", ("COM15", "38400 bps"), (), b"COM15\nbaudrate 38400\nreconnect 1\n"
+             b"chart 0 0 0 0 0 0\n",
              [b"new settings path:\r\n" + path + b"\\Settings\n", b"new LUMRAXbin path:\r\n"
               + path + b"\\LUMRAXbin\n", b"no settings file found - will be created when "
               b"application closes\n", b"IDM_EXIT\n"]),
             (b"COM3\nbaudrate 115200\n", "close", ("COM3", "115200 bps"),
-             ((ID_COM_SELECT, 4), (ID_BAUD_SELECT, 0)), b"COM5\nbaudrate 1200\nreconnect 1\n",
+             ((ID_COM_SELECT, 4), (ID_BAUD_SELECT, 0)), b"COM5\nbaudrate 1200\nreconnect 1\n"
+             b"chart 0 0 0 0 0 0\n",
              [b"Settings dir creation error - dir might already exist!\r\n" + path
               + b"\\Settings\r\n", b"valid settings found:\nCOM3\nbaudrate 115200\n",
               b"Selected COM 5\n", b"Selected baud rate: 1200 bps"]),
@@ -189,10 +192,22 @@ class ShellTest(harness.SandboxTest):
                                              + said + [
                     b"save settings to file... \nsettings file created / overwritten:\n" + path
                     + b"\\Settings\\Lum_Rax.setup\n"
-                    + after.replace(b"baudrate ", b"").replace(b"reconnect 1\n", b"")])
+                    + re.sub(rb"reconnect 1\nchart .*\n", b"", after.replace(b"baudrate ", b""))])
                 self.assertEqual(s.console().count(b"save settings"), 1)
                 self.assertEqual(b"IDM_EXIT" in s.console(), how == "exit")
         self.assertEqual(sorted(os.listdir(s.work)), ["COMlog", "LUMRAXbin", "Settings"])
+
+        # A chart left open where no screen is now (a monitor gone) opens on the main
+        # window's screen, with its size and span; the next file has its new place.
+        with open(settings, "wb") as f:
+            f.write(b"COM5\nbaudrate 1200\nreconnect 1\nchart 5000 -4000 700 500 1 1\n")
+        s.start().wait_ready()
+        s.wait_console(b"chart window opened\n")
+        x, y, w, h = map(int, s.call("chart")[0])
+        self.assertTrue(0 <= x and x + w <= 1280 and 0 <= y and y + h <= 1024, (x, y, w, h))
+        self.assertEqual(s.leave("close"), 0)
+        with open(settings, "rb") as f:
+            self.assertRegex(f.read(), rb"\nreconnect 1\nchart \d+ \d+ 700 500 1 1\n$")
 
     def test_page_controls_at_start_up(self):
         """The page as the program starts; COM Start with nothing behind COM15, then Help and

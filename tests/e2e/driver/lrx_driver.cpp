@@ -14,6 +14,9 @@
 //   box ANSWER MS      CAPTION TEXT BUTTONS (id:text,...) of the first message box to appear;
 //                      OK is pressed unless ANSWER is "-"
 //   open-file PATH MS  types PATH into the open-file dialog and presses Open
+//   chart              X Y W H, the chart window's client area on the screen
+//   chart-key VK       a key pressed in the chart window (WM_KEYDOWN)
+//   chart-click ID     clicks the chart window's button ID
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -215,6 +218,24 @@ void Run(const std::vector<std::string>& a) {
         });
         Ask(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(1).c_str()));
         Press(dialog, std::stoul(arg(2)));
+    } else if (c == "chart" || c == "chart-key" || c == "chart-click") {
+        HWND chart = FindWindowW(L"LUM_RAX_COM_chart", nullptr);
+        if (!chart) throw Fail("chart window not found");
+        if (c == "chart-click") {
+            HWND button = GetDlgItem(chart, std::stoi(arg(1)));
+            if (!button) throw Fail("no chart button " + arg(1));
+            PostCommand(chart, button, BN_CLICKED);
+            return;
+        }
+        if (c == "chart-key") {
+            if (!PostMessageW(chart, WM_KEYDOWN, std::stoul(arg(1)), 1))
+                throw Fail("PostMessage failed");
+            return;
+        }
+        RECT r;
+        GetClientRect(chart, &r);
+        MapWindowPoints(chart, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+        Out({Num(r.left), Num(r.top), Num(r.right - r.left), Num(r.bottom - r.top)});
     } else {
         throw Fail("unknown command " + c);
     }
