@@ -82,6 +82,9 @@ bool SetLine(HANDLE h, int32_t baudrate, std::string& error) {
 
 // How often the reader looks at the line while it waits for a byte.
 constexpr DWORD kLineCheckMs = 1000;
+// Take waits up to kReplyGraceMs for a reply's first byte, within kReplyDueMs of the write.
+constexpr DWORD kReplyGraceMs = 2;
+constexpr ULONGLONG kReplyDueMs = 100;
 // Kept bytes nobody takes stay in the driver beyond this, as they did without the reader.
 constexpr std::size_t kKeepMax = 1 << 20;
 
@@ -94,7 +97,8 @@ class PortReader {
         InitializeCriticalSection(&lock_);
         stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         done_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (stop_ != nullptr && done_ != nullptr) {
+        arrived_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (stop_ != nullptr && done_ != nullptr && arrived_ != nullptr) {
             thread_ = CreateThread(nullptr, 0, &PortReader::Main, this, 0, nullptr);
         }
     }
@@ -109,13 +113,31 @@ class PortReader {
         }
         if (stop_ != nullptr) CloseHandle(stop_);
         if (done_ != nullptr) CloseHandle(done_);
+        if (arrived_ != nullptr) CloseHandle(arrived_);
         DeleteCriticalSection(&lock_);
     }
 
     bool Running() const { return thread_ != nullptr; }
 
+    // A write makes a reply due; till its first byte comes, but not longer than kReplyDueMs,
+    // Take waits for it up to kReplyGraceMs (the bootloader's letter comes at the edge of the
+    // next tick at 38400 bps: without the wait it often missed that tick and cost its line a
+    // fourth). At rest Take makes no system call.
+    void ReplyDue() {
+        EnterCriticalSection(&lock_);
+        due_until_ = GetTickCount64() + kReplyDueMs;
+        LeaveCriticalSection(&lock_);
+    }
+
     bool Take(uint8_t* buf, std::size_t max, std::size_t& got) {
         EnterCriticalSection(&lock_);
+        if (kept_.empty() && !failed_ && due_until_ != 0 && GetTickCount64() < due_until_) {
+            // Reset under the lock: a byte kept after the check sets the event after this.
+            ResetEvent(arrived_);
+            LeaveCriticalSection(&lock_);
+            WaitForSingleObject(arrived_, kReplyGraceMs);
+            EnterCriticalSection(&lock_);
+        }
         got = max < kept_.size() ? max : kept_.size();
         if (got > 0) {
             std::memcpy(buf, kept_.data(), got);
@@ -137,7 +159,9 @@ class PortReader {
     void Keep(const uint8_t* data, DWORD n) {
         EnterCriticalSection(&lock_);
         kept_.insert(kept_.end(), data, data + n);
+        due_until_ = 0;
         LeaveCriticalSection(&lock_);
+        SetEvent(arrived_);
     }
 
     std::size_t Backlog() {
@@ -231,12 +255,14 @@ class PortReader {
     HANDLE port_;
     HANDLE stop_ = nullptr;
     HANDLE done_ = nullptr;
+    HANDLE arrived_ = nullptr;  // set when bytes are kept
     HANDLE thread_ = nullptr;
     bool stopping_ = false;  // the reader thread's own
     CRITICAL_SECTION lock_;
-    std::vector<uint8_t> kept_;  // under lock_, as the two below
+    std::vector<uint8_t> kept_;  // under lock_, as the three below
     bool failed_ = false;
     DWORD error_ = 0;
+    ULONGLONG due_until_ = 0;  // a reply's first byte is awaited till then
 };
 
 class Win32Serial final : public SerialPort {
@@ -286,6 +312,8 @@ class Win32Serial final : public SerialPort {
     bool Write(PortHandle port, const uint8_t* data, std::size_t len, std::size_t& put) override {
         put = 0;
         HANDLE h = ToHandle(port);
+        auto it = readers_.find(port);
+        if (it != readers_.end()) it->second->ReplyDue();
         OVERLAPPED ov{};
         ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (ov.hEvent == nullptr) return false;
