@@ -68,7 +68,7 @@ def program_pids(s):
     return app, server, others
 
 
-def program_result(s, state, seconds, share, pids, reads):
+def program_result(state, seconds, share, pids, reads):
     app, server, others = pids
     return {
         "state": state,
@@ -93,7 +93,7 @@ def run(seconds, state="autoread"):
         reads_before = sim.received().count(b"\r")
         share = harness.cpu_share([pids[0], pids[1], *pids[2]], seconds)
         reads = sim.received().count(b"\r") - reads_before
-        result = program_result(s, state, seconds, share, pids, reads)
+        result = program_result(state, seconds, share, pids, reads)
         s.leave()
     return result
 
@@ -134,7 +134,7 @@ def side_by_side(seconds, states, intervals=(10, 20, 25)):
         floor_pair = share[proc.pid] + share[floor_server]
         results = []
         for (s, state, sim), p, b in zip(boxes, pids, before):
-            r = program_result(s, state, seconds, share, p, sim.received().count(b"\r") - b)
+            r = program_result(state, seconds, share, p, sim.received().count(b"\r") - b)
             r["ratio_total"] = round(r["total_cpu_percent"] / floor["total_cpu_percent"], 2)
             r["ratio_app_server"] = round(
                 (share[p[0]] + share[p[1]]) / floor_pair, 2)
