@@ -78,7 +78,8 @@ def main():
             print(json.dumps(r))
         else:
             print(f"{r['fixture']} at {baud} bps: {r['lines']} lines in {r['seconds']:.2f} s, "
-                  f"{r['lines_per_s']:.1f} lines/s, {r['percent_of_bound']:.1f} % of 33.3")
+                  f"{r['lines_per_s']:.1f} lines/s, {r['percent_of_bound']:.1f} % of 33.3, "
+                  f"{r['percent_of_program_bound']:.1f} % of the program's bound")
             print("\n".join(transfer_timing.gap_lines(r)))
         sys.stdout.flush()
 

@@ -17,7 +17,7 @@ class SerialPort {
     // 8N1 at the baud rate without handshake, non-blocking read time-outs, both directions
     // purged. False when the port refuses, with the system's reason in error.
     virtual bool Configure(PortHandle h, int32_t baudrate, std::string& error) = 0;
-    // What is buffered, at most max bytes, into got; never waits more than about 1 ms.
+    // What is buffered, at most max bytes, into got; never waits more than about 2 ms.
     // False when the port failed (a port with nothing buffered gives true and 0 bytes).
     virtual bool Read(PortHandle h, uint8_t* buf, std::size_t max, std::size_t& got) = 0;
     // Synchronous write; put is the bytes written. False when the port failed.

@@ -1,6 +1,12 @@
-// The COM port as a Win32 file, used synchronously.
+// The COM port as a Win32 file. A thread of its own waits in ReadFile and keeps what arrives
+// for Read, so that polling an idle port costs no call into the system: under Wine each
+// ClearCommError or ReadFile is a round trip to the Wine server, on every 10 ms tick.
+#include <cstring>
 #include <limits>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/env_win32.h"
 
@@ -74,24 +80,210 @@ bool SetLine(HANDLE h, int32_t baudrate, std::string& error) {
     return true;
 }
 
+// How often the reader looks at the line while it waits for a byte.
+constexpr DWORD kLineCheckMs = 1000;
+// Take waits up to kReplyGraceMs for a reply's first byte, within kReplyDueMs of the write.
+constexpr DWORD kReplyGraceMs = 2;
+constexpr ULONGLONG kReplyDueMs = 100;
+// Kept bytes nobody takes stay in the driver beyond this, as they did without the reader.
+constexpr std::size_t kKeepMax = 1 << 20;
+
+// Waits on the port for the bytes that come, with an overlapped read, and keeps them until
+// Read takes them. A port whose device has gone fails its read or its ClearCommError; the
+// failure is kept, with its error code, behind the bytes that came before it.
+class PortReader {
+  public:
+    explicit PortReader(HANDLE port) : port_(port) {
+        InitializeCriticalSection(&lock_);
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        done_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        arrived_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (stop_ != nullptr && done_ != nullptr && arrived_ != nullptr) {
+            thread_ = CreateThread(nullptr, 0, &PortReader::Main, this, 0, nullptr);
+        }
+    }
+    PortReader(const PortReader&) = delete;
+    PortReader& operator=(const PortReader&) = delete;
+
+    ~PortReader() {
+        if (thread_ != nullptr) {
+            SetEvent(stop_);
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+        }
+        if (stop_ != nullptr) CloseHandle(stop_);
+        if (done_ != nullptr) CloseHandle(done_);
+        if (arrived_ != nullptr) CloseHandle(arrived_);
+        DeleteCriticalSection(&lock_);
+    }
+
+    bool Running() const { return thread_ != nullptr; }
+
+    // A write makes a reply due; till its first byte comes, but not longer than kReplyDueMs,
+    // Take waits for it up to kReplyGraceMs (the bootloader's letter comes at the edge of the
+    // next tick at 38400 bps: without the wait it often missed that tick and cost its line a
+    // fourth). At rest Take makes no system call.
+    void ReplyDue() {
+        EnterCriticalSection(&lock_);
+        due_until_ = GetTickCount64() + kReplyDueMs;
+        LeaveCriticalSection(&lock_);
+    }
+
+    bool Take(uint8_t* buf, std::size_t max, std::size_t& got) {
+        EnterCriticalSection(&lock_);
+        if (kept_.empty() && !failed_ && due_until_ != 0 && GetTickCount64() < due_until_) {
+            // Reset under the lock: a byte kept after the check sets the event after this.
+            ResetEvent(arrived_);
+            LeaveCriticalSection(&lock_);
+            WaitForSingleObject(arrived_, kReplyGraceMs);
+            EnterCriticalSection(&lock_);
+        }
+        got = max < kept_.size() ? max : kept_.size();
+        if (got > 0) {
+            std::memcpy(buf, kept_.data(), got);
+            kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(got));
+        }
+        const bool failed = got == 0 && failed_;
+        const DWORD code = error_;
+        LeaveCriticalSection(&lock_);
+        if (failed) SetLastError(code);  // for the caller's message, as a failed call leaves it
+        return !failed;
+    }
+
+  private:
+    static DWORD WINAPI Main(void* self) {
+        static_cast<PortReader*>(self)->Loop();
+        return 0;
+    }
+
+    void Keep(const uint8_t* data, DWORD n) {
+        EnterCriticalSection(&lock_);
+        kept_.insert(kept_.end(), data, data + n);
+        due_until_ = 0;
+        LeaveCriticalSection(&lock_);
+        SetEvent(arrived_);
+    }
+
+    std::size_t Backlog() {
+        EnterCriticalSection(&lock_);
+        const std::size_t n = kept_.size();
+        LeaveCriticalSection(&lock_);
+        return n;
+    }
+
+    void Fail() {
+        const DWORD code = GetLastError();
+        EnterCriticalSection(&lock_);
+        failed_ = true;
+        error_ = code;
+        LeaveCriticalSection(&lock_);
+    }
+
+    // One overlapped read of size bytes: false when it failed or the reader is stopping
+    // (stopping_ tells which). While it waits, the line is looked at now and then: a device
+    // that has gone may leave the read pending for ever.
+    bool ReadOnce(uint8_t* buf, DWORD size, DWORD& n) {
+        n = 0;
+        OVERLAPPED ov{};
+        ov.hEvent = done_;
+        ResetEvent(done_);
+        if (ReadFile(port_, buf, size, &n, &ov)) return true;
+        if (GetLastError() != ERROR_IO_PENDING) return false;
+        HANDLE wait[2] = {done_, stop_};
+        for (;;) {
+            const DWORD w = WaitForMultipleObjects(2, wait, FALSE, kLineCheckMs);
+            if (w == WAIT_OBJECT_0) return GetOverlappedResult(port_, &ov, &n, FALSE) != 0;
+            DWORD errors = 0;
+            COMSTAT stat{};
+            if (w == WAIT_TIMEOUT && ClearCommError(port_, &errors, &stat)) continue;
+            const DWORD code = GetLastError();
+            stopping_ = w == WAIT_OBJECT_0 + 1;
+            CancelIoEx(port_, &ov);
+            // What a cancelled read got is the closing port's: nobody takes it any more.
+            GetOverlappedResult(port_, &ov, &n, TRUE);
+            SetLastError(code);
+            return false;
+        }
+    }
+
+    // The bytes queued in the driver, or -1 when the line cannot be asked.
+    long Queued() {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!ClearCommError(port_, &errors, &stat)) return -1;
+        return static_cast<long>(stat.cbInQue);
+    }
+
+    // A read of one byte ends as that byte comes; a longer one would wait the interval
+    // time-out after it. The rest of a burst is then read as much as the driver holds.
+    void Loop() {
+        uint8_t buf[4096];
+        while (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+            if (Backlog() >= kKeepMax) {
+                if (WaitForSingleObject(stop_, 10) == WAIT_OBJECT_0) return;
+                continue;
+            }
+            DWORD n = 0;
+            if (!ReadOnce(buf, 1, n)) {
+                if (!stopping_) Fail();
+                return;
+            }
+            if (n > 0) Keep(buf, n);
+            for (;;) {
+                const long queued = Queued();
+                if (queued < 0) {
+                    Fail();
+                    return;
+                }
+                if (queued == 0) break;
+                const DWORD want = queued < static_cast<long>(sizeof buf)
+                                       ? static_cast<DWORD>(queued)
+                                       : static_cast<DWORD>(sizeof buf);
+                if (!ReadOnce(buf, want, n)) {
+                    if (!stopping_) Fail();
+                    return;
+                }
+                if (n == 0) break;
+                Keep(buf, n);
+            }
+            // A read that gave nothing is the line's failure in disguise (Wine reads "0 bytes"
+            // at once from a vanished pty): asked above; this bounds the loop in any case.
+            if (n == 0 && WaitForSingleObject(stop_, 10) == WAIT_OBJECT_0) return;
+        }
+    }
+
+    HANDLE port_;
+    HANDLE stop_ = nullptr;
+    HANDLE done_ = nullptr;
+    HANDLE arrived_ = nullptr;  // set when bytes are kept
+    HANDLE thread_ = nullptr;
+    bool stopping_ = false;  // the reader thread's own
+    CRITICAL_SECTION lock_;
+    std::vector<uint8_t> kept_;  // under lock_, as the three below
+    bool failed_ = false;
+    DWORD error_ = 0;
+    ULONGLONG due_until_ = 0;  // a reply's first byte is awaited till then
+};
+
 class Win32Serial final : public SerialPort {
   public:
     PortHandle Open(const char* device_path) override {
         HANDLE h = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               0, nullptr);
+                               FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
         return reinterpret_cast<PortHandle>(h);
     }
 
     bool Configure(PortHandle port, int32_t baudrate, std::string& error) override {
         HANDLE h = ToHandle(port);
+        readers_.erase(port);  // its reads would run on under the new settings
         if (!SetLine(h, baudrate, error)) return false;
-        // A read returns at once with what is buffered (waiting at most 1 ms for a first
-        // byte); a write of n bytes gives up after 20 + 20 n ms.
+        // A read waits for its first byte as long as it takes and ends 1 ms after its last
+        // one. (Under Wine 8 an overlapped read with a ReadIntervalTimeout of MAXDWORD waits
+        // for its whole count whatever the other time-outs say.) A write of n bytes gives up
+        // after 20 + 20 n ms.
         COMMTIMEOUTS t{};
-        t.ReadIntervalTimeout = MAXDWORD;
-        t.ReadTotalTimeoutMultiplier = MAXDWORD;
-        t.ReadTotalTimeoutConstant = 1;
+        t.ReadIntervalTimeout = 1;
         t.WriteTotalTimeoutMultiplier = 20;
         t.WriteTotalTimeoutConstant = 20;
         if (!SetCommTimeouts(h, &t)) {
@@ -100,31 +292,50 @@ class Win32Serial final : public SerialPort {
         }
         // Stale bytes only: a port that cannot purge still works.
         PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        auto reader = std::make_unique<PortReader>(h);
+        if (!reader->Running()) {
+            error = SystemError("CreateThread");
+            return false;
+        }
+        readers_[port] = std::move(reader);
         return true;
     }
 
+    // Takes what the reader kept; no call into the system.
     bool Read(PortHandle port, uint8_t* buf, std::size_t max, std::size_t& got) override {
         got = 0;
-        HANDLE h = ToHandle(port);
-        // A port whose device has gone may still read "0 bytes" for ever (Wine does, on a
-        // vanished pty, and spins while it does); asking for the line's state fails then.
-        DWORD errors = 0;
-        COMSTAT stat{};
-        if (!ClearCommError(h, &errors, &stat)) return false;
-        DWORD n = 0;
-        if (!ReadFile(h, buf, Clamp(max), &n, nullptr)) return false;
-        got = n;
-        return true;
+        auto it = readers_.find(port);
+        if (it == readers_.end()) return true;  // not configured: nothing is read
+        return it->second->Take(buf, max, got);
     }
 
     bool Write(PortHandle port, const uint8_t* data, std::size_t len, std::size_t& put) override {
+        put = 0;
+        HANDLE h = ToHandle(port);
+        auto it = readers_.find(port);
+        if (it != readers_.end()) it->second->ReplyDue();
+        OVERLAPPED ov{};
+        ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (ov.hEvent == nullptr) return false;
         DWORD n = 0;
-        const BOOL ok = WriteFile(ToHandle(port), data, Clamp(len), &n, nullptr);
+        BOOL ok = WriteFile(h, data, Clamp(len), &n, &ov);
+        // The write time-outs bound the wait.
+        if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(h, &ov, &n, TRUE);
+        const DWORD code = GetLastError();
+        CloseHandle(ov.hEvent);
+        SetLastError(code);
         put = n;
         return ok != 0;
     }
 
-    void Close(PortHandle h) override { CloseHandle(ToHandle(h)); }
+    // The reader ends before the handle it reads is closed.
+    void Close(PortHandle h) override {
+        readers_.erase(h);
+        CloseHandle(ToHandle(h));
+    }
+
+  private:
+    std::map<PortHandle, std::unique_ptr<PortReader>> readers_;
 };
 
 }  // namespace
