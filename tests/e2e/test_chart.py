@@ -18,6 +18,7 @@ from test_device import displayed  # noqa: E402
 wait_until = harness.wait_until
 
 ID_COM_START, ID_PWM, ID_AUTOREAD, ID_CHART = 1036, 1084, 1095, 1098
+WM_COMMAND, IDM_CHART = 0x0111, 111
 VK_P = 0x50
 ID_SAVE_CSV, ID_SAVE_PNG = 112, 113  # the chart window's buttons
 # The device's report of each series, in the order of the strips.
@@ -73,8 +74,10 @@ class ChartTest(harness.SandboxTest):
         s.call("click", ID_COM_START)
         s.wait_console(b"known string found: pwm_search_always")
         s.call("click", ID_AUTOREAD)
-        s.click_control(ID_CHART)  # the page's button, with the mouse
+        s.call("post", WM_COMMAND, IDM_CHART, 0)  # View -> Measurements chart
         s.wait_console(b"chart window opened\n")
+        # The page's button, with the mouse, brings the open window forward: no second one.
+        s.click_control(ID_CHART)
         reads = lambda: sim.received().count(b"cr Wi\r")  # noqa: E731
         wait_until(lambda: reads() >= 3, 30, "three measurement cycles")
 
@@ -106,6 +109,7 @@ class ChartTest(harness.SandboxTest):
                   trace[5].decode().splitlines()]
         box = list(map(int, s.call("chart")[0]))
         pixels = screenshot(s, box)
+        self.assertEqual(s.console().count(b"chart window opened\n"), 1)
 
         for i, (pattern, color) in enumerate(zip(SERIES, COLORS)):
             _, top, bottom, lo, hi = strips[i]
