@@ -1,6 +1,7 @@
 // Clock, folders and the diagnostic console on Windows.
 #include <condition_variable>
 #include <cstdio>
+#include <io.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -53,6 +54,7 @@ class Win32System final : public System {
 // queued in order and a thread of the console's own writes them, all that is queued at once.
 class Win32Console;
 Win32Console* g_console = nullptr;  // for the crash filter
+thread_local bool t_holding = false;
 
 class Win32Console final : public Console {
   public:
@@ -60,6 +62,8 @@ class Win32Console final : public Console {
         AllocConsole();
         FILE* f = nullptr;
         open_ = freopen_s(&f, "CONOUT$", "wb", stdout) == 0;
+        if (open_) out_ = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+        open_ = open_ && out_ != INVALID_HANDLE_VALUE;
         if (open_) writer_ = std::thread([this] { Run(); });
     }
     ~Win32Console() override {
@@ -67,11 +71,27 @@ class Win32Console final : public Console {
         Release();
     }
 
+    // The writer waits only on an empty queue, so only the first text after it needs waking.
     void Write(const char* data, std::size_t len) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!open_ || stopping_) return;
+            if (!open_ || stopping_ || len == 0) return;
+            const bool first = queue_.empty();
             queue_.append(data, len);
+            if (!first) return;
+            if (t_holding) {
+                wake_due_ = true;
+                return;
+            }
+        }
+        ready_.notify_one();
+    }
+
+    void WakeIfDue() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!wake_due_) return;
+            wake_due_ = false;
         }
         ready_.notify_one();
     }
@@ -98,8 +118,7 @@ class Win32Console final : public Console {
         std::string text;
         text.swap(queue_);
         text += last_words;
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        WriteAll(text);
     }
 
   private:
@@ -112,9 +131,22 @@ class Win32Console final : public Console {
             batch.clear();
             batch.swap(queue_);
             lock.unlock();
-            std::fwrite(batch.data(), 1, batch.size(), stdout);
-            std::fflush(stdout);
+            WriteAll(batch);
             lock.lock();
+        }
+    }
+
+    // Straight to the handle: the C library writes an unbuffered stream a character at a
+    // time, and under Wine each character was a round trip to the console host.
+    void WriteAll(const std::string& text) {
+        const char* p = text.data();
+        std::size_t left = text.size();
+        while (left > 0) {
+            const DWORD want = left < 0x10000 ? static_cast<DWORD>(left) : 0x10000;
+            DWORD done = 0;
+            if (!WriteFile(out_, p, want, &done, nullptr) || done == 0) return;
+            p += done;
+            left -= done;
         }
     }
 
@@ -122,9 +154,11 @@ class Win32Console final : public Console {
     std::condition_variable ready_;
     std::string queue_;
     std::thread writer_;
+    HANDLE out_ = INVALID_HANDLE_VALUE;  // stdout's
     bool open_ = false;
     bool stopping_ = false;
     bool released_ = false;
+    bool wake_due_ = false;  // queued by a holding thread, the writer not woken yet
 };
 
 // The queued trace is what tells what happened before a crash.
@@ -144,6 +178,11 @@ LONG WINAPI WriteTraceOnCrash(EXCEPTION_POINTERS* info) {
 std::unique_ptr<System> NewWin32System() {
     return std::make_unique<Win32System>();
 }
+void HoldConsoleWrites(bool hold) {
+    t_holding = hold;
+    if (!hold && g_console != nullptr) g_console->WakeIfDue();
+}
+
 std::unique_ptr<Console> OpenWin32Console() {
     auto console = std::make_unique<Win32Console>();
     g_console = console.get();
