@@ -18,9 +18,6 @@ std::unique_ptr<SerialPort> NewWin32Serial();
 std::unique_ptr<System> NewWin32System();
 // Allocates the process's console and reopens stdout on it, untranslated.
 std::unique_ptr<Console> OpenWin32Console();
-// While the calling thread holds the console, what it writes wakes the console's writer only
-// when it lets go: a timer tick's texts reach the console host in one write, not one each.
-void HoldConsoleWrites(bool hold);
 
 inline HWND ToHwnd(Wnd w) {
     return reinterpret_cast<HWND>(w);

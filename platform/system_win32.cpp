@@ -1,6 +1,7 @@
 // Clock, folders and the diagnostic console on Windows.
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <io.h>
 #include <mutex>
 #include <string>
@@ -54,7 +55,6 @@ class Win32System final : public System {
 // queued in order and a thread of the console's own writes them, all that is queued at once.
 class Win32Console;
 Win32Console* g_console = nullptr;  // for the crash filter
-thread_local bool t_holding = false;
 
 class Win32Console final : public Console {
   public:
@@ -79,19 +79,6 @@ class Win32Console final : public Console {
             const bool first = queue_.empty();
             queue_.append(data, len);
             if (!first) return;
-            if (t_holding) {
-                wake_due_ = true;
-                return;
-            }
-        }
-        ready_.notify_one();
-    }
-
-    void WakeIfDue() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!wake_due_) return;
-            wake_due_ = false;
         }
         ready_.notify_one();
     }
@@ -137,17 +124,37 @@ class Win32Console final : public Console {
     }
 
     // Straight to the handle: the C library writes an unbuffered stream a character at a
-    // time, and under Wine each character was a round trip to the console host.
+    // time, and under Wine each character was a round trip to the console host. Wine's console
+    // draws on a terminal only the screen a write leaves, so a write ends after each carriage
+    // return (the characters it lets the next ones overwrite, and the return before a line
+    // feed, stay on the terminal's record) and after blanks that end a line (drawn only while
+    // the cursor is behind them).
     void WriteAll(const std::string& text) {
-        const char* p = text.data();
-        std::size_t left = text.size();
-        while (left > 0) {
-            const DWORD want = left < 0x10000 ? static_cast<DWORD>(left) : 0x10000;
-            DWORD done = 0;
-            if (!WriteFile(out_, p, want, &done, nullptr) || done == 0) return;
-            p += done;
-            left -= done;
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            const bool blank_ends_line =
+                (c == '\n' || c == '\r') && i > from && (text[i - 1] == ' ' || text[i - 1] == '\t');
+            if (blank_ends_line && !WritePiece(text.data() + from, i - from)) return;
+            if (blank_ends_line) from = i;
+            if (c == '\r' || i + 1 - from >= 0x10000) {
+                if (!WritePiece(text.data() + from, i + 1 - from)) return;
+                from = i + 1;
+            }
         }
+        WritePiece(text.data() + from, text.size() - from);
+    }
+
+    bool WritePiece(const char* p, std::size_t n) {
+        while (n > 0) {
+            DWORD done = 0;
+            if (!WriteFile(out_, p, static_cast<DWORD>(n), &done, nullptr) || done == 0) {
+                return false;
+            }
+            p += done;
+            n -= done;
+        }
+        return true;
     }
 
     std::mutex mutex_;
@@ -158,7 +165,6 @@ class Win32Console final : public Console {
     bool open_ = false;
     bool stopping_ = false;
     bool released_ = false;
-    bool wake_due_ = false;  // queued by a holding thread, the writer not woken yet
 };
 
 // The queued trace is what tells what happened before a crash.
@@ -178,11 +184,6 @@ LONG WINAPI WriteTraceOnCrash(EXCEPTION_POINTERS* info) {
 std::unique_ptr<System> NewWin32System() {
     return std::make_unique<Win32System>();
 }
-void HoldConsoleWrites(bool hold) {
-    t_holding = hold;
-    if (!hold && g_console != nullptr) g_console->WakeIfDue();
-}
-
 std::unique_ptr<Console> OpenWin32Console() {
     auto console = std::make_unique<Win32Console>();
     g_console = console.get();

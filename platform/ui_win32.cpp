@@ -61,9 +61,7 @@ void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     auto it = g_timer_procs.find(id);
     if (it == g_timer_procs.end()) return;
     TimerProc proc = it->second;  // the procedure may stop its own timer
-    HoldConsoleWrites(true);
     proc(ToWnd(hwnd));
-    HoldConsoleWrites(false);
 }
 
 class Win32Ui final : public Ui {
@@ -98,13 +96,8 @@ class Win32Ui final : public Ui {
     void DeleteFont(Font f) override { DeleteObject(reinterpret_cast<HFONT>(f)); }
     void SetFocusTo(Wnd w) override { SetFocus(ToHwnd(w)); }
 
-    // Read-outs are mostly given again the text they show. Under Wine a WM_SETTEXT redraws the
-    // control, selecting its font several times, and each selection looks up the X resources
-    // anew; reading the text back stays within the thread.
     void SetControlText(Wnd w, std::string_view text) override {
-        const std::string t(text.substr(0, text.find('\0')));  // all WM_SETTEXT would take
-        if (Shows(w, t)) return;
-        Send(w, WM_SETTEXT, 0, Text(t));
+        Send(w, WM_SETTEXT, 0, Text(std::string(text)));
     }
     std::string GetControlText(Wnd w, std::size_t buffer_size) override {
         if (buffer_size == 0) return {};
@@ -143,7 +136,6 @@ class Win32Ui final : public Ui {
     int ShowMessageBox(Wnd owner, std::string_view text, std::string_view caption,
                        unsigned flags) override {
         const std::string t(text), c(caption);
-        HoldConsoleWrites(false);  // what led to the box is on the console while it is shown
         // A box that could not be shown counts as declined.
         return MessageBoxA(ToHwnd(owner), t.c_str(), c.c_str(), flags) == IDOK ? kIdOk : kIdCancel;
     }
@@ -178,15 +170,6 @@ class Win32Ui final : public Ui {
     }
 
   private:
-    bool Shows(Wnd w, const std::string& text) {
-        const LRESULT n = Send(w, WM_GETTEXTLENGTH, 0, 0);
-        if (n < 0 || static_cast<std::size_t>(n) != text.size()) return false;
-        std::string shown(text.size() + 1, '\0');
-        const LRESULT got =
-            Send(w, WM_GETTEXT, shown.size(), reinterpret_cast<LPARAM>(shown.data()));
-        return got == n && shown.compare(0, text.size(), text) == 0;
-    }
-
     // A cancel reports nothing; any other failure is said once, here.
     void ReportDialogError(Wnd owner, std::size_t size) {
         const DWORD err = CommDlgExtendedError();
