@@ -1,6 +1,8 @@
 // Clock, folders and the diagnostic console on Windows.
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <io.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,6 +62,8 @@ class Win32Console final : public Console {
         AllocConsole();
         FILE* f = nullptr;
         open_ = freopen_s(&f, "CONOUT$", "wb", stdout) == 0;
+        if (open_) out_ = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+        open_ = open_ && out_ != INVALID_HANDLE_VALUE;
         if (open_) writer_ = std::thread([this] { Run(); });
     }
     ~Win32Console() override {
@@ -67,11 +71,14 @@ class Win32Console final : public Console {
         Release();
     }
 
+    // The writer waits only on an empty queue, so only the first text after it needs waking.
     void Write(const char* data, std::size_t len) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!open_ || stopping_) return;
+            if (!open_ || stopping_ || len == 0) return;
+            const bool first = queue_.empty();
             queue_.append(data, len);
+            if (!first) return;
         }
         ready_.notify_one();
     }
@@ -98,8 +105,7 @@ class Win32Console final : public Console {
         std::string text;
         text.swap(queue_);
         text += last_words;
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        WriteAll(text);
     }
 
   private:
@@ -112,16 +118,50 @@ class Win32Console final : public Console {
             batch.clear();
             batch.swap(queue_);
             lock.unlock();
-            std::fwrite(batch.data(), 1, batch.size(), stdout);
-            std::fflush(stdout);
+            WriteAll(batch);
             lock.lock();
         }
+    }
+
+    // Straight to the handle: the C library writes an unbuffered stream a character at a
+    // time, and under Wine each character was a round trip to the console host. Wine's console
+    // draws on a terminal only the screen a write leaves, so a write ends after each carriage
+    // return (the characters it lets the next ones overwrite, and the return before a line
+    // feed, stay on the terminal's record) and after blanks that end a line (drawn only while
+    // the cursor is behind them).
+    void WriteAll(const std::string& text) {
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            const bool blank_ends_line =
+                (c == '\n' || c == '\r') && i > from && (text[i - 1] == ' ' || text[i - 1] == '\t');
+            if (blank_ends_line && !WritePiece(text.data() + from, i - from)) return;
+            if (blank_ends_line) from = i;
+            if (c == '\r' || i + 1 - from >= 0x10000) {
+                if (!WritePiece(text.data() + from, i + 1 - from)) return;
+                from = i + 1;
+            }
+        }
+        WritePiece(text.data() + from, text.size() - from);
+    }
+
+    bool WritePiece(const char* p, std::size_t n) {
+        while (n > 0) {
+            DWORD done = 0;
+            if (!WriteFile(out_, p, static_cast<DWORD>(n), &done, nullptr) || done == 0) {
+                return false;
+            }
+            p += done;
+            n -= done;
+        }
+        return true;
     }
 
     std::mutex mutex_;
     std::condition_variable ready_;
     std::string queue_;
     std::thread writer_;
+    HANDLE out_ = INVALID_HANDLE_VALUE;  // stdout's
     bool open_ = false;
     bool stopping_ = false;
     bool released_ = false;
