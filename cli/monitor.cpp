@@ -24,15 +24,11 @@ std::string ReadingValue(const Reading& r, int decimals, uint32_t mark) {
     return chart::FormatValue(r.value, decimals);
 }
 
-std::string IsoTime(const platform::LocalTime& t) {
-    char buf[32];
-    if (!FormatBounded(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
-                       t.hour, t.minute, t.second))
-        return {};
-    return buf;
-}
-
 namespace {
+
+std::string NowIso() {
+    return chart::IsoTime(chart::LocalMs(platform::Sys().Now()));
+}
 
 constexpr int64_t kNsPerSecond = 1000 * kNsPerMs;
 
@@ -93,7 +89,7 @@ class Monitor {
 };
 
 bool Monitor::Row() {
-    const std::string time = IsoTime(platform::Sys().Now());
+    const std::string time = NowIso();
     const auto values = Values();
     std::string line = time;
     for (const std::string& v : values) line += "," + v;
@@ -156,10 +152,10 @@ bool Monitor::Writes(Session& s) {
 void Monitor::DrawLive() {
     const auto v = Values();
     auto show = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
-    std::string line = "\r" + IsoTime(platform::Sys().Now()).substr(11) + "  Vp " + show(v[0]) +
-                       " V  Ip " + show(v[1]) + " A  Vin " + show(v[2]) + " V  Iavg " + show(v[3]) +
-                       " A  Pavg " + show(v[4]) + " W  PCB " + show(v[5]) + " C  rows " +
-                       std::to_string(rows_) + "\x1b[K";
+    std::string line = "\r" + NowIso().substr(11) + "  Vp " + show(v[0]) + " V  Ip " + show(v[1]) +
+                       " A  Vin " + show(v[2]) + " V  Iavg " + show(v[3]) + " A  Pavg " +
+                       show(v[4]) + " W  PCB " + show(v[5]) + " C  rows " + std::to_string(rows_) +
+                       "\x1b[K";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
     live_shown_ = true;

@@ -17,7 +17,5 @@ constexpr const char* kCsvHeader = chart::kCsvHeader;
 // A reading as the CSV gives it: with the read-out's decimals; empty when the device has not
 // reported it since the mark (the reply count then) or it is no finite number.
 std::string ReadingValue(const Reading& r, int decimals, uint32_t mark);
-// Local time as ISO 8601: 2024-03-05T14:07:09.
-std::string IsoTime(const platform::LocalTime& t);
 
 }  // namespace cli
