@@ -77,8 +77,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
 // Every control command of the page goes to the core's routing table, but for the chart's
 // button: the chart window is the shell's. All other messages, and ids outside the table, get
 // the system's default handling, not the static control's: the page paints nothing of its own.
-LRESULT CALLBACK PageCommandRouter(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                   DWORD_PTR) {
+LRESULT CALLBACK PageCommandRouter(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_COMMAND && LOWORD(wParam) == id::kChart) {
         if (HIWORD(wParam) == BN_CLICKED) OpenChartWindow(g_main.hWndMain);
         return 0;
@@ -93,13 +92,16 @@ LRESULT CALLBACK PageCommandRouter(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 // A single-line edit field drops Enter (ES_WANTRETURN acts only in a multi-line one), and a
 // pasted text is cut at its first line break: Enter here ends the line for the register
 // read, as a line break in the field would for the polling timer.
-LRESULT CALLBACK RegFieldProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                              DWORD_PTR) {
+// The edit control's own procedure, which this one stands before (as the page's router does,
+// without comctl32's subclassing: see AttachRouter).
+WNDPROC g_reg_field_edit_proc = nullptr;
+
+LRESULT CALLBACK RegFieldProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_CHAR && wParam == '\r') {
         RegLineEnter(g_main.hWndMain);
         return 0;
     }
-    return DefSubclassProc(hwnd, msg, wParam, lParam);
+    return CallWindowProcA(g_reg_field_edit_proc, hwnd, msg, wParam, lParam);
 }
 
 ATOM RegisterMainClass(HINSTANCE instance) {
@@ -195,7 +197,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     AppStartup(g_main.hWndMain, g_main.hWndTabCOM);
     ShowReconnectCheck(ToHwnd(g_main.hWndMain));
     if (g_settings.chart.open != 0) OpenChartWindow(g_main.hWndMain);
-    SetWindowSubclass(ToHwnd(g_link_ui.hWndRegEdit), RegFieldProc, 0, 0);
+    g_reg_field_edit_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        ToHwnd(g_link_ui.hWndRegEdit), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RegFieldProc)));
     const int code = RunMessageLoop(accel);
     platform::SetEnv(platform::Env{});
     return code;

@@ -12,8 +12,8 @@
 
 namespace platform {
 
-// AttachRouter subclasses the page with page_router.
-std::unique_ptr<Ui> NewWin32Ui(SUBCLASSPROC page_router);
+// AttachRouter makes page_router the page's window procedure.
+std::unique_ptr<Ui> NewWin32Ui(WNDPROC page_router);
 std::unique_ptr<SerialPort> NewWin32Serial();
 std::unique_ptr<System> NewWin32System();
 // Allocates the process's console and reopens stdout on it, untranslated.

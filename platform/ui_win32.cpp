@@ -55,18 +55,30 @@ LPARAM Text(const std::string& s) {
 
 // One timer procedure for all timers; it hands each tick to the core procedure
 // registered under the timer's id.
-std::map<UINT_PTR, TimerProc> g_timer_procs;
+struct Timer {
+    HWND wnd;
+    UINT interval_ms;
+    TimerProc proc;
+};
+std::map<UINT_PTR, Timer> g_timers;
+
+// The fast timers (the receive tick, the Reg: field poll, AutoRead) are restarted together
+// whenever one of them starts, so that they share one phase: each distinct expiry wakes the
+// thread, and under Wine a wake-up is a few round trips to the server. Out of phase the three
+// woke it up to 190 times a second, in phase 120. A restart delays each of them once by less
+// than its own interval.
+constexpr UINT kSharedPhaseMaxMs = 100;
 
 void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD) {
-    auto it = g_timer_procs.find(id);
-    if (it == g_timer_procs.end()) return;
-    TimerProc proc = it->second;  // the procedure may stop its own timer
+    auto it = g_timers.find(id);
+    if (it == g_timers.end()) return;
+    TimerProc proc = it->second.proc;  // the procedure may stop its own timer
     proc(ToWnd(hwnd));
 }
 
 class Win32Ui final : public Ui {
   public:
-    explicit Win32Ui(SUBCLASSPROC page_router) : page_router_(page_router) {}
+    explicit Win32Ui(WNDPROC page_router) : page_router_(page_router) {}
 
     Wnd CreateControl(Wnd parent, const ControlSpec& spec) override {
         HWND h =
@@ -141,15 +153,28 @@ class Win32Ui final : public Ui {
     }
 
     void StartTimer(Wnd w, unsigned id, unsigned interval_ms, TimerProc proc) override {
-        g_timer_procs[id] = proc;
-        SetTimer(ToHwnd(w), id, interval_ms, TimerThunk);
+        g_timers[id] = Timer{ToHwnd(w), interval_ms, proc};
+        if (interval_ms > kSharedPhaseMaxMs) {
+            SetTimer(ToHwnd(w), id, interval_ms, TimerThunk);
+            return;
+        }
+        for (const auto& [timer_id, t] : g_timers) {
+            if (t.interval_ms <= kSharedPhaseMaxMs) {
+                SetTimer(t.wnd, timer_id, t.interval_ms, TimerThunk);
+            }
+        }
     }
     void StopTimer(Wnd w, unsigned id) override {
         KillTimer(ToHwnd(w), id);
-        g_timer_procs.erase(id);
+        g_timers.erase(id);
     }
 
-    void AttachRouter(Wnd page) override { SetWindowSubclass(ToHwnd(page), page_router_, 0, 0); }
+    // The page's own procedure is replaced, not subclassed through comctl32: that keeps its
+    // chain in a window property, and under Wine every GetProp is a round trip to the server,
+    // on each of the timers' 190 messages a second.
+    void AttachRouter(Wnd page) override {
+        SetWindowLongPtrA(ToHwnd(page), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(page_router_));
+    }
 
     bool OpenFileDialog(Wnd owner, char* path, std::size_t size) override {
         if (path == nullptr || size == 0) return false;
@@ -186,12 +211,12 @@ class Win32Ui final : public Ui {
         ShowMessageBox(owner, text, "Error", kMbOk | kMbIconError);
     }
 
-    SUBCLASSPROC page_router_;
+    WNDPROC page_router_;
 };
 
 }  // namespace
 
-std::unique_ptr<Ui> NewWin32Ui(SUBCLASSPROC page_router) {
+std::unique_ptr<Ui> NewWin32Ui(WNDPROC page_router) {
     return std::make_unique<Win32Ui>(page_router);
 }
 
