@@ -60,11 +60,13 @@ def prepare(s, state):
 
 
 def program_pids(s):
-    """The program, its Wine server and the prefix's other Wine processes but the test driver,
-    which is the harness's and not the program's."""
+    """The program, its Wine server and the prefix's other Wine processes but the test driver
+    and `script`, the terminal that records the console: they are the harness's and not the
+    program's (a technician's terminal is not either)."""
     app, server = s.app_pid(), s.wineserver_pid()
     others = [p for p in s.wine_pids() if p not in (app, server)
-              and b"lrx_driver.exe" not in harness._read(f"/proc/{p}/cmdline")]
+              and b"lrx_driver.exe" not in harness._read(f"/proc/{p}/cmdline")
+              and not harness._read(f"/proc/{p}/cmdline").startswith(b"script\0")]
     return app, server, others
 
 
