@@ -136,9 +136,11 @@ class PortReader {
         if (kept_.empty() && !failed_ && due_until_ != 0 && GetTickCount64() < due_until_) {
             // Reset under the lock: a byte kept after the check sets the event after this.
             ResetEvent(arrived_);
+            awaited_ = true;
             LeaveCriticalSection(&lock_);
             WaitForSingleObject(arrived_, kReplyGraceMs);
             EnterCriticalSection(&lock_);
+            awaited_ = false;
         }
         got = max < kept_.size() ? max : kept_.size();
         if (got > 0) {
@@ -162,8 +164,9 @@ class PortReader {
         EnterCriticalSection(&lock_);
         kept_.insert(kept_.end(), data, data + n);
         due_until_ = 0;
+        const bool wake = awaited_;  // each event call is a round trip to the Wine server
         LeaveCriticalSection(&lock_);
-        SetEvent(arrived_);
+        if (wake) SetEvent(arrived_);
     }
 
     std::size_t Backlog() {
@@ -187,8 +190,7 @@ class PortReader {
     bool ReadOnce(uint8_t* buf, DWORD size, DWORD& n) {
         n = 0;
         OVERLAPPED ov{};
-        ov.hEvent = done_;
-        ResetEvent(done_);
+        ov.hEvent = done_;  // ReadFile resets it
         if (ReadFile(port_, buf, size, &n, &ov)) return true;
         if (GetLastError() != ERROR_IO_PENDING) return false;
         HANDLE wait[2] = {done_, stop_};
@@ -223,7 +225,8 @@ class PortReader {
     // bootloader's letter is one byte); the others reach the 10 ms tick at most kGatherMs late.
     void Loop() {
         uint8_t buf[4096];
-        while (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+        // Every way round waits on stop_ (ReadOnce too).
+        for (;;) {
             if (Backlog() >= kKeepMax) {
                 if (WaitForSingleObject(stop_, 10) == WAIT_OBJECT_0) return;
                 continue;
@@ -268,6 +271,7 @@ class PortReader {
     bool failed_ = false;
     DWORD error_ = 0;
     ULONGLONG due_until_ = 0;  // a reply's first byte is awaited till then
+    bool awaited_ = false;     // Take waits on arrived_
 };
 
 class Win32Serial final : public SerialPort {
