@@ -76,14 +76,6 @@ void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     proc(ToWnd(hwnd));
 }
 
-bool Shows(Wnd w, std::string_view text) {
-    const LRESULT length = Send(w, WM_GETTEXTLENGTH, 0, 0);
-    if (length != static_cast<LRESULT>(text.size())) return false;
-    std::string now(text.size() + 1, '\0');
-    const LRESULT got = Send(w, WM_GETTEXT, now.size(), reinterpret_cast<LPARAM>(now.data()));
-    return got == length && std::string_view(now.data(), text.size()) == text;
-}
-
 class Win32Ui final : public Ui {
   public:
     explicit Win32Ui(WNDPROC page_router) : page_router_(page_router) {}
@@ -116,11 +108,7 @@ class Win32Ui final : public Ui {
     void DeleteFont(Font f) override { DeleteObject(reinterpret_cast<HFONT>(f)); }
     void SetFocusTo(Wnd w) override { SetFocus(ToHwnd(w)); }
 
-    // A text the control already shows is not set again: under Wine each set repaints the
-    // control (a dozen round trips to the Wine server and the X server), and AutoRead sets
-    // its boxes about once a second, mostly to what they show.
     void SetControlText(Wnd w, std::string_view text) override {
-        if (Shows(w, text)) return;
         Send(w, WM_SETTEXT, 0, Text(std::string(text)));
     }
     std::string GetControlText(Wnd w, std::size_t buffer_size) override {
