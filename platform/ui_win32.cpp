@@ -4,6 +4,7 @@
 
 #include "platform/env_win32.h"
 #include "platform/text_format.h"
+#include "platform/timer_phase.h"
 
 #include <commdlg.h>  // needs <windows.h> first
 
@@ -62,18 +63,52 @@ struct Timer {
 };
 std::map<UINT_PTR, Timer> g_timers;
 
-// The fast timers (the receive tick, the Reg: field poll, AutoRead) are restarted together
-// whenever one of them starts, so that they share one phase: each distinct expiry wakes the
-// thread, and under Wine a wake-up is a few round trips to the server. Out of phase the three
-// woke it up to 190 times a second, in phase 120. A restart delays each of them once by less
-// than its own interval.
+// The fast timers (the receive tick, the Reg: field poll, AutoRead) share one phase: each
+// distinct expiry wakes the thread, and under Wine a wake-up is a few round trips to the
+// server. They are restarted together whenever one of them starts, and again when the watch
+// sees them drifted apart (a restart that was held up half way); a restart delays each of them
+// once by less than its own interval.
 constexpr UINT kSharedPhaseMaxMs = 100;
+TimerPhaseWatch g_phase;
+
+void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD);
+
+void RestartFastTimers() {
+    for (const auto& [id, t] : g_timers) {
+        if (t.interval_ms <= kSharedPhaseMaxMs) SetTimer(t.wnd, id, t.interval_ms, TimerThunk);
+    }
+}
+
+void WatchFastTimers() {
+    std::map<unsigned, unsigned> fast;
+    for (const auto& [id, t] : g_timers) {
+        if (t.interval_ms <= kSharedPhaseMaxMs) fast[static_cast<unsigned>(id)] = t.interval_ms;
+    }
+    g_phase.Reset(fast);
+}
+
+int64_t NowUs() {
+    static const int64_t per_second = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<int64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<int64_t>(c.QuadPart) / per_second * 1'000'000 +
+           static_cast<int64_t>(c.QuadPart) % per_second * 1'000'000 / per_second;
+}
 
 void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     auto it = g_timers.find(id);
     if (it == g_timers.end()) return;
-    TimerProc proc = it->second.proc;  // the procedure may stop its own timer
-    proc(ToWnd(hwnd));
+    const Timer t = it->second;  // the procedure may stop its own timer
+    const int64_t start = NowUs();
+    t.proc(ToWnd(hwnd));
+    if (t.interval_ms <= kSharedPhaseMaxMs &&
+        g_phase.Tick(static_cast<unsigned>(id), start, NowUs())) {
+        RestartFastTimers();
+    }
 }
 
 class Win32Ui final : public Ui {
@@ -158,20 +193,15 @@ class Win32Ui final : public Ui {
             SetTimer(ToHwnd(w), id, interval_ms, TimerThunk);
             return;
         }
-        for (const auto& [timer_id, t] : g_timers) {
-            if (t.interval_ms <= kSharedPhaseMaxMs) {
-                SetTimer(t.wnd, timer_id, t.interval_ms, TimerThunk);
-            }
-        }
+        RestartFastTimers();
+        WatchFastTimers();
     }
     void StopTimer(Wnd w, unsigned id) override {
         KillTimer(ToHwnd(w), id);
         g_timers.erase(id);
+        WatchFastTimers();
     }
 
-    // The page's own procedure is replaced, not subclassed through comctl32: that keeps its
-    // chain in a window property, and under Wine every GetProp is a round trip to the server,
-    // on each of the timers' 190 messages a second.
     void AttachRouter(Wnd page) override {
         SetWindowLongPtrA(ToHwnd(page), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(page_router_));
     }
