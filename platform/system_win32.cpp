@@ -1,4 +1,5 @@
 // Clock, folders and the diagnostic console on Windows.
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +56,8 @@ class Win32System final : public System {
 // queued in order and a thread of the console's own writes them, all that is queued at once.
 class Win32Console;
 Win32Console* g_console = nullptr;  // for the crash filter
+// How long the writer lets texts gather before it writes them.
+constexpr std::chrono::milliseconds kGather{20};
 
 class Win32Console final : public Console {
   public:
@@ -115,6 +118,9 @@ class Win32Console final : public Console {
         for (;;) {
             ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;  // stopping, and everything written
+            // What the same and the next tick write goes with it: each write is a round trip
+            // through the Wine server to the console host.
+            ready_.wait_for(lock, kGather, [this] { return stopping_; });
             batch.clear();
             batch.swap(queue_);
             lock.unlock();
@@ -125,10 +131,11 @@ class Win32Console final : public Console {
 
     // Straight to the handle: the C library writes an unbuffered stream a character at a
     // time, and under Wine each character was a round trip to the console host. Wine's console
-    // draws on a terminal only the screen a write leaves, so a write ends after each carriage
-    // return (the characters it lets the next ones overwrite, and the return before a line
-    // feed, stay on the terminal's record) and after blanks that end a line (drawn only while
-    // the cursor is behind them).
+    // draws on a terminal only the screen a write leaves, so a write ends after a carriage
+    // return that is not followed by a line feed (the characters it lets the next ones
+    // overwrite stay on the terminal's record) and after blanks that end a line (drawn only
+    // while the cursor is behind them). A return before a line feed changes nothing on the
+    // screen: written with it, it is not on the record either.
     void WriteAll(const std::string& text) {
         std::size_t from = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -137,7 +144,9 @@ class Win32Console final : public Console {
                 (c == '\n' || c == '\r') && i > from && (text[i - 1] == ' ' || text[i - 1] == '\t');
             if (blank_ends_line && !WritePiece(text.data() + from, i - from)) return;
             if (blank_ends_line) from = i;
-            if (c == '\r' || i + 1 - from >= 0x10000) {
+            // At the end of the batch the next text is unknown: a line feed may follow later.
+            const bool lone_return = c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+            if (lone_return || i + 1 - from >= 0x10000) {
                 if (!WritePiece(text.data() + from, i + 1 - from)) return;
                 from = i + 1;
             }

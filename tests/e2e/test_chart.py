@@ -98,7 +98,7 @@ class ChartTest(harness.SandboxTest):
         wait_until(lambda: s.text(ID_AUTOREAD) == "AutoRead ON", 10, "AutoRead off")
         # Every command answered and the last answer parsed (it is shown after that).
         wait_until(lambda: (r := sim.replies()) and sim.received().count(b"\r") == len(r) and
-                   s.console().count(displayed(r[-1])) >= r.count(r[-1]), 20,
+                   s.console().count(harness.console_text(displayed(r[-1]))) >= r.count(r[-1]), 20,
                    "the last reply shown")
         s.call("chart-key", VK_P)
         trace = wait_until(lambda: re.search(

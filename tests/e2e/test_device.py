@@ -65,8 +65,9 @@ class DeviceTest(harness.SandboxTest):
 
     def wait_shown(self, s, sim, reply):
         """Waits for the program to print a reply the device sent (it then has been parsed)."""
-        wait_until(lambda: s.console().count(displayed(reply)) >= sim.replies().count(reply),
-                   20, f"the program to show the reply {reply!r}",
+        shown = harness.console_text(displayed(reply))
+        wait_until(lambda: s.console().count(shown) >= sim.replies().count(reply), 20,
+                   f"the program to show the reply {reply!r}",
                    lambda: f"; the console holds:\n{show(s.console())}")
 
     def click_and_send(self, s, sim, ctrl, command, answers=1):
