@@ -32,11 +32,11 @@ int RunTimers(std::vector<SimTimer> timers, int64_t seconds, bool realign) {
         if (due->next_us > now) now = due->next_us + kWakeUs;  // blocked till then
         const int64_t start = now;
         now += kTickUs;
-        due->next_us += due->interval_ms * 1000;
+        due->next_us += int64_t{due->interval_ms} * 1000;
         if (watch.Tick(due->id, start, now)) {
             ++restarts;
             for (SimTimer& t : timers) {
-                if (realign) t.next_us = now + t.interval_ms * 1000;
+                if (realign) t.next_us = now + int64_t{t.interval_ms} * 1000;
             }
         }
         now += kGapUs;
