@@ -1,6 +1,28 @@
 #include "platform/timer_phase.h"
 
+#include <algorithm>
 #include <numeric>
+#include <utility>
+#include <vector>
+
+std::map<unsigned, unsigned> PlanCarriers(const std::map<unsigned, unsigned>& intervals_ms) {
+    std::vector<std::pair<unsigned, unsigned>> fastest_first;  // (interval, id)
+    for (const auto& [id, interval] : intervals_ms) fastest_first.emplace_back(interval, id);
+    std::sort(fastest_first.begin(), fastest_first.end());
+    std::map<unsigned, unsigned> carriers;
+    std::vector<std::pair<unsigned, unsigned>> own;
+    for (const auto& [interval, id] : fastest_first) {
+        const auto carrier = std::find_if(own.begin(), own.end(), [&](const auto& c) {
+            return c.first > 0 && c.first < interval && interval % c.first == 0;
+        });
+        if (carrier != own.end()) {
+            carriers[id] = carrier->second;
+        } else {
+            own.emplace_back(interval, id);
+        }
+    }
+    return carriers;
+}
 
 void TimerPhaseWatch::Reset(const std::map<unsigned, unsigned>& intervals_ms) {
     counts_.clear();

@@ -9,6 +9,12 @@
 #include <cstdint>
 #include <map>
 
+// Timers that ride another's ticks instead of expiring on their own (id -> carrier id): a
+// timer whose interval is a multiple of a faster one's runs on every n-th tick of it, in its
+// phase, as it would on its own, without a timer message of its own to fetch. Each rides the
+// fastest timer that runs on its own and divides its interval.
+std::map<unsigned, unsigned> PlanCarriers(const std::map<unsigned, unsigned>& intervals_ms);
+
 class TimerPhaseWatch {
   public:
     // A tick that starts within this of the end of the one before ran in the same wake-up.

@@ -1,6 +1,7 @@
 // The window system seam on Win32: controls, fonts, texts, boxes, timers, file dialog.
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/env_win32.h"
 #include "platform/text_format.h"
@@ -60,31 +61,76 @@ struct Timer {
     HWND wnd;
     UINT interval_ms;
     TimerProc proc;
+    UINT_PTR carrier = 0;  // the timer whose ticks it rides (PlanCarriers), or 0
+    UINT carried_ms = 0;   // of the carrier's ticks since its own last one
+    bool own = false;      // it has a Win32 timer
 };
 std::map<UINT_PTR, Timer> g_timers;
 
 // The fast timers (the receive tick, the Reg: field poll, AutoRead) share one phase: each
 // distinct expiry wakes the thread, and under Wine a wake-up is a few round trips to the
-// server. They are restarted together whenever one of them starts, and again when the watch
-// sees them drifted apart (a restart that was held up half way); a restart delays each of them
-// once by less than its own interval.
+// server. They are restarted together whenever one of them starts or stops, and again when
+// the watch sees them drifted apart (a restart that was held up half way); a restart delays
+// each of them once by less than its own interval. A timer whose interval is a multiple of
+// another's (the poll's 20 ms of the receive tick's 10) rides that one's ticks: one timer
+// message fewer to fetch from the server for each of its ticks.
 constexpr UINT kSharedPhaseMaxMs = 100;
 TimerPhaseWatch g_phase;
+
+bool Fast(const Timer& t) {
+    return t.interval_ms <= kSharedPhaseMaxMs;
+}
 
 void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD);
 
 void RestartFastTimers() {
-    for (const auto& [id, t] : g_timers) {
-        if (t.interval_ms <= kSharedPhaseMaxMs) SetTimer(t.wnd, id, t.interval_ms, TimerThunk);
+    for (auto& [id, t] : g_timers) {
+        if (!Fast(t)) continue;
+        t.carried_ms = 0;
+        if (t.carrier != 0) continue;
+        SetTimer(t.wnd, id, t.interval_ms, TimerThunk);
+        t.own = true;
     }
 }
 
-void WatchFastTimers() {
+// Who rides whom, the Win32 timers of the fast ones restarted together and watched.
+void ReplanFastTimers() {
     std::map<unsigned, unsigned> fast;
     for (const auto& [id, t] : g_timers) {
-        if (t.interval_ms <= kSharedPhaseMaxMs) fast[static_cast<unsigned>(id)] = t.interval_ms;
+        if (Fast(t)) fast[static_cast<unsigned>(id)] = t.interval_ms;
     }
-    g_phase.Reset(fast);
+    const std::map<unsigned, unsigned> carriers = PlanCarriers(fast);
+    std::map<unsigned, unsigned> watched;
+    for (auto& [id, t] : g_timers) {
+        if (!Fast(t)) continue;
+        const auto c = carriers.find(static_cast<unsigned>(id));
+        t.carrier = c == carriers.end() ? 0 : c->second;
+        if (t.carrier == 0) watched[static_cast<unsigned>(id)] = t.interval_ms;
+        if (t.carrier != 0 && t.own) {
+            KillTimer(t.wnd, id);
+            t.own = false;
+        }
+    }
+    RestartFastTimers();
+    g_phase.Reset(watched);
+}
+
+// The timers that ride the carrier's tick and are due on it, each run with its own window.
+void RunRiders(UINT_PTR carrier, UINT carrier_ms) {
+    std::vector<UINT_PTR> due;
+    for (auto& [id, t] : g_timers) {
+        if (t.carrier != carrier) continue;
+        t.carried_ms += carrier_ms;
+        if (t.carried_ms < t.interval_ms) continue;
+        t.carried_ms = 0;
+        due.push_back(id);
+    }
+    for (UINT_PTR id : due) {
+        auto it = g_timers.find(id);  // an earlier procedure may have stopped it
+        if (it != g_timers.end() && it->second.carrier == carrier) {
+            it->second.proc(ToWnd(it->second.wnd));
+        }
+    }
 }
 
 int64_t NowUs() {
@@ -105,10 +151,8 @@ void CALLBACK TimerThunk(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     const Timer t = it->second;  // the procedure may stop its own timer
     const int64_t start = NowUs();
     t.proc(ToWnd(hwnd));
-    if (t.interval_ms <= kSharedPhaseMaxMs &&
-        g_phase.Tick(static_cast<unsigned>(id), start, NowUs())) {
-        RestartFastTimers();
-    }
+    RunRiders(id, t.interval_ms);
+    if (Fast(t) && g_phase.Tick(static_cast<unsigned>(id), start, NowUs())) RestartFastTimers();
 }
 
 class Win32Ui final : public Ui {
@@ -188,18 +232,23 @@ class Win32Ui final : public Ui {
     }
 
     void StartTimer(Wnd w, unsigned id, unsigned interval_ms, TimerProc proc) override {
-        g_timers[id] = Timer{ToHwnd(w), interval_ms, proc};
-        if (interval_ms > kSharedPhaseMaxMs) {
-            SetTimer(ToHwnd(w), id, interval_ms, TimerThunk);
-            return;
+        auto old = g_timers.find(id);
+        if (old != g_timers.end() && old->second.own) KillTimer(old->second.wnd, id);
+        Timer& t = g_timers[id] = Timer{ToHwnd(w), interval_ms, proc};
+        if (Fast(t)) {
+            ReplanFastTimers();
+        } else {
+            SetTimer(t.wnd, id, interval_ms, TimerThunk);
+            t.own = true;
         }
-        RestartFastTimers();
-        WatchFastTimers();
     }
-    void StopTimer(Wnd w, unsigned id) override {
-        KillTimer(ToHwnd(w), id);
-        g_timers.erase(id);
-        WatchFastTimers();
+    void StopTimer(Wnd, unsigned id) override {
+        auto it = g_timers.find(id);
+        if (it == g_timers.end()) return;
+        if (it->second.own) KillTimer(it->second.wnd, id);
+        const bool fast = Fast(it->second);
+        g_timers.erase(it);
+        if (fast) ReplanFastTimers();
     }
 
     void AttachRouter(Wnd page) override {

@@ -70,6 +70,24 @@ TEST(TimerPhaseWatch, TellsTimersThatDriftedApartOnceAPerHoldOff) {
     }
 }
 
+TEST(PlanCarriers, ATimerRidesTheFastestThatDividesItsInterval) {
+    using Plan = std::map<unsigned, unsigned>;
+    struct Row {
+        const char* what;
+        Plan intervals;  // id -> ms
+        Plan carriers;   // id -> carrier id
+    };
+    const Row rows[] = {
+        {"port open: the poll rides the receive tick", {{1, 10}, {2, 20}, {3, 25}}, {{2, 1}}},
+        {"port closed: 25 is no multiple of 20", {{2, 20}, {3, 25}}, {}},
+        {"equal intervals each on its own", {{1, 10}, {2, 10}}, {}},
+        {"the fastest divisor is taken", {{1, 10}, {2, 20}, {5, 40}}, {{2, 1}, {5, 1}}},
+        {"riders of two carriers", {{2, 20}, {3, 25}, {6, 50}, {7, 100}}, {{6, 3}, {7, 2}}},
+        {"none", {}, {}},
+    };
+    for (const Row& r : rows) EXPECT_EQ(PlanCarriers(r.intervals), r.carriers) << r.what;
+}
+
 TEST(TimerPhaseWatch, JudgesNothingWithOneTimerOrNone) {
     EXPECT_EQ(RunTimers({{1, 10, 10'000}}, 5, false), 0);
     TimerPhaseWatch watch;
