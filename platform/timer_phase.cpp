@@ -11,14 +11,15 @@ std::map<unsigned, unsigned> PlanCarriers(const std::map<unsigned, unsigned>& in
     std::sort(fastest_first.begin(), fastest_first.end());
     std::map<unsigned, unsigned> carriers;
     std::vector<std::pair<unsigned, unsigned>> own;
-    for (const auto& [interval, id] : fastest_first) {
-        const auto carrier = std::find_if(own.begin(), own.end(), [&](const auto& c) {
+    for (const auto& timer : fastest_first) {
+        const unsigned interval = timer.first;
+        const auto carrier = std::find_if(own.begin(), own.end(), [interval](const auto& c) {
             return c.first > 0 && c.first < interval && interval % c.first == 0;
         });
         if (carrier != own.end()) {
-            carriers[id] = carrier->second;
+            carriers[timer.second] = carrier->second;
         } else {
-            own.emplace_back(interval, id);
+            own.push_back(timer);
         }
     }
     return carriers;
